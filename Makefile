@@ -1,0 +1,27 @@
+# Every target installs what it needs on a fresh Debian 12 machine, then configures and builds.
+SANITIZE ?=
+BUILD_DIR ?= build$(if $(SANITIZE),-$(SANITIZE))
+JOBS ?= $(shell nproc)
+CTEST_ARGS ?=
+
+.PHONY: all deps configure build test run clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DKV_SANITIZE=$(SANITIZE) > /dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+run: build
+	@$(BUILD_DIR)/bin/kvportal --verbose
+
+clean:
+	rm -rf build build-address build-thread

@@ -1,0 +1,11 @@
+# KV_SANITIZE=address runs AddressSanitizer with UndefinedBehaviorSanitizer; =thread runs ThreadSanitizer.
+set(KV_SANITIZE "" CACHE STRING "address or thread")
+if(KV_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(KV_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT KV_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "KV_SANITIZE must be address, thread or empty")
+endif()

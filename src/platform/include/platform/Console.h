@@ -1,0 +1,11 @@
+#pragma once
+
+namespace kv::platform {
+
+// Gives the process a console to write to; a Linux process already has its terminal, if any.
+void attachConsole();
+
+// Whether the standard output shows escape sequences as colours (it is a terminal).
+bool stdoutIsTerminal();
+
+} // namespace kv::platform

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace kv::test {
+
+// Sends the process's standard output to a file while it lives; text() reads what arrived.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    std::string text() const;
+
+private:
+    int savedFd_;
+    std::string path_;
+};
+
+} // namespace kv::test

@@ -1,0 +1,184 @@
+#include "ru_rod.h"
+
+#include "StdoutCapture.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using kv::test::readFile;
+using kv::test::StdoutCapture;
+using kv::test::TempDir;
+
+namespace {
+
+const std::string kStamp = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  ";
+
+// Runs the body with the standard output on a pseudo-terminal and returns what it showed.
+template <typename Body>
+std::string onTerminal(Body body) {
+    int master = -1;
+    int slave = -1;
+    EXPECT_EQ(0, ::openpty(&master, &slave, nullptr, nullptr, nullptr));
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(slave, STDOUT_FILENO);
+    ru_rod::enableConsoleColours();
+    body();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    ru_rod::enableConsoleColours();
+    ::close(slave);
+    std::string shown;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = ::read(master, chunk, sizeof(chunk))) > 0) {
+        shown.append(chunk, static_cast<size_t>(got));
+    }
+    ::close(master);
+    return shown;
+}
+
+} // namespace
+
+TEST(LogConsole, InformationLineIsColouredAndResetAfterItsLineFeed) {
+    const std::string shown =
+        onTerminal([] { ru_rod::logMessage(6, "a.cpp", 1, "Downloading %s...\n", "x"); });
+    // The terminal turns "\n" into "\r\n".
+    EXPECT_TRUE(std::regex_match(shown, std::regex(kStamp + "\x1b\\[32m\x1b\\[1mDownloading x\\.\\.\\.\r\n\x1b\\[0m")))
+        << shown;
+}
+
+TEST(LogConsole, ErrorAndWarningUseRedAndYellow) {
+    const std::string shown = onTerminal([] {
+        ru_rod::logMessage(3, "a.cpp", 1, "bad\n");
+        ru_rod::logMessage(4, "a.cpp", 1, "odd\n");
+        ru_rod::logMessage(7, "a.cpp", 1, "detail\n");
+    });
+    EXPECT_NE(std::string::npos, shown.find("\x1b[31m\x1b[1mbad"));
+    EXPECT_NE(std::string::npos, shown.find("\x1b[33m\x1b[1modd"));
+    EXPECT_NE(std::string::npos, shown.find("\x1b[35m\x1b[1mdetail"));
+}
+
+TEST(LogConsole, RedirectedOutputCarriesNoEscapeSequences) {
+    StdoutCapture capture;
+    ru_rod::enableConsoleColours();
+    ru_rod::logMessage(6, "a.cpp", 1, "plain %d\n", 42);
+    const std::string text = capture.text();
+    EXPECT_TRUE(std::regex_match(text, std::regex(kStamp + "plain 42\n"))) << text;
+}
+
+TEST(LogConsole, LevelEightAndAboveProduceNothing) {
+    TempDir dir;
+    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
+    StdoutCapture capture;
+    ru_rod::logMessage(8, "a.cpp", 1, "hidden\n");
+    ru_rod::logCategoryMessage("zeroconf_category", 9, "a.cpp", 1, "hidden\n");
+    EXPECT_EQ("", capture.text());
+    EXPECT_EQ("", readFile(dir.file("log.txt")));
+}
+
+TEST(LogConsole, LongLineIsCutAndMarkedOnlyOnTheConsole) {
+    TempDir dir;
+    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
+    const std::string longText(2000, 'x');
+    StdoutCapture capture;
+    ru_rod::logMessage(6, "a.cpp", 1, "%s\n", longText.c_str());
+    ru_rod::logMessage(6, "a.cpp", 1, "next\n");
+    const std::string console = capture.text();
+    const size_t firstEnd = console.find('\n');
+    ASSERT_NE(std::string::npos, firstEnd);
+    // 1023 characters fit: the ten-character stamp and 1013 of the message.
+    EXPECT_EQ(10u + 1013u + 3u, firstEnd);
+    EXPECT_EQ("...", console.substr(firstEnd - 3, 3));
+
+    const std::string file = readFile(dir.file("log.txt"));
+    // No marker and no line feed in the file: the next line follows on the same line.
+    EXPECT_TRUE(std::regex_match(file, std::regex(kStamp + "x{1013}" + kStamp + "next\n"))) << file.size();
+}
+
+TEST(LogFile, LineHasStampAndTextWithoutColour) {
+    TempDir dir;
+    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
+    StdoutCapture capture;
+    ru_rod::logMessage(6, "a.cpp", 1, "Downloading %s...\n", "http://h/p");
+    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")),
+                                 std::regex(kStamp + "Downloading http://h/p\\.\\.\\.\n")));
+}
+
+TEST(LogFile, CategoryLineNamesFileLineAndCategoryWithoutStamp) {
+    TempDir dir;
+    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
+    StdoutCapture capture;
+    ru_rod::logCategoryMessage("zeroconf_category", 3, "bonjour_browser.cpp", 77, "oops %d\n", 5);
+    ru_rod::logCategoryMessage(nullptr, 3, "b.cpp", 8, "plain\n");
+    EXPECT_EQ("In bonjour_browser.cpp, line 77:  zeroconf_category: oops 5\nIn b.cpp, line 8: plain\n",
+              readFile(dir.file("log.txt")));
+    EXPECT_TRUE(std::regex_match(
+        capture.text(),
+        std::regex(kStamp + "In bonjour_browser.cpp, line 77:  zeroconf_category: oops 5\n" + kStamp +
+                   "In b.cpp, line 8: plain\n")));
+}
+
+TEST(LogFile, AppendModeKeepsEarlierLines) {
+    TempDir dir;
+    kv::test::writeFile(dir.file("log.txt"), "earlier\n");
+    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), false));
+    StdoutCapture capture;
+    ru_rod::logMessage(6, "a.cpp", 1, "later\n");
+    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")), std::regex("earlier\n" + kStamp + "later\n")));
+}
+
+TEST(LogFile, OpeningInMissingFolderFailsWithSystemText) {
+    TempDir dir;
+    const std::string path = dir.file("missing/log.txt");
+    StdoutCapture capture;
+    EXPECT_EQ(-1, ru_rod::openLogFile(path.c_str(), false));
+    EXPECT_TRUE(std::regex_match(capture.text(),
+                                 std::regex(kStamp + "failed to create file: " + path +
+                                            " \\(No such file or directory\\)\n")))
+        << capture.text();
+}
+
+TEST(LogConcurrency, LinesOfManyThreadsNeverMix) {
+    TempDir dir;
+    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
+    StdoutCapture capture;
+    constexpr int kThreads = 8;
+    constexpr int kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            const std::string filler(40 + t * 20, static_cast<char>('a' + t));
+            for (int i = 0; i < kLines; ++i) {
+                ru_rod::logMessage(6, "a.cpp", 1, "thread %d line %d %s\n", t, i, filler.c_str());
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const std::regex line(kStamp + "thread ([0-7]) line [0-9]+ ([a-h]+)");
+    for (const std::string& text : {capture.text(), readFile(dir.file("log.txt"))}) {
+        std::istringstream lines(text);
+        std::string entry;
+        int count = 0;
+        while (std::getline(lines, entry)) {
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(entry, match, line)) << entry;
+            const int t = std::stoi(match[1]);
+            EXPECT_EQ(std::string(40 + t * 20, static_cast<char>('a' + t)), match[2].str());
+            ++count;
+        }
+        EXPECT_EQ(kThreads * kLines, count);
+    }
+}
