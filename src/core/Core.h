@@ -1,0 +1,127 @@
+#pragma once
+
+#include "core/IProxy.h"
+#include "core/Product.h"
+#include "kvcurl/kvcurl.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kv::portal {
+
+class JsonDocument;
+
+// The engine behind the window: the product list, its observers, the catalogue sync on a
+// thread of its own, and the download and update workers.
+class Core {
+public:
+    // Observers are called on the thread that caused the event, with the listeners lock held;
+    // an observer that touches the interface hands the work over to the interface thread.
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        virtual void productAdded(Core*, ProductPtr) {}
+        virtual void productRemoved(Core*, ProductPtr) {}
+        virtual void syncStarted(Core*) {}
+        virtual void syncFinished(Core*, const std::string& /*message*/) {}
+        virtual void downloadProgress(Core*, const char* /*productName*/, const char* /*fileName*/,
+                                      const float& /*fraction*/) {}
+        virtual void updateProgress(Core*, const char* /*productName*/, int /*state*/,
+                                    const char* /*text*/, int /*percent*/) {}
+        virtual void statusChanged(Core*, const char* /*productName*/) {}
+    };
+
+    class DequeProcess;
+    class DownloadProcess;
+    class UpdateProcess;
+
+    Core();
+    virtual ~Core();
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // Set up by the owner before any other thread uses the core.
+    void setProxy(std::unique_ptr<IProxy> proxy);
+    IProxy* proxy() const { return proxy_.get(); }
+    void setIpcEnabled(bool enabled) { ipcEnabled_ = enabled; }
+
+    void addListener(Listener* listener);
+    void removeListener(Listener* listener);
+    // Calls every listener in registration order under the listeners lock.
+    void notifyListeners(const std::function<void(Listener&)>& call);
+
+    bool addProduct(ProductCode code, const std::string& name, const std::string& address,
+                    const Version& version);
+    bool addDevice(const std::string& name, const std::string& address,
+                   const std::vector<std::string>& txtEntries);
+    void removeProduct(const std::string& name);
+    ProductPtr findProduct(const std::string& name);
+    void forEachProduct(std::function<bool(const ProductPtr&)> callback);
+    ProductPtr findProductByCode(ProductCode code);
+    void setStatus(const ProductPtr& product, uint32_t status);
+    bool canUpdate(const ProductPtr& product) const;
+    void writeIpcFile();
+
+    // Catalogue.
+    void startSync();
+    bool usingLocalFile() const { return usingLocalFile_; }
+    void setForceRefresh() { forceRefresh_ = true; }
+    std::string publishFileUrl(bool local);
+
+    // Folders and packages.
+    bool createDownloadDirectories();
+    std::string downloadsDir() const;
+    std::string downloadPath(const ProductPtr& product, bool includeFile) const;
+    bool isDownloaded(const ProductPtr& product);
+    bool verifyDownload(const ProductPtr& product);
+    void requestDownload(const std::string& name);
+    void cancel(const std::string& name);
+    bool fetchAgreement(const ProductPtr& product, std::string& text,
+                        const kvcurl::ProgressFunction& progress);
+    static std::string downloadErrorText(int32_t errorCode);
+    bool isDownloading() const;
+    bool isUpdating() const;
+
+    // Devices and updates.
+    void removeFirmwareProducts();
+    void requestUpdate(const ProductPtr& product);
+    void countUpdates(int& firmware, int& software, int& total);
+    bool firmwareUpdateActive() const { return firmwareUpdateActive_; }
+
+private:
+    friend class Sync;
+    friend class Downloads;
+    friend class DeviceInterface;
+    friend class Updater;
+
+    std::atomic<bool> ipcEnabled_{false};
+    std::unique_ptr<IProxy> proxy_;
+    std::vector<ProductPtr> products_;
+    std::unique_ptr<DownloadProcess> downloadProcess_;
+    std::unique_ptr<UpdateProcess> updateProcess_;
+    std::vector<Listener*> listeners_;
+    mutable std::recursive_mutex productsMutex_;
+    std::recursive_mutex syncMutex_;
+    std::recursive_mutex listenersMutex_;
+    std::unique_ptr<std::thread> syncThread_;
+
+    // The firmware update of the current upload attempt.
+    std::unique_ptr<std::thread> pollThread_;
+    std::atomic<bool> uploadFinished_{false};
+    std::atomic<int32_t> lastUpdateState_{0};
+
+    // Read and replaced by the sync thread only.
+    std::shared_ptr<JsonDocument> publishDoc_;
+    std::atomic<bool> usingLocalFile_{false};
+    std::atomic<bool> forceRefresh_{false};
+    Guarded<std::string> downloadsDir_;
+    std::atomic<bool> firmwareUpdateActive_{false};
+    int syncRequests_ = 0;
+};
+
+} // namespace kv::portal

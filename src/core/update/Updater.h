@@ -1,0 +1,19 @@
+#pragma once
+
+#include "core/Product.h"
+
+#include <cstdint>
+
+namespace kv::portal {
+
+class Core;
+
+// Firmware uploads and software installers, run for the core on its update worker.
+class Updater {
+public:
+    // 0 when done, skipped or successful; -1 after three failed firmware attempts; an
+    // installer's exit code for software.
+    static int32_t updateProduct(Core& core, const ProductPtr& product);
+};
+
+} // namespace kv::portal
