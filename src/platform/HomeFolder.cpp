@@ -1,0 +1,26 @@
+#include "platform/HomeFolder.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace kv::platform {
+
+std::optional<std::string> homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home);
+    }
+    long bufferSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0') {
+        return std::nullopt;
+    }
+    return std::string(found->pw_dir);
+}
+
+} // namespace kv::platform

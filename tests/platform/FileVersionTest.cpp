@@ -1,0 +1,184 @@
+#include "platform/FileVersion.h"
+
+#include "TempDir.h"
+#include "platform/PeImage.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using kv::platform::FileVersion;
+using kv::platform::isPeFile;
+using kv::platform::readFileVersion;
+using kv::test::readFile;
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+namespace {
+
+std::string peFile(const std::string& name) {
+    return std::string(KV_TEST_PE_DIR) + "/" + name;
+}
+
+uint32_t get32(const std::string& bytes, size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes.at(at))) |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes.at(at + 1))) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes.at(at + 2))) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes.at(at + 3))) << 24;
+}
+
+uint16_t get16(const std::string& bytes, size_t at) {
+    return static_cast<uint16_t>(get32(bytes, at) & 0xFFFF);
+}
+
+void put(std::string& bytes, size_t at, uint32_t value, size_t width) {
+    for (size_t index = 0; index < width; ++index) {
+        bytes.at(at + index) = static_cast<char>((value >> (8 * index)) & 0xFF);
+    }
+}
+
+size_t signatureOffset(const std::string& bytes) {
+    return bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
+}
+
+void expectVersion(const std::optional<FileVersion>& version, uint16_t major, uint16_t minor,
+                   uint16_t revision, uint16_t build) {
+    ASSERT_TRUE(version.has_value());
+    EXPECT_EQ(major, version->major);
+    EXPECT_EQ(minor, version->minor);
+    EXPECT_EQ(revision, version->revision);
+    EXPECT_EQ(build, version->build);
+}
+
+} // namespace
+
+TEST(FileVersionOfRealExecutables, ReadsTheFileVersionOfA64BitExecutableNotItsProductVersion) {
+    expectVersion(readFileVersion(peFile("application.exe")), 4, 3, 2, 1);
+}
+
+TEST(FileVersionOfRealExecutables, SplitsEachWordIntoItsTwoSixteenBitParts) {
+    expectVersion(readFileVersion(peFile("library.dll")), 65535, 0, 513, 40000);
+}
+
+TEST(FileVersionOfRealExecutables, ReadsTheVersionOfA32BitExecutable) {
+    expectVersion(readFileVersion(peFile("legacy.exe")), 1, 2, 3, 4);
+}
+
+TEST(FileVersionOfRealExecutables, AnExecutableWithoutVersionResourceHasNoVersion) {
+    EXPECT_TRUE(isPeFile(peFile("unversioned.exe")));
+    EXPECT_FALSE(readFileVersion(peFile("unversioned.exe")).has_value());
+}
+
+TEST(FileVersionOfOtherFiles, FilesThatAreNotPeFilesHaveNoVersion) {
+    TempDir dir;
+    writeFile(dir.file("empty"), "");
+    writeFile(dir.file("text"), "Kelmora Technologies\n");
+    writeFile(dir.file("dos"), "MZ" + std::string(62, '\0'));
+    ASSERT_EQ(0, ::mkfifo(dir.file("fifo").c_str(), 0600));
+    const std::vector<std::string> paths = {dir.file("empty"), dir.file("text"),    dir.file("dos"),
+                                            dir.file("fifo"),  dir.file("missing"), dir.path(),
+                                            "/proc/self/exe"};
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(isPeFile(path));
+        EXPECT_FALSE(readFileVersion(path).has_value());
+    }
+    EXPECT_TRUE(isPeFile(peFile("library.dll")));
+    EXPECT_TRUE(isPeFile(peFile("legacy.exe")));
+}
+
+TEST(FileVersionOfDamagedFiles, EveryTruncationEitherHasNoVersionOrTheWholeVersion) {
+    const std::string whole = readFile(peFile("application.exe"));
+    const size_t signature = signatureOffset(whole);
+    ASSERT_NE(std::string::npos, signature);
+    TempDir dir;
+    const std::string path = dir.file("truncated.exe");
+    writeFile(path, whole);
+    // Cut one byte after the other: once the version is lost it must stay lost.
+    bool lost = false;
+    for (size_t length = whole.size(); length-- > 0;) {
+        std::filesystem::resize_file(path, length);
+        const auto version = readFileVersion(path);
+        SCOPED_TRACE(length);
+        if (length < signature + 16) {
+            EXPECT_FALSE(version.has_value());
+        } else if (lost || !version) {
+            lost = true;
+            EXPECT_FALSE(version.has_value());
+        } else {
+            expectVersion(version, 4, 3, 2, 1);
+        }
+    }
+}
+
+TEST(FileVersionOfDamagedFiles, HostileFieldsNeverLeadOutsideTheFile) {
+    const std::string original = readFile(peFile("library.dll"));
+    const size_t pe = get32(original, 0x3C);
+    const size_t optional = pe + 24;
+    ASSERT_EQ(0x20B, get16(original, optional));
+    const size_t sections = optional + get16(original, pe + 20);
+    size_t resourceSection = 0;
+    for (size_t index = 0; index < get16(original, pe + 6); ++index) {
+        if (original.compare(sections + index * 40, 6, ".rsrc\0", 6) == 0) {
+            resourceSection = sections + index * 40;
+        }
+    }
+    ASSERT_NE(0u, resourceSection);
+    const size_t root = get32(original, resourceSection + 20);
+    // The resource tree of a file with one version resource: type, name, language, data.
+    ASSERT_EQ(16u, get32(original, root + 0x10));
+    ASSERT_EQ(0x80000018u, get32(original, root + 0x14));
+    ASSERT_EQ(1u, get32(original, root + 0x28));
+    ASSERT_EQ(0x80000030u, get32(original, root + 0x2C));
+    ASSERT_EQ(0x48u, get32(original, root + 0x44));
+    const size_t fixedInfo = signatureOffset(original);
+    const size_t block = fixedInfo - 40;
+    ASSERT_EQ(52u, get16(original, block + 2));
+    const uint32_t size = static_cast<uint32_t>(original.size());
+
+    struct Damage {
+        const char* what;
+        size_t at;
+        uint32_t value;
+        size_t width;
+        bool stillPe;
+    };
+    const std::vector<Damage> damages = {
+        {"no MZ mark", 0, 'X', 1, false},
+        {"PE header beyond the end", 0x3C, 0xFFFFFFF0, 4, false},
+        {"PE header in the last bytes", 0x3C, size - 2, 4, false},
+        {"section table beyond the end", pe + 6, 0xFFFF, 2, false},
+        {"optional header beyond the end", pe + 20, 0xFFFF, 2, false},
+        {"optional header too short for its directories", pe + 20, 90, 2, false},
+        {"unknown optional header kind", optional, 0x107, 2, false},
+        {"no resource directory", optional + 108, 2, 4, true},
+        {"resources outside every section", optional + 128, 0xFFFFFFF0, 4, true},
+        {"section data beyond the end", resourceSection + 20, 0xFFFFFF00, 4, true},
+        {"root claims every possible entry", root + 12, 0xFFFFFFFF, 4, true},
+        {"type directory beyond the section", root + 0x14, 0xFFFFFFFF, 4, true},
+        {"type directory is the root again", root + 0x14, 0x80000000, 4, true},
+        {"language entry leads back to the root", root + 0x44, 0x80000000, 4, true},
+        {"data entry beyond the section", root + 0x44, 0x7FFFFFF0, 4, true},
+        {"version data beyond the end", root + 0x48, 0xFFFFFFF0, 4, true},
+        {"version data larger than its section", root + 0x4C, 0x7FFFFFF0, 4, true},
+        {"version block too short for its fixed information", block, 8, 2, true},
+        {"empty fixed information", block + 2, 0, 2, true},
+        {"wrong signature", fixedInfo, 0xFEEF04BC, 4, true},
+    };
+    TempDir dir;
+    const std::string path = dir.file("damaged.dll");
+    writeFile(path, original);
+    expectVersion(readFileVersion(path), 65535, 0, 513, 40000);
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        std::string bytes = original;
+        put(bytes, damage.at, damage.value, damage.width);
+        writeFile(path, bytes);
+        EXPECT_EQ(damage.stillPe, isPeFile(path));
+        EXPECT_FALSE(readFileVersion(path).has_value());
+    }
+}

@@ -1,0 +1,113 @@
+#include "TempDir.h"
+#include "platform/DownloadsFolder.h"
+#include "platform/ProgramFilesFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+using kv::platform::downloadsFolder;
+using kv::platform::programFilesFolder;
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+namespace {
+
+// Each test sets the variables it needs and finds the others unset.
+class FoldersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : kVariables) {
+            if (const char* value = std::getenv(name)) {
+                saved_[name] = value;
+            }
+            ::unsetenv(name);
+        }
+        ::setenv("HOME", home_.path().c_str(), 1);
+    }
+
+    void TearDown() override {
+        for (const char* name : kVariables) {
+            ::unsetenv(name);
+        }
+        for (const auto& [name, value] : saved_) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+
+    const std::string& home() const { return home_.path(); }
+
+    void writeUserDirs(const std::string& configFolder, const std::string& content) {
+        std::filesystem::create_directories(configFolder);
+        writeFile(configFolder + "/user-dirs.dirs", content);
+    }
+
+private:
+    static constexpr const char* kVariables[] = {"HOME", "XDG_CONFIG_HOME", "WINEPREFIX",
+                                                 "KVPORTAL_PROGRAM_FILES"};
+    TempDir home_;
+    std::map<std::string, std::string> saved_;
+};
+
+} // namespace
+
+TEST_F(FoldersTest, DownloadsFolderIsDownloadsInTheHomeFolderWithoutUserDirs) {
+    EXPECT_EQ(home() + "/Downloads", downloadsFolder());
+}
+
+TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsInTheDefaultConfigFolder) {
+    writeUserDirs(home() + "/.config", "# written by xdg-user-dirs-update\n"
+                                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                       "XDG_DOWNLOAD_DIR=\"$HOME/Transfers\"\n"
+                                       "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
+    EXPECT_EQ(home() + "/Transfers", downloadsFolder());
+}
+
+TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsInXdgConfigHome) {
+    TempDir config;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/Ignored\"\n");
+    writeUserDirs(config.path(), "  XDG_DOWNLOAD_DIR = \"/srv/studio files/\"\n");
+    EXPECT_EQ("/srv/studio files", downloadsFolder());
+}
+
+TEST_F(FoldersTest, DownloadsFolderTakesTheLastValidEntryAndItsEscapes) {
+    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/First\"\n"
+                                       "XDG_DOWNLOAD_DIR=\"$HOME/My \\\"Downloads\\\"\"\n"
+                                       "XDG_DOWNLOAD_DIR=\"relative/folder\"\n"
+                                       "XDG_DOWNLOAD_DIR=\"$HOMEWARD/folder\"\n"
+                                       "XDG_DOWNLOAD_DIR=$HOME/unquoted\n"
+                                       "#XDG_DOWNLOAD_DIR=\"$HOME/Commented\"\n"
+                                       "XDG_DOWNLOAD_DIRS=\"$HOME/OtherKey\"\n");
+    EXPECT_EQ(home() + "/My \"Downloads\"", downloadsFolder());
+}
+
+TEST_F(FoldersTest, DownloadsFolderIgnoresUserDirsWithoutValidEntry) {
+    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"\"\nXDG_DOWNLOAD_DIR=\"~/Downloads\"\n");
+    EXPECT_EQ(home() + "/Downloads", downloadsFolder());
+}
+
+TEST_F(FoldersTest, DownloadsFolderSetToHomeIsTheHomeFolder) {
+    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
+    EXPECT_EQ(home(), downloadsFolder());
+}
+
+TEST_F(FoldersTest, ProgramFilesFolderIsInTheDefaultWinePrefix) {
+    EXPECT_EQ(home() + "/.wine/drive_c/Program Files", programFilesFolder());
+}
+
+TEST_F(FoldersTest, ProgramFilesFolderIsInTheChosenWinePrefix) {
+    ::setenv("WINEPREFIX", "/opt/studio-wine", 1);
+    EXPECT_EQ("/opt/studio-wine/drive_c/Program Files", programFilesFolder());
+}
+
+TEST_F(FoldersTest, ProgramFilesFolderCanBeSetOutright) {
+    ::setenv("WINEPREFIX", "/opt/studio-wine", 1);
+    ::setenv("KVPORTAL_PROGRAM_FILES", "/srv/Program Files", 1);
+    EXPECT_EQ("/srv/Program Files", programFilesFolder());
+    ::setenv("KVPORTAL_PROGRAM_FILES", "", 1);
+    EXPECT_EQ("/opt/studio-wine/drive_c/Program Files", programFilesFolder());
+}
