@@ -6,8 +6,6 @@ namespace kv::platform {
 
 void attachConsole() {}
 
-bool stdoutIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
-}
+bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 } // namespace kv::platform
