@@ -5,6 +5,7 @@
 #include "kvcurl/kvcurl.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -94,6 +95,11 @@ public:
     bool firmwareUpdateActive() const { return firmwareUpdateActive_; }
 
 private:
+    void addProductLocked(ProductCode code, const std::string& name, const std::string& address,
+                          const Version& version, std::vector<ProductPtr>& added);
+    bool keepWhileQueued(const std::string& name);
+    void removeIfGone(const ProductPtr& product);
+
     friend class Sync;
     friend class Downloads;
     friend class DeviceInterface;
@@ -113,6 +119,9 @@ private:
     // The firmware update of the current upload attempt.
     std::unique_ptr<std::thread> pollThread_;
     std::atomic<bool> uploadFinished_{false};
+    // Wakes the poller from its pause between queries once the upload has returned.
+    std::mutex uploadFinishedMutex_;
+    std::condition_variable uploadFinishedSignal_;
     std::atomic<int32_t> lastUpdateState_{0};
 
     // Read and replaced by the sync thread only.

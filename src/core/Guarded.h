@@ -24,6 +24,16 @@ public:
         value_ = std::move(value);
     }
 
+    // Replaces the value only while it still equals `expected`.
+    bool compareAndSet(const T& expected, T value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!(value_ == expected)) {
+            return false;
+        }
+        value_ = std::move(value);
+        return true;
+    }
+
 private:
     mutable std::mutex mutex_;
     T value_{};

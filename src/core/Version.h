@@ -12,7 +12,8 @@ extern std::atomic<bool> ignoreBuild;
 
 struct Version {
     Version() = default;
-    Version(uint32_t majorNumber, uint32_t minorNumber, uint32_t revisionNumber, uint32_t buildNumber)
+    Version(uint32_t majorNumber, uint32_t minorNumber, uint32_t revisionNumber,
+            uint32_t buildNumber)
         : major(majorNumber), minor(minorNumber), revision(revisionNumber), build(buildNumber) {}
 
     uint32_t major = 0;
@@ -36,6 +37,9 @@ std::string versionText(const Version& version);
 
 bool operator>(const Version& a, const Version& b);
 bool operator!=(const Version& a, const Version& b);
+
+// The leading decimal number of a text as atoi reads it, saturated to 32 bits.
+uint32_t decimalValue(const char* text);
 
 // Application releases publish builds of 32690 and more with a prefix; only the rest counts.
 uint32_t reducedApplicationBuild(uint32_t build);

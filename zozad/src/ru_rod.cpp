@@ -86,7 +86,9 @@ void writeFileLine(const LineBuffer& line) {
     }
 }
 
-const char* colourOf(unsigned level) { return colours ? levelColours[level] : ""; }
+const char* colourOf(unsigned level) {
+    return colours ? levelColours[level] : "";
+}
 
 } // namespace
 
@@ -163,6 +165,8 @@ void openConsole() {
     enableConsoleColours();
 }
 
-void enableConsoleColours() { colours = kv::platform::stdoutIsTerminal(); }
+void enableConsoleColours() {
+    colours = kv::platform::stdoutIsTerminal();
+}
 
 } // namespace ru_rod

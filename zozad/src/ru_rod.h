@@ -37,4 +37,5 @@ constexpr const char* baseName(const char* path) {
 
 } // namespace ru_rod
 
-#define KV_LOG(level, ...) ::ru_rod::logMessage((level), ::ru_rod::baseName(__FILE__), __LINE__, __VA_ARGS__)
+#define KV_LOG(level, ...)                                                                         \
+    ::ru_rod::logMessage((level), ::ru_rod::baseName(__FILE__), __LINE__, __VA_ARGS__)

@@ -1,0 +1,318 @@
+#include "core/Core.h"
+
+#include "core/device/DeviceInterface.h"
+#include "core/workers/DequeProcess.h"
+#include "platform/PathSeparator.h"
+#include "ru_rod.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kv::portal {
+
+namespace {
+
+// The value of a TXT key: the rest of the first entry that starts with the key and holds it
+// nowhere else, after the key and its "=". A key standing alone reads as empty.
+std::string txtValue(const std::vector<std::string>& entries, const std::string& key) {
+    for (const std::string& entry : entries) {
+        if (entry.rfind(key) == 0) {
+            return entry.size() > key.size() ? entry.substr(key.size() + 1) : std::string();
+        }
+    }
+    return {};
+}
+
+ProductCode deviceCode(const std::string& vendor, const std::string& product) {
+    if (vendor == "Kelmora Technologies") {
+        if (product == "KELMORA+KORVEX") {
+            return code::KORVEX_FIRMWARE;
+        }
+        if (product == "VESK_MkII") {
+            return code::VORAVERI_FIRMWARE;
+        }
+        if (product == "VESK-III") {
+            return code::VESK_III_FIRMWARE;
+        }
+        if (product == "Vesk") {
+            return code::VESK_FIRMWARE;
+        }
+        if (product == "Pelra") {
+            return code::PELRA_FIRMWARE;
+        }
+        return nullptr;
+    }
+    if (vendor == "Trennel" && product.size() >= 5 && product.rfind("RX 48") == 0) {
+        return code::RX48_FIRMWARE;
+    }
+    return nullptr;
+}
+
+bool statusIsSettled(uint32_t status) {
+    return status == UpToDate || status == ReadyToDownload || status == ReadyToUpdate ||
+           status == NoCloudInformation;
+}
+
+} // namespace
+
+Core::Core() {
+    createDownloadDirectories();
+    downloadProcess_ = std::make_unique<DownloadProcess>(*this);
+    updateProcess_ = std::make_unique<UpdateProcess>(*this);
+}
+
+Core::~Core() {
+    if (syncThread_ && syncThread_->joinable()) {
+        syncThread_->join();
+    }
+    downloadProcess_->stop();
+    updateProcess_->stop();
+    kvcurl::globalCleanup();
+    updateProcess_.reset();
+    downloadProcess_.reset();
+    products_.clear();
+    proxy_.reset();
+}
+
+void Core::setProxy(std::unique_ptr<IProxy> proxy) {
+    proxy_ = std::move(proxy);
+}
+
+void Core::addListener(Listener* listener) {
+    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+    if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
+        listeners_.push_back(listener);
+    }
+}
+
+void Core::removeListener(Listener* listener) {
+    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void Core::notifyListeners(const std::function<void(Listener&)>& call) {
+    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+    for (Listener* listener : listeners_) {
+        call(*listener);
+    }
+}
+
+bool Core::addDevice(const std::string& name, const std::string& address,
+                     const std::vector<std::string>& txtEntries) {
+    const std::string product = txtValue(txtEntries, "product");
+    if (product.size() >= 8 && product.find("Emulator") != std::string::npos) {
+        return false;
+    }
+    const ProductCode code = deviceCode(txtValue(txtEntries, "vendor"), product);
+    if (code == nullptr) {
+        return false;
+    }
+    Version version;
+    version.parseVersion(txtValue(txtEntries, "version").c_str());
+    const std::string generation = txtValue(txtEntries, "firmware_generation");
+    if (!generation.empty()) {
+        version.generation = decimalValue(generation.c_str());
+    }
+    return addProduct(code, name, address, version);
+}
+
+bool Core::addProduct(ProductCode code, const std::string& name, const std::string& address,
+                      const Version& version) {
+    if (proxy_ && proxy_->getInt("disable_this", 0) != 0) {
+        return false;
+    }
+    // Listeners hear of new products only after the products lock is released: a listener
+    // called from setStatus on another thread holds the listeners lock and looks products up.
+    std::vector<ProductPtr> added;
+    {
+        std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+        addProductLocked(code, name, address, version, added);
+    }
+    for (const ProductPtr& product : added) {
+        std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+        // A product removed meanwhile was never shown, so it is not announced either.
+        if (findProduct(product->name) != product) {
+            continue;
+        }
+        for (Listener* listener : listeners_) {
+            listener->productAdded(this, product);
+        }
+        KV_LOG(6, "Product added: (%s, %s, %s, %s)\n", product->code, product->name.c_str(),
+               product->address.get().c_str(), versionText(product->version.get()).c_str());
+    }
+    return true;
+}
+
+void Core::addProductLocked(ProductCode code, const std::string& name, const std::string& address,
+                            const Version& version, std::vector<ProductPtr>& added) {
+    if (ProductPtr known = findProduct(name)) {
+        ++known->presenceCount;
+    } else {
+        auto product = std::make_shared<Product>(code, name, address, version);
+        if (!address.empty()) {
+            product->serial.set(DeviceInterface::querySerial(*this, address));
+        }
+        DeviceInterface::probeDante(*this, product);
+        products_.push_back(product);
+        added.push_back(product);
+    }
+    if (code == code::KORVEX_FIRMWARE) {
+        addProductLocked(code::KORVEX_REMOTE_CONTROLLER, "Korvex Remote Controllers", {}, Version(),
+                         added);
+    } else if (code == code::RX48_FIRMWARE) {
+        addProductLocked(code::RX48_TOOLKIT_CONTROLLER, "RX48 Toolkit", {}, Version(), added);
+    }
+}
+
+void Core::removeProduct(const std::string& name) {
+    if (keepWhileQueued(name)) {
+        return;
+    }
+    ProductPtr removed;
+    {
+        std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+        const auto found = std::find_if(products_.begin(), products_.end(),
+                                        [&](const ProductPtr& p) { return p->name == name; });
+        if (found == products_.end()) {
+            return;
+        }
+        removed = *found;
+        products_.erase(found);
+    }
+    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+    for (Listener* listener : listeners_) {
+        listener->productRemoved(this, removed);
+    }
+    KV_LOG(6, "Product removed: (%s)\n", name.c_str());
+}
+
+// A product with a queued job stays until its worker is done with it; the worker removes it
+// then if no announcement is left. The queue locks make the check and the count one step
+// against the worker taking the job off its queue.
+bool Core::keepWhileQueued(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> downloads(downloadProcess_->lock());
+    std::lock_guard<std::recursive_mutex> updates(updateProcess_->lock());
+    ProductPtr queued = downloadProcess_->find(name);
+    if (!queued) {
+        queued = updateProcess_->find(name);
+    }
+    if (!queued) {
+        ProductPtr product = findProduct(name);
+        if (product && product->twin) {
+            const std::string& twinName = product->twin->name;
+            if (downloadProcess_->find(twinName) || updateProcess_->find(twinName)) {
+                queued = product;
+            }
+        }
+    }
+    if (!queued) {
+        return false;
+    }
+    uint32_t count = queued->presenceCount;
+    while (count > 0 && !queued->presenceCount.compare_exchange_weak(count, count - 1)) {
+    }
+    return true;
+}
+
+// Called when a worker is done with a product: a device that left the network while its job
+// (or its twin's job) was queued goes now, unless another job still holds it.
+void Core::removeIfGone(const ProductPtr& product) {
+    ProductPtr owner = product;
+    const std::string twinPrefix = "dante_";
+    if (product->isDante() && product->name.rfind(twinPrefix, 0) == 0) {
+        owner = findProduct(product->name.substr(twinPrefix.size()));
+    }
+    if (owner && owner->presenceCount == 0) {
+        removeProduct(owner->name);
+    }
+}
+
+ProductPtr Core::findProduct(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+    for (const ProductPtr& product : products_) {
+        if (product->name == name) {
+            return product;
+        }
+        if (product->twin && product->twin->name == name) {
+            return product->twin;
+        }
+    }
+    return nullptr;
+}
+
+void Core::forEachProduct(std::function<bool(const ProductPtr&)> callback) {
+    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+    for (const ProductPtr& product : products_) {
+        if (!callback(product)) {
+            break;
+        }
+    }
+}
+
+ProductPtr Core::findProductByCode(ProductCode code) {
+    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+    for (const ProductPtr& product : products_) {
+        if (product->code == code) {
+            return product;
+        }
+    }
+    return nullptr;
+}
+
+void Core::setStatus(const ProductPtr& product, uint32_t status) {
+    if (!product) {
+        return;
+    }
+    if (status == Evaluate) {
+        if (!product->cloud.get()) {
+            status = NoCloudInformation;
+        } else if (!product->isUpdateAvailable()) {
+            status = UpToDate;
+        } else {
+            status = isDownloaded(product) ? ReadyToUpdate : ReadyToDownload;
+        }
+    }
+    if (product->status.exchange(status) == status) {
+        return;
+    }
+    KV_LOG(6, "Product Status Changed %s(%s):%s\n", product->code, product->name.c_str(),
+           product->statusText().c_str());
+    notifyListeners(
+        [&](Listener& listener) { listener.statusChanged(this, product->name.c_str()); });
+    if (statusIsSettled(status)) {
+        writeIpcFile();
+    }
+}
+
+bool Core::canUpdate(const ProductPtr& product) const {
+    return product && product->code != code::VESK_FIRMWARE && product->code != code::PELRA_FIRMWARE;
+}
+
+void Core::writeIpcFile() {
+    if (!ipcEnabled_) {
+        return;
+    }
+    std::string content = "version;1\n";
+    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+    for (const ProductPtr& product : products_) {
+        const Product::CloudPtr release = product->cloud.get();
+        content += product->name + ";" + versionText(product->version.get()) + ";" +
+                   (release ? versionText(release->version) : std::string("null")) + "\n";
+    }
+    // Written whole under the products lock, so two threads never mix their files.
+    const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(content.data(), 1, content.size(), file);
+        std::fclose(file);
+    }
+}
+
+std::string Core::downloadsDir() const {
+    return downloadsDir_.get();
+}
+
+std::string Core::downloadPath(const ProductPtr& product, bool includeFile) const {
+    return product ? product->downloadPath(downloadsDir(), includeFile) : std::string();
+}
+
+} // namespace kv::portal

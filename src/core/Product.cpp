@@ -1,0 +1,59 @@
+#include "core/Product.h"
+
+#include "platform/PathSeparator.h"
+#include "platform/ProgramFilesFolder.h"
+
+namespace kv::portal {
+
+Product::Product(ProductCode productCode, std::string productName, std::string productAddress,
+                 const Version& productVersion)
+    : name(std::move(productName)), code(productCode), address(std::move(productAddress)),
+      version(productVersion) {
+    if (!productVersion.isValid() && !isFirmware()) {
+        refreshInstalledVersion();
+    }
+}
+
+bool Product::refreshInstalledVersion() {
+    const char* executable = executablePath(code);
+    std::string path = platform::programFilesFolder();
+    if (executable == nullptr) {
+        address.set(path);
+        return false;
+    }
+    path += executable;
+    address.set(path);
+    Version installed = version.get();
+    if (!installed.readFromExecutable(path)) {
+        return false;
+    }
+    version.set(installed);
+    return true;
+}
+
+bool Product::isUpdateAvailable() const {
+    const CloudPtr release = cloud.get();
+    if (!release) {
+        return false;
+    }
+    return release->version > version.get() || !running;
+}
+
+std::string Product::downloadPath(const std::string& baseDirectory, bool includeFile) const {
+    const CloudPtr release = cloud.get();
+    if (!release) {
+        return {};
+    }
+    std::string path =
+        baseDirectory + platform::kPathSeparator + (isFirmware() ? "Firmware" : "Software");
+    if (includeFile) {
+        path += platform::kPathSeparator + release->fileName;
+    }
+    return path;
+}
+
+std::string Product::statusText() const {
+    return kv::portal::statusText(status, errorCode);
+}
+
+} // namespace kv::portal

@@ -1,0 +1,72 @@
+#include "core/Core.h"
+#include "core/download/Downloads.h"
+#include "core/download/Md5.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace kv::portal {
+
+namespace {
+
+// Packages can be installers of several gigabytes: hash them a chunk at a time.
+constexpr size_t kChunkSize = 1 << 20;
+constexpr const char* kVerified = "OK";
+
+} // namespace
+
+std::string Downloads::md5File(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) {
+        return "?";
+    }
+    Md5 md5;
+    std::vector<char> chunk(kChunkSize);
+    size_t got;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0) {
+        md5.update(chunk.data(), got);
+    }
+    if (std::ferror(file.get())) {
+        return "?";
+    }
+    md5.finalise();
+    return md5.hexDigest();
+}
+
+bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
+    const Product::CloudPtr release = product->cloud.get();
+    if (!release || release->md5.empty() || release->md5 == kVerified) {
+        return true;
+    }
+    if (!product->isUpdateAvailable()) {
+        return true;
+    }
+    core.setStatus(product, VerifyingMd5);
+    if (md5File(core.downloadPath(product, true)) != release->md5) {
+        return false;
+    }
+    // Remember the success in a new record, unless the sync replaced the record meanwhile.
+    auto verified = std::make_shared<Product::Cloud>(*release);
+    verified->md5 = kVerified;
+    product->cloud.compareAndSet(release, verified);
+    return true;
+}
+
+bool Downloads::isDownloaded(Core& core, const ProductPtr& product) {
+    const std::string path = core.downloadPath(product, true);
+    std::error_code error;
+    return !path.empty() && std::filesystem::exists(path, error) &&
+           product->status != Downloading && verifyDownload(core, product);
+}
+
+bool Core::isDownloaded(const ProductPtr& product) {
+    return product && Downloads::isDownloaded(*this, product);
+}
+
+bool Core::verifyDownload(const ProductPtr& product) {
+    return product && Downloads::verifyDownload(*this, product);
+}
+
+} // namespace kv::portal

@@ -1,0 +1,248 @@
+#include "CoreTestEnvironment.h"
+#include "FixedSettings.h"
+#include "RecordingListener.h"
+#include "StdoutCapture.h"
+#include "TempDir.h"
+#include "core/Core.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace kv::portal;
+using kv::test::RecordingListener;
+
+namespace {
+
+class CoreProducts : public ::testing::Test {
+protected:
+    CoreProducts() {
+        auto proxy = std::make_unique<kv::test::FixedSettings>();
+        settings = proxy.get();
+        core.setProxy(std::move(proxy));
+        core.addListener(&listener);
+    }
+    ~CoreProducts() override { core.removeListener(&listener); }
+
+    bool announce(const std::string& name, const std::vector<std::string>& txt) {
+        return core.addDevice(name, "", txt);
+    }
+
+    std::vector<std::string> names() {
+        std::vector<std::string> result;
+        core.forEachProduct([&](const ProductPtr& product) {
+            result.push_back(product->name);
+            return true;
+        });
+        return result;
+    }
+
+    kv::test::CoreTestEnvironment environment;
+    Core core;
+    kv::test::FixedSettings* settings = nullptr;
+    RecordingListener listener;
+};
+
+Product::CloudPtr release(const Version& version) {
+    auto cloud = std::make_shared<Product::Cloud>();
+    cloud->version = version;
+    cloud->fileName = "package.bin";
+    return cloud;
+}
+
+} // namespace
+
+TEST_F(CoreProducts, KelmoraProductsMapToTheirCodes) {
+    const std::pair<const char*, ProductCode> cases[] = {
+        {"KELMORA+KORVEX", code::KORVEX_FIRMWARE}, {"VESK_MkII", code::VORAVERI_FIRMWARE},
+        {"VESK-III", code::VESK_III_FIRMWARE},     {"Vesk", code::VESK_FIRMWARE},
+        {"Pelra", code::PELRA_FIRMWARE},
+    };
+    for (const auto& [product, code] : cases) {
+        const std::string name = std::string("device ") + product;
+        EXPECT_TRUE(
+            announce(name, {"vendor=Kelmora Technologies", std::string("product=") + product}));
+        ASSERT_TRUE(core.findProduct(name)) << product;
+        EXPECT_EQ(code, core.findProduct(name)->code) << product;
+    }
+}
+
+TEST_F(CoreProducts, UnknownVendorsAndProductsAreIgnored) {
+    EXPECT_FALSE(announce("a", {"vendor=Kelmora Technologies", "product=Toaster"}));
+    EXPECT_FALSE(announce("b", {"vendor=kelmora technologies", "product=Vesk"}));
+    EXPECT_FALSE(announce("c", {"vendor=Other", "product=Vesk"}));
+    EXPECT_FALSE(announce("d", {"product=Vesk"}));
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(CoreProducts, IgnoresEmulatorProducts) {
+    EXPECT_FALSE(
+        announce("emu", {"vendor=Kelmora Technologies", "product=KELMORA+KORVEX Emulator"}));
+    EXPECT_FALSE(announce("emu2", {"vendor=Trennel", "product=RX 48 Emulator"}));
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(CoreProducts, TrennelRx48OnlyWhenItLeadsTheProductText) {
+    EXPECT_TRUE(announce("rx", {"vendor=Trennel", "product=RX 48 MkII"}));
+    EXPECT_EQ(code::RX48_FIRMWARE, core.findProduct("rx")->code);
+    EXPECT_FALSE(announce("rx2", {"vendor=Trennel", "product=New RX 48"}));
+    EXPECT_FALSE(announce("rx3", {"vendor=Trennel", "product=RX 48 RX 48"}));
+    EXPECT_FALSE(announce("rx4", {"vendor=Trennel", "product=RX 4"}));
+    EXPECT_FALSE(core.findProduct("rx2"));
+}
+
+TEST_F(CoreProducts, TxtKeyWithoutValueReadsAsEmpty) {
+    EXPECT_FALSE(announce("bare", {"vendor", "product"}));
+    EXPECT_TRUE(announce("bare2", {"vendor=Kelmora Technologies", "product=Pelra", "version"}));
+    EXPECT_EQ("None", versionText(core.findProduct("bare2")->version.get()));
+}
+
+TEST_F(CoreProducts, VersionAndGenerationComeFromTxt) {
+    ASSERT_TRUE(announce("v", {"vendor=Kelmora Technologies", "product=Pelra", "version=1.2.3b45",
+                               "firmware_generation=3"}));
+    const Version version = core.findProduct("v")->version.get();
+    EXPECT_EQ("1.2.3 b45", versionText(version));
+    EXPECT_EQ(3u, version.generation);
+    ASSERT_TRUE(announce("huge", {"vendor=Kelmora Technologies", "product=Pelra",
+                                  "firmware_generation=1099511627776"}));
+    EXPECT_EQ(4294967295u, core.findProduct("huge")->version.get().generation);
+}
+
+TEST_F(CoreProducts, DeviceAnnouncedTwiceIsAddedOnce) {
+    const std::vector<std::string> txt = {"vendor=Kelmora Technologies", "product=Vesk"};
+    announce("Studio B", txt);
+    announce("Studio B", txt);
+    EXPECT_EQ(2u, core.findProduct("Studio B")->presenceCount);
+    EXPECT_EQ(std::vector<std::string>{"added Studio B"}, listener.events());
+}
+
+TEST_F(CoreProducts, KorvexBringsItsCompanionOnce) {
+    const std::vector<std::string> txt = {"vendor=Kelmora Technologies", "product=KELMORA+KORVEX"};
+    announce("Korvex 1", txt);
+    announce("Korvex 1", txt);
+    EXPECT_EQ((std::vector<std::string>{"Korvex 1", "Korvex Remote Controllers"}), names());
+    const ProductPtr companion = core.findProduct("Korvex Remote Controllers");
+    EXPECT_EQ(code::KORVEX_REMOTE_CONTROLLER, companion->code);
+    EXPECT_EQ(2u, companion->presenceCount);
+    EXPECT_EQ((std::vector<std::string>{"added Korvex 1", "added Korvex Remote Controllers"}),
+              listener.events());
+}
+
+TEST_F(CoreProducts, Rx48BringsTheToolkit) {
+    announce("rx", {"vendor=Trennel", "product=RX 48"});
+    EXPECT_EQ(code::RX48_TOOLKIT_CONTROLLER, core.findProduct("RX48 Toolkit")->code);
+}
+
+TEST_F(CoreProducts, DisabledByAdministratorAddsNothing) {
+    settings->set("disable_this", "1");
+    EXPECT_FALSE(announce("x", {"vendor=Kelmora Technologies", "product=Vesk"}));
+    EXPECT_FALSE(core.addProduct(code::KVPORTAL, "KVPortal", "", Version()));
+    EXPECT_TRUE(names().empty());
+    EXPECT_TRUE(listener.events().empty());
+}
+
+TEST_F(CoreProducts, RemovedProductLeavesAndIsAnnounced) {
+    announce("a", {"vendor=Kelmora Technologies", "product=Vesk"});
+    announce("b", {"vendor=Kelmora Technologies", "product=Pelra"});
+    announce("c", {"vendor=Kelmora Technologies", "product=Vesk"});
+    listener.clear();
+    core.removeProduct("b");
+    core.removeProduct("unknown");
+    EXPECT_EQ((std::vector<std::string>{"a", "c"}), names());
+    EXPECT_EQ(std::vector<std::string>{"removed b"}, listener.events());
+}
+
+TEST_F(CoreProducts, FindByCodeReturnsFirstInListOrder) {
+    core.addProduct(code::VESK_FIRMWARE, "first", "", Version(1, 0, 0, 0));
+    core.addProduct(code::VESK_FIRMWARE, "second", "", Version(1, 0, 0, 0));
+    EXPECT_EQ("first", core.findProductByCode(code::VESK_FIRMWARE)->name);
+    EXPECT_FALSE(core.findProductByCode(code::PELRA_FIRMWARE));
+}
+
+TEST_F(CoreProducts, ListenersAreCalledInRegistrationOrderOnce) {
+    struct Named : Core::Listener {
+        Named(std::vector<std::string>& log, std::string name)
+            : log_(log), name_(std::move(name)) {}
+        void productAdded(Core*, ProductPtr) override { log_.push_back(name_); }
+        std::vector<std::string>& log_;
+        std::string name_;
+    };
+    std::vector<std::string> log;
+    Named first(log, "first");
+    Named second(log, "second");
+    core.addListener(&first);
+    core.addListener(&second);
+    core.addListener(&first);
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    core.removeListener(&first);
+    core.addProduct(code::PELRA_FIRMWARE, "q", "", Version(1, 0, 0, 0));
+    core.removeListener(&second);
+    EXPECT_EQ((std::vector<std::string>{"first", "second", "second"}), log);
+}
+
+TEST_F(CoreProducts, EvaluateWorksOutTheStatus) {
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    const ProductPtr product = core.findProduct("p");
+    core.setStatus(product, Evaluate);
+    EXPECT_EQ(NoCloudInformation, product->status);
+    product->cloud.set(release(Version(1, 0, 0, 0)));
+    core.setStatus(product, Evaluate);
+    EXPECT_EQ(UpToDate, product->status);
+    product->cloud.set(release(Version(2, 0, 0, 0)));
+    core.setStatus(product, Evaluate);
+    EXPECT_EQ(ReadyToDownload, product->status);
+    kv::test::writeFile(core.downloadPath(product, true), "firmware image");
+    core.setStatus(product, Evaluate);
+    EXPECT_EQ(ReadyToUpdate, product->status);
+}
+
+TEST_F(CoreProducts, UnchangedStatusIsNotAnnouncedAgain) {
+    core.setIpcEnabled(true);
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    const ProductPtr product = core.findProduct("p");
+    listener.clear();
+    core.setStatus(product, Evaluate);
+    const std::string ipcFile = environment.downloadsDir() + "/kvportal.ipc";
+    ASSERT_FALSE(kv::test::readFile(ipcFile).empty());
+    ::unlink(ipcFile.c_str());
+    core.setStatus(product, Evaluate);
+    core.setStatus(product, NoCloudInformation);
+    EXPECT_EQ(std::vector<std::string>{"status p No Cloud Information"}, listener.events());
+    EXPECT_EQ("", kv::test::readFile(ipcFile));
+}
+
+TEST_F(CoreProducts, NullProductStatusIsIgnored) {
+    core.setStatus(nullptr, Evaluate);
+    EXPECT_TRUE(listener.events().empty());
+}
+
+TEST_F(CoreProducts, StatusFileListsEveryProductWithReleasedVersion) {
+    core.setIpcEnabled(true);
+    core.addProduct(code::PELRA_FIRMWARE, "Pelra Room 1", "", Version(1, 2, 3, 4));
+    core.addProduct(code::VESK_FIRMWARE, "Vesk", "", Version(0, 0, 0, 0));
+    const ProductPtr pelra = core.findProduct("Pelra Room 1");
+    pelra->cloud.set(release(Version(1, 3, 0, 7)));
+    core.setStatus(pelra, Evaluate);
+    EXPECT_EQ("version;1\nPelra Room 1;1.2.3 b4;1.3.0 b7\nVesk;None;null\n",
+              kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
+}
+
+TEST_F(CoreProducts, StatusFileIsWrittenOnlyWhenEnabled) {
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    core.setStatus(core.findProduct("p"), Evaluate);
+    EXPECT_EQ("", kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
+}
+
+TEST_F(CoreProducts, CanUpdateAllButDownloadOnlyFirmware) {
+    core.addProduct(code::VESK_FIRMWARE, "vesk", "", Version(1, 0, 0, 0));
+    core.addProduct(code::PELRA_FIRMWARE, "pelra", "", Version(1, 0, 0, 0));
+    core.addProduct(code::KVPORTAL, "KVPortal", "", Version());
+    core.addProduct(code::VESK_III_FIRMWARE, "vesk3", "", Version(1, 0, 0, 0));
+    EXPECT_FALSE(core.canUpdate(core.findProduct("vesk")));
+    EXPECT_FALSE(core.canUpdate(core.findProduct("pelra")));
+    EXPECT_TRUE(core.canUpdate(core.findProduct("KVPortal")));
+    EXPECT_TRUE(core.canUpdate(core.findProduct("vesk3")));
+}
