@@ -1,0 +1,139 @@
+#include "ReleaseServer.h"
+#include "TempDir.h"
+#include "kvcurl/kvcurl.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using kv::test::ReleaseServer;
+using kv::test::TempDir;
+namespace fs = std::filesystem;
+
+class KvcurlTransfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        package.resize(2 * 1024 * 1024);
+        for (size_t i = 0; i < package.size(); ++i) {
+            package[i] = static_cast<char>(i * 7 % 251);
+        }
+        kv::test::writeFile(root.file("firmware.img"), package);
+    }
+
+    TempDir root;
+    TempDir downloads;
+    ReleaseServer server{root.path()};
+    std::string package;
+};
+
+TEST_F(KvcurlTransfer, DownloadWritesTheBodyAndReportsProgress) {
+    int64_t lastTotal = -1;
+    int64_t lastNow = -1;
+    const kvcurl::ProgressFunction progress = [&](const kvcurl::session* session, int64_t total,
+                                                  int64_t now, int64_t, int64_t) {
+        EXPECT_NE(session, nullptr);
+        lastTotal = total;
+        lastNow = now;
+        return 0;
+    };
+
+    const int32_t result =
+        kvcurl::download(server.url("/firmware.img"), downloads.file("firmware.img"), progress);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(kv::test::readFile(downloads.file("firmware.img")), package);
+    EXPECT_EQ(lastTotal, static_cast<int64_t>(package.size()));
+    EXPECT_EQ(lastNow, static_cast<int64_t>(package.size()));
+}
+
+TEST_F(KvcurlTransfer, EmptyProgressFunctionNeverAborts) {
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img"), downloads.file("a.img"), {}), 0);
+    EXPECT_EQ(fs::file_size(downloads.file("a.img")), package.size());
+
+    std::string text;
+    EXPECT_EQ(kvcurl::fetch(server.url("/firmware.img"), text, {}), 0);
+    EXPECT_EQ(text, package);
+}
+
+TEST_F(KvcurlTransfer, Download404FailsWith22AndLeavesAnEmptyFile) {
+    const std::string path = downloads.file("missing.img");
+
+    EXPECT_EQ(kvcurl::download(server.url("/missing.img"), path, {}), 22);
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+}
+
+TEST_F(KvcurlTransfer, DownloadIntoMissingFolderFailsWith100) {
+    const std::string path = downloads.file("no/such/folder/firmware.img");
+
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img"), path, {}), kvcurl::kCannotOpenFile);
+    EXPECT_EQ(kvcurl::kCannotOpenFile, 100);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(KvcurlTransfer, ProgressFunctionReturningNonZeroAbortsWith42) {
+    int calls = 0;
+    const kvcurl::ProgressFunction abortAtOnce = [&](const kvcurl::session*, int64_t, int64_t,
+                                                     int64_t, int64_t) {
+        ++calls;
+        return 1;
+    };
+    const std::string path = downloads.file("firmware.img");
+
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img"), path, abortAtOnce), 42);
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_LT(fs::file_size(path), package.size());
+
+    std::string text;
+    EXPECT_EQ(kvcurl::fetch(server.url("/firmware.img"), text, abortAtOnce), 42);
+}
+
+TEST_F(KvcurlTransfer, ProgressFunctionThatThrowsAbortsInsteadOfCrashing) {
+    const kvcurl::ProgressFunction throwing = [](const kvcurl::session*, int64_t, int64_t, int64_t,
+                                                 int64_t) -> int32_t {
+        throw std::runtime_error("listener failed");
+    };
+    std::string text;
+
+    EXPECT_EQ(kvcurl::fetch(server.url("/firmware.img"), text, throwing), 42);
+}
+
+TEST_F(KvcurlTransfer, StreamsSendNeitherCredentialsNorUserAgent) {
+    std::string echo;
+
+    ASSERT_EQ(kvcurl::fetch(server.url("/echo"), echo, {}), 0);
+    EXPECT_NE(echo.find("\"method\": \"GET\""), std::string::npos) << echo;
+    EXPECT_EQ(echo.find("Authorization"), std::string::npos) << echo;
+    EXPECT_EQ(echo.find("User-Agent"), std::string::npos) << echo;
+
+    ASSERT_EQ(kvcurl::download(server.url("/echo"), downloads.file("echo.json"), {}), 0);
+    const std::string saved = kv::test::readFile(downloads.file("echo.json"));
+    EXPECT_EQ(saved.find("Authorization"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("User-Agent"), std::string::npos) << saved;
+}
+
+TEST_F(KvcurlTransfer, FetchAppendsToTheText) {
+    kv::test::writeFile(root.file("agreement.txt"), "You agree.");
+    std::string text = "Terms: ";
+
+    EXPECT_EQ(kvcurl::fetch(server.url("/agreement.txt"), text, {}), 0);
+    EXPECT_EQ(text, "Terms: You agree.");
+}
+
+TEST_F(KvcurlTransfer, ConnectionClosedMidBodyFailsWith18) {
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img?close=body"), downloads.file("f.img"), {}),
+              18);
+    std::string text;
+    EXPECT_EQ(kvcurl::fetch(server.url("/firmware.img?close=body"), text, {}), 18);
+}
+
+TEST_F(KvcurlTransfer, ErrorTextIsLibcurlText) {
+    EXPECT_EQ(kvcurl::errorText(0), "No error");
+    EXPECT_EQ(kvcurl::errorText(22), "HTTP response code said error");
+    EXPECT_EQ(kvcurl::errorText(42), "Operation was aborted by an application callback");
+}
+
+} // namespace
