@@ -1,0 +1,106 @@
+#include "core/json/JsonDocument.h"
+
+#include "core/json/JsonValue.h"
+
+#include <gtest/gtest.h>
+#include <rapidjson/error/error.h>
+
+#include <memory>
+
+namespace {
+
+using kv::portal::JsonDocument;
+using kv::portal::parseJson;
+using kv::portal::writeJson;
+
+TEST(JsonParse, EmptyOrBlankTextIsTheEmptyDocumentError) {
+    for (const char* text : {"", " \t\r\n "}) {
+        JsonDocument document;
+        parseJson(document, text);
+
+        EXPECT_EQ(document.GetParseError(), rapidjson::kParseErrorDocumentEmpty) << text;
+        EXPECT_TRUE(document.IsNull());
+    }
+}
+
+TEST(JsonParse, SecondValueAfterTheRootIsTheRootNotSingularError) {
+    JsonDocument document;
+    parseJson(document, "{\"products\":[]} {\"products\":[]}");
+
+    EXPECT_EQ(document.GetParseError(), rapidjson::kParseErrorDocumentRootNotSingular);
+    EXPECT_TRUE(document.IsNull());
+}
+
+TEST(JsonParse, BlanksAroundTheRootAreAccepted) {
+    JsonDocument document;
+    parseJson(document, "\n\t {\"products\": [1, 2]} \r\n");
+
+    EXPECT_FALSE(document.HasParseError());
+    ASSERT_TRUE(document.IsObject());
+    EXPECT_EQ(document["products"].Size(), 2u);
+}
+
+TEST(JsonParse, FailureKeepsErrorAndOffsetAndLeavesNullRoot) {
+    JsonDocument document;
+    parseJson(document, "{\"products\": [1, 2}");
+
+    EXPECT_TRUE(document.HasParseError());
+    EXPECT_EQ(document.GetErrorOffset(), 18u);
+    EXPECT_TRUE(document.IsNull());
+}
+
+TEST(JsonParse, ReparsingFailureDropsTheEarlierRoot) {
+    JsonDocument document;
+    parseJson(document, "{\"products\":[]}");
+    parseJson(document, "{\"products\":");
+
+    EXPECT_TRUE(document.IsNull());
+}
+
+TEST(JsonParse, DeepNestingIsParsedAndWrittenWithoutExhaustingTheStack) {
+    const size_t depth = 1000000;
+    const std::string text = std::string(depth, '[') + std::string(depth, ']');
+    JsonDocument document;
+
+    parseJson(document, text.c_str());
+
+    ASSERT_FALSE(document.HasParseError());
+    EXPECT_EQ(writeJson(document), text);
+}
+
+TEST(JsonParse, DocumentsAllocateFromTheirOwnPoolInLargeChunks) {
+    JsonDocument document;
+    parseJson(document, "{\"products\":[{\"ID\":\"KORVEX-FIRMWARE\",\"IV\":\"1.4.2b310\"}]}");
+
+    EXPECT_EQ(document.GetAllocator().Capacity(), 65536u);
+    EXPECT_GT(document.GetAllocator().Size(), 0u);
+}
+
+TEST(JsonWrite, IndentedTextIsWrittenCompactInStoredOrder) {
+    JsonDocument document;
+    parseJson(document, R"({
+        "products" : [
+            { "ID" : "KORVEX-FIRMWARE", "IV" : "1.4.2b310", "GN" : 3,
+              "LK" : "https://downloads.kelmora.example/korvex 1.4.2.img" }
+        ],
+        "zeta" : { "b" : [ true, false, null ], "a" : -1.5e-3, "n" : 18446744073709551615 },
+        "text" : "tab\tquote\" slash\\ \u00e9"
+    })");
+
+    EXPECT_EQ(writeJson(document),
+              "{\"products\":[{\"ID\":\"KORVEX-FIRMWARE\",\"IV\":\"1.4.2b310\",\"GN\":3,"
+              "\"LK\":\"https://downloads.kelmora.example/korvex 1.4.2.img\"}],"
+              "\"zeta\":{\"b\":[true,false,null],\"a\":-0.0015,\"n\":18446744073709551615},"
+              "\"text\":\"tab\\tquote\\\" slash\\\\ \xc3\xa9\"}");
+}
+
+TEST(JsonWrite, ScalarsAndEmptyContainers) {
+    for (const char* text :
+         {"null", "0", "-2147483649", "4294967295", "\"\"", "[]", "{}", "[[],{},[{}]]"}) {
+        JsonDocument document;
+        parseJson(document, text);
+        EXPECT_EQ(writeJson(document), text);
+    }
+}
+
+} // namespace
