@@ -259,7 +259,13 @@ TEST_F(WorkerQueue, StopDropsWaitingJobsAndJoins) {
     queue.enqueue(product("a"));
     ASSERT_TRUE(gate.waitReached());
     queue.enqueue(product("b"));
-    std::thread opener([&] { gate.open(); });
+    // Let a finish only once stop has dropped b.
+    std::thread opener([&] {
+        while (queue.find("b")) {
+            std::this_thread::yield();
+        }
+        gate.open();
+    });
     queue.stop();
     opener.join();
     EXPECT_EQ(std::vector<std::string>{"a"}, queue.processed());
