@@ -614,7 +614,9 @@ def main():
         Server(args.address, args.command_port, "command", device, args.verbose),
         Server(args.address, args.control_port, "control", device, args.verbose),
     ]
-    threads = [threading.Thread(target=s.serve_forever, daemon=True) for s in servers]
+    threads = [
+        threading.Thread(target=s.serve_forever, args=(0.05,), daemon=True) for s in servers
+    ]
     for thread in threads:
         thread.start()
 
@@ -631,7 +633,8 @@ def main():
         threading.Thread(target=watch, daemon=True).start()
 
     print("READY %s" % args.address, flush=True)
-    while not done.wait(0.5):
+    # Signal handlers run on the main thread between its waits.
+    while not done.wait(0.1):
         pass
     device.stopping.set()
     with device.cond:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Product.h"
+#include "core/json/JsonDocument.h"
 
 #include <string>
 
@@ -12,8 +13,23 @@ class Core;
 // firmware-update poller.
 class DeviceInterface {
 public:
+    // The "value" of a successful status query, inside `document`; null for any other answer.
+    static const rapidjson::Value* queryDeviceStatus(JsonDocument& document,
+                                                     const std::string& address,
+                                                     const std::string& jsonPath);
     static std::string querySerial(Core& core, const std::string& address);
+    // Gives a dual-mode device its Dante twin; false when it has none.
     static bool probeDante(Core& core, const ProductPtr& product);
+    // Only updatable firmware takes commands; true when the device answered 200.
+    static bool sendDeviceCommand(Core& core, const ProductPtr& product,
+                                  const std::string& command);
+
+    // The poller of one upload attempt: follows the device's update state until the device
+    // reports the end or the upload returns.
+    static void pollFirmwareUpdate(Core& core, const ProductPtr& product);
+    // True when the state ends the poll (finished or failed).
+    static bool handleUpdateState(Core& core, const ProductPtr& product,
+                                  const rapidjson::Value& state);
 };
 
 } // namespace kv::portal

@@ -14,6 +14,11 @@ public:
     // 0 when done, skipped or successful; -1 after three failed firmware attempts; an
     // installer's exit code for software.
     static int32_t updateProduct(Core& core, const ProductPtr& product);
+
+private:
+    // Up to three upload attempts, each followed by its own poller thread.
+    static int32_t updateFirmware(Core& core, const ProductPtr& product);
+    static int32_t updateSoftware(Core& core, const ProductPtr& product);
 };
 
 } // namespace kv::portal

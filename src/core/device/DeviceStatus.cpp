@@ -1,0 +1,64 @@
+#include "core/Core.h"
+#include "core/device/DeviceInterface.h"
+#include "core/device/DeviceReply.h"
+#include "core/json/JsonValue.h"
+
+namespace kv::portal {
+
+namespace {
+
+// Status queries run while the core holds its products lock: a device that does not answer
+// must not hold discovery and the window for long.
+constexpr int kStatusQueryTimeoutMs = 3000;
+
+// A status value that came back and is true.
+bool answeredTrue(const rapidjson::Value* value) {
+    return value != nullptr && isTrue(*value);
+}
+
+} // namespace
+
+const rapidjson::Value* DeviceInterface::queryDeviceStatus(JsonDocument& document,
+                                                           const std::string& address,
+                                                           const std::string& jsonPath) {
+    const auto reply =
+        kvcurl::get(address + "/API/get_device_status:" + jsonPath, kStatusQueryTimeoutMs);
+    if (reply->code != 200) {
+        return nullptr;
+    }
+    parseJson(document, reply->body.c_str());
+    const rapidjson::Value* data = successData(document);
+    return data != nullptr ? findMember(*data, "value") : nullptr;
+}
+
+std::string DeviceInterface::querySerial(Core&, const std::string& address) {
+    JsonDocument document;
+    const rapidjson::Value* value = queryDeviceStatus(document, address, "$.identity.serial");
+    return value != nullptr ? textOf(*value) : std::string();
+}
+
+bool DeviceInterface::probeDante(Core&, const ProductPtr& product) {
+    const std::string address = product->address.get();
+    // Only the four dual-mode families have a twin; the others are not asked.
+    const ProductCode twinCode = danteTwinCode(product->code);
+    if (address.empty() || twinCode == nullptr) {
+        return false;
+    }
+    JsonDocument capable;
+    if (!answeredTrue(queryDeviceStatus(capable, address, "$._modules[0].state.dante_capable"))) {
+        return false;
+    }
+    auto twin = std::make_shared<Product>(twinCode, "dante_" + product->name, address,
+                                          product->version.get());
+    JsonDocument running;
+    if (answeredTrue(queryDeviceStatus(running, address, "$.identity.Dante"))) {
+        product->running = false;
+    } else {
+        twin->running = false;
+    }
+    twin->serial.set(product->serial.get());
+    product->twin = std::move(twin);
+    return true;
+}
+
+} // namespace kv::portal

@@ -1,0 +1,109 @@
+#include "core/Core.h"
+#include "core/device/DeviceInterface.h"
+#include "core/device/DeviceReply.h"
+#include "core/json/JsonDocument.h"
+#include "core/json/JsonValue.h"
+
+#include <chrono>
+
+namespace kv::portal {
+
+namespace {
+
+constexpr int kPollTimeoutMs = 1000;
+constexpr auto kPollPause = std::chrono::milliseconds(1000);
+
+enum UpdateState : int {
+    Uploading = 1,
+    Updating = 2,
+    Failed = 3,
+    Finished = 4,
+    Resizing = 5,
+};
+
+int intMember(const rapidjson::Value& object, const char* name) {
+    const rapidjson::Value& value = member(object, name);
+    return value.IsInt() ? value.GetInt() : 0;
+}
+
+} // namespace
+
+bool DeviceInterface::handleUpdateState(Core& core, const ProductPtr& product,
+                                        const rapidjson::Value& state) {
+    const int value = intMember(state, "state");
+    core.lastUpdateState_ = value;
+    switch (value) {
+    case Failed:
+        product->errorCode = -1;
+        core.setStatus(product, FirmwareUpdateError);
+        return true;
+    case Finished:
+        return true;
+    case Uploading:
+        core.setStatus(product, FirmwareUploading);
+        break;
+    case Updating:
+        core.setStatus(product, FirmwareUpdating);
+        break;
+    case Resizing:
+        core.setStatus(product, ResizingPartitions);
+        break;
+    default:
+        break;
+    }
+    const int percent = intMember(state, "percent");
+    const rapidjson::Value& text = member(state, "text");
+    const char* textOrNone = text.IsString() ? text.GetString() : nullptr;
+    core.notifyListeners([&](Core::Listener& listener) {
+        listener.updateProgress(&core, product->name.c_str(), value, textOrNone, percent);
+    });
+    return false;
+}
+
+void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) {
+    const std::string address = product->address.get();
+    // True once the upload has returned; otherwise waits out the pause and says false.
+    const auto pauseUntilUploadFinished = [&core] {
+        std::unique_lock<std::mutex> lock(core.uploadFinishedMutex_);
+        return core.uploadFinishedSignal_.wait_for(lock, kPollPause,
+                                                   [&core] { return core.uploadFinished_.load(); });
+    };
+    while (!core.uploadFinished_) {
+        auto reply = kvcurl::get(address + "/API/get_device_status:$._firmware_update.state",
+                                 kPollTimeoutMs);
+        if (reply->code == 200) {
+            JsonDocument document;
+            parseJson(document, reply->body.c_str());
+            if (const rapidjson::Value* data = successData(document)) {
+                const rapidjson::Value& value = member(*data, "value");
+                if (value.IsObject() && handleUpdateState(core, product, value)) {
+                    return;
+                }
+            }
+            if (pauseUntilUploadFinished()) {
+                return;
+            }
+            continue;
+        }
+        // The status service is silent: ask the command service, back to back.
+        reply = kvcurl::get(address + ":8080/commands/get_fwupdate_state", kPollTimeoutMs);
+        if (reply->code != 200) {
+            core.setStatus(product, ProgressUnavailable);
+            // Neither service answers: without a pause this would spin on refused connections
+            // for as long as the upload takes.
+            if (pauseUntilUploadFinished()) {
+                return;
+            }
+            continue;
+        }
+        JsonDocument document;
+        parseJson(document, reply->body.c_str());
+        if (const rapidjson::Value* data = successData(document)) {
+            if (handleUpdateState(core, product, *data)) {
+                return;
+            }
+        }
+    }
+}
+
+} // namespace kv::portal

@@ -1,0 +1,124 @@
+#include "core/Core.h"
+#include "core/download/Downloads.h"
+#include "core/download/PackageName.h"
+#include "core/workers/DequeProcess.h"
+#include "platform/PathSeparator.h"
+#include "ru_rod.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace kv::portal {
+
+namespace {
+
+// A transfer lands under this suffix and takes the package's name only once it is complete,
+// so a crash or kill mid-transfer never leaves something that counts as downloaded.
+constexpr const char* kPartialSuffix = ".partial";
+constexpr int32_t kAbortedByCallback = 42;
+constexpr int32_t kWriteError = 23;
+constexpr int32_t kNoRelease = -1;
+constexpr int32_t kUnverified = -11;
+
+void removePartial(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::remove(path, error) && error) {
+        KV_LOG(4, "Failed to remove unfinished downloaded file %s: %s\n", path.c_str(),
+               error.message().c_str());
+    }
+}
+
+} // namespace
+
+kvcurl::ProgressFunction Downloads::progressFunction(Core& core, const ProductPtr& product,
+                                                     const std::string& fileName) {
+    return [&core, product, fileName](const kvcurl::session*, int64_t downloadTotal,
+                                      int64_t downloadNow, int64_t, int64_t) -> int32_t {
+        const ProductPtr front = core.downloadProcess_->front();
+        if (!front || front->name != product->name) {
+            return -1;
+        }
+        core.setStatus(product, Downloading);
+        // Before the server announced the size this is 0/0: listeners get a NaN and cope.
+        const float fraction = static_cast<float>(downloadNow) / static_cast<float>(downloadTotal);
+        core.notifyListeners([&](Core::Listener& listener) {
+            listener.downloadProgress(&core, product->name.c_str(), fileName.c_str(), fraction);
+        });
+        return 0;
+    };
+}
+
+int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
+    const ProductPtr product = core.findProduct(name);
+    if (!product) {
+        return kNoRelease;
+    }
+    const Product::CloudPtr release = product->cloud.get();
+    if (!release) {
+        KV_LOG(6, "Download skipping %s(%s): No cloud\n", product->code, name.c_str());
+        return kNoRelease;
+    }
+    if (!isSafePackageName(release->fileName)) {
+        KV_LOG(3, "Download refused %s(%s) %s from %s: unsafe file name \"%s\"\n", product->code,
+               name.c_str(), versionText(release->version).c_str(), release->link.c_str(),
+               release->fileName.c_str());
+        return kNoRelease;
+    }
+    if (isDownloaded(core, product)) {
+        KV_LOG(6, "Download skipping %s(%s): Already exists\n", product->code, name.c_str());
+        return 0;
+    }
+    if (!product->isUpdateAvailable()) {
+        KV_LOG(6, "Download skipping %s(%s): Already up to date\n", product->code, name.c_str());
+        return 0;
+    }
+
+    KV_LOG(6, "Downloading %s...\n", release->link.c_str());
+    const std::string path =
+        core.downloadPath(product, false) + platform::kPathSeparator + release->fileName;
+    const std::string partial = path + kPartialSuffix;
+    // A leftover of an interrupted run is never resumed: its bytes are of unknown origin.
+    removePartial(partial);
+    int32_t result = kvcurl::download(release->link, partial,
+                                      progressFunction(core, product, release->fileName));
+    if (result == 0 && std::rename(partial.c_str(), path.c_str()) != 0) {
+        KV_LOG(3, "Failed to store downloaded file %s: %s\n", path.c_str(), std::strerror(errno));
+        result = kWriteError;
+    }
+    if (result == 0) {
+        KV_LOG(6, "Download success for %s %s\n", product->code, name.c_str());
+        return 0;
+    }
+    KV_LOG(6, "Download failed for %s %s: %d\n", product->code, name.c_str(), result);
+    removePartial(partial);
+    return result;
+}
+
+void Downloads::process(Core& core, const ProductPtr& product) {
+    const int32_t result = downloadProduct(core, product->name);
+    if (result == kAbortedByCallback) {
+        core.setStatus(product, Evaluate);
+        return;
+    }
+    if (result != 0) {
+        product->errorCode = result;
+        core.setStatus(product, DownloadError);
+        return;
+    }
+    if (!verifyDownload(core, product)) {
+        product->errorCode = kUnverified;
+        core.setStatus(product, DownloadError);
+        return;
+    }
+    bool updatable = false;
+    if (product->updateAfterDownload && (!product->isFirmware(&updatable) || updatable)) {
+        core.requestUpdate(product);
+        return;
+    }
+    core.setStatus(product, Evaluate);
+}
+
+} // namespace kv::portal

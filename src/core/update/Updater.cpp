@@ -1,0 +1,119 @@
+#include "core/update/Updater.h"
+
+#include "core/Core.h"
+#include "core/device/DeviceInterface.h"
+#include "core/download/PackageName.h"
+#include "ru_rod.h"
+
+namespace kv::portal {
+
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr int32_t kDeviceReportedFailure = -1;
+constexpr int32_t kDeviceReportedNothing = -2;
+
+// Installer exit codes (Windows Installer's published values).
+constexpr int32_t kInstallerSucceeded = 0;
+constexpr int32_t kInstallerCancelled = 1602;
+constexpr int32_t kInstallerRestarting = 1641;
+constexpr int32_t kInstallerNeedsRestart = 3010;
+
+} // namespace
+
+int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
+    const Product::CloudPtr release = product->cloud.get();
+    if (!release || !product->isUpdateAvailable()) {
+        KV_LOG(6, "Skipping update %s(%s): No cloud\n", product->code, product->name.c_str());
+        return 0;
+    }
+    // The package path is built from the release's file name: never leave the package folder.
+    if (!isSafePackageName(release->fileName)) {
+        KV_LOG(3, "Update refused %s(%s) %s: unsafe file name \"%s\"\n", product->code,
+               product->name.c_str(), versionText(release->version).c_str(),
+               release->fileName.c_str());
+        return 0;
+    }
+    bool updatable = false;
+    if (product->isFirmware(&updatable)) {
+        return updatable ? updateFirmware(core, product) : 0;
+    }
+    return updateSoftware(core, product);
+}
+
+int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
+    core.firmwareUpdateActive_ = true;
+    const std::string path = core.downloadPath(product, true);
+    const std::string url = "http://" + product->address.get() + ":8080/commands/upload";
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (attempt > 1) {
+            core.setStatus(product, FirmwareUpdateRetrying);
+        }
+        product->errorCode = 0;
+        core.uploadFinished_ = false;
+        core.lastUpdateState_ = 0;
+        core.pollThread_ = std::make_unique<std::thread>(&DeviceInterface::pollFirmwareUpdate,
+                                                         std::ref(core), product);
+
+        KV_LOG(6, "Updating firmware %s(%s):%s\n", product->code, product->name.c_str(),
+               path.c_str());
+        core.setStatus(product, FirmwareUpdateRequest);
+        const int32_t result = kvcurl::upload(url, "firmware.bin", path);
+
+        {
+            std::lock_guard<std::mutex> lock(core.uploadFinishedMutex_);
+            core.uploadFinished_ = true;
+        }
+        core.uploadFinishedSignal_.notify_all();
+        core.pollThread_->join();
+        core.pollThread_.reset();
+
+        if (result == 0 && product->errorCode == 0) {
+            if (core.lastUpdateState_ != 0) {
+                core.setStatus(product, DeviceRebooting);
+                DeviceInterface::sendDeviceCommand(core, product, "reboot");
+                core.firmwareUpdateActive_ = false;
+                return 0;
+            }
+            product->errorCode = kDeviceReportedNothing;
+        } else if (product->errorCode == 0) {
+            product->errorCode = result;
+        }
+        core.setStatus(product, FirmwareUpdateError);
+    }
+    core.firmwareUpdateActive_ = false;
+    return kDeviceReportedFailure;
+}
+
+int32_t Updater::updateSoftware(Core& core, const ProductPtr& product) {
+    IProxy* proxy = core.proxy();
+    if (proxy == nullptr) {
+        return 0;
+    }
+    const std::string path = core.downloadPath(product, true);
+    core.setStatus(product, SoftwareUpdating);
+    KV_LOG(6, "Updating software %s(%s):%s\n", product->code, product->name.c_str(), path.c_str());
+    const int32_t exitCode = proxy->runInstaller(path.c_str(), product->address.get().c_str());
+    KV_LOG(6, "Install software exit code %d\n", exitCode);
+    product->refreshInstalledVersion();
+    core.setStatus(product, Evaluate);
+    if (exitCode == kInstallerRestarting) {
+        return exitCode;
+    }
+    if (exitCode == kInstallerSucceeded || exitCode == kInstallerNeedsRestart ||
+        exitCode == kInstallerCancelled) {
+        // The program cannot read its own new version until it is restarted.
+        if (product->code == code::KVPORTAL) {
+            if (const Product::CloudPtr release = product->cloud.get()) {
+                product->version.set(release->version);
+            }
+            core.setStatus(product, Evaluate);
+        }
+        return exitCode;
+    }
+    product->errorCode = exitCode;
+    core.setStatus(product, SoftwareUpdaterError);
+    return exitCode;
+}
+
+} // namespace kv::portal
