@@ -1,0 +1,197 @@
+// The single-instance mechanism between real processes: each probe is the program's start-up
+// reduced to its single-instance steps (tests/ui/ipc). Every test gives its probes a private
+// temporary folder, which holds the block's key files, so tests never meet each other or a
+// KVPortal that runs on the machine.
+
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int kDeadlineMs = 20000;
+// "Within about a second" for a raise, with room for a busy machine.
+constexpr int kRaiseDeadlineMs = 4000;
+
+class Probe {
+public:
+    explicit Probe(const kv::test::TempDir& folder, const QStringList& arguments = {}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(folder.path()));
+        process_.setProcessEnvironment(environment);
+        process_.setProgram(QStringLiteral(KV_INSTANCE_PROBE));
+        process_.setArguments(arguments);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start();
+    }
+
+    ~Probe() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.closeWriteChannel();
+            if (!process_.waitForFinished(kDeadlineMs)) {
+                process_.kill();
+                process_.waitForFinished();
+            }
+        }
+    }
+
+    // Whether the probe has said the word at least `count` times before the deadline.
+    bool waitFor(const char* word, int count = 1, int timeoutMs = kDeadlineMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (said(word) < count) {
+            if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                return said(word) >= count;
+            }
+        }
+        return true;
+    }
+
+    int said(const char* word) {
+        while (process_.canReadLine()) {
+            lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+        }
+        return lines_.count(QString::fromLatin1(word));
+    }
+
+    // Waits until the probe either runs as the instance or has ended; true when it runs.
+    bool runs() {
+        QDeadlineTimer deadline(kDeadlineMs);
+        while (said("running") == 0 && process_.state() != QProcess::NotRunning &&
+               !deadline.hasExpired()) {
+            process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        }
+        if (said("running") > 0) {
+            return true;
+        }
+        EXPECT_NE(-1, exitCode()) << "neither runs nor ended";
+        return false;
+    }
+
+    // The exit code of a normal end, -1 when the probe did not end so before the deadline.
+    int exitCode() {
+        if (!process_.waitForFinished(kDeadlineMs) && process_.state() != QProcess::NotRunning) {
+            return -1;
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+    void proceed() { process_.write("go\n"); }
+    void quit() { process_.closeWriteChannel(); }
+    void kill() {
+        process_.kill();
+        process_.waitForFinished(kDeadlineMs);
+    }
+
+private:
+    QProcess process_;
+    QStringList lines_;
+};
+
+TEST(SingleInstance, SecondStartExitsWithZeroAndRaisesTheFirstWithinAboutASecond) {
+    kv::test::TempDir folder;
+    Probe first(folder);
+    ASSERT_TRUE(first.waitFor("running"));
+
+    Probe second(folder);
+    EXPECT_EQ(0, second.exitCode());
+    EXPECT_EQ(1, second.said("exiting"));
+    EXPECT_EQ(0, second.said("running"));
+    EXPECT_TRUE(first.waitFor("raised", 1, kRaiseDeadlineMs));
+}
+
+TEST(SingleInstance, NextStartRunsOnceTheRunningInstanceHasEnded) {
+    kv::test::TempDir folder;
+    {
+        Probe first(folder);
+        ASSERT_TRUE(first.waitFor("running"));
+        Probe second(folder);
+        EXPECT_EQ(0, second.exitCode());
+        first.quit();
+        EXPECT_EQ(0, first.exitCode());
+    }
+    Probe next(folder);
+    EXPECT_TRUE(next.runs());
+}
+
+TEST(SingleInstance, TwoStartsWithinOnePollRaiseTheRunningInstanceOnce) {
+    kv::test::TempDir folder;
+    Probe first(folder);
+    ASSERT_TRUE(first.waitFor("running"));
+    Probe held1(folder, {QStringLiteral("--hold")});
+    Probe held2(folder, {QStringLiteral("--hold")});
+    ASSERT_TRUE(held1.waitFor("counted"));
+    ASSERT_TRUE(held2.waitFor("counted"));
+
+    // A raise shows when the running instance has just polled; the two held starts then leave
+    // their requests together, well before its next poll.
+    Probe timing(folder);
+    EXPECT_EQ(0, timing.exitCode());
+    ASSERT_TRUE(first.waitFor("raised", 1, kRaiseDeadlineMs));
+    held1.proceed();
+    held2.proceed();
+    EXPECT_EQ(0, held1.exitCode());
+    EXPECT_EQ(0, held2.exitCode());
+    EXPECT_EQ(1, held1.said("exiting"));
+    EXPECT_EQ(1, held2.said("exiting"));
+
+    EXPECT_TRUE(first.waitFor("raised", 2, kRaiseDeadlineMs));
+    // Two more polls pass without another raise.
+    EXPECT_FALSE(first.waitFor("raised", 3, 2500));
+}
+
+TEST(SingleInstance, KilledInstanceDoesNotBlockTheNextStart) {
+    kv::test::TempDir folder;
+    {
+        Probe killed(folder);
+        ASSERT_TRUE(killed.waitFor("running"));
+        killed.kill();
+    }
+    Probe next(folder);
+    ASSERT_TRUE(next.runs());
+
+    Probe later(folder);
+    EXPECT_EQ(0, later.exitCode());
+    EXPECT_EQ(1, later.said("exiting"));
+    EXPECT_TRUE(next.waitFor("raised", 1, kRaiseDeadlineMs));
+}
+
+TEST(SingleInstance, SimultaneousStartsLeaveExactlyOneRunning) {
+    kv::test::TempDir folder;
+    // Odd rounds start over the block of a killed instance.
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        auto a = std::make_unique<Probe>(folder);
+        auto b = std::make_unique<Probe>(folder);
+        const bool aRuns = a->runs();
+        const bool bRuns = b->runs();
+        ASSERT_NE(aRuns, bRuns);
+        Probe& running = aRuns ? *a : *b;
+        Probe& ended = aRuns ? *b : *a;
+        EXPECT_EQ(0, ended.exitCode());
+        EXPECT_EQ(1, ended.said("exiting"));
+        if (round % 2 == 0) {
+            running.kill();
+        } else {
+            running.quit();
+            EXPECT_EQ(0, running.exitCode());
+        }
+    }
+    Probe last(folder);
+    EXPECT_TRUE(last.runs());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
