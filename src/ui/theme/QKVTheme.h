@@ -94,14 +94,12 @@ private:
     ~QKVTheme() override;
 
     void applyApplicationStyleSheet(bool dark);
-    void applyTitleBar(QWidget* window, bool dark);
 
     std::map<uint32_t, std::pair<QColor, QColor>> colorPairs_;
     QPalette startupPalette_;
     QPalette darkPalette_;
     std::unique_ptr<platform::UiSettings> uiSettings_;
     std::set<QWidget*> windows_;
-    QApplication* app_ = nullptr;
     MessageBoxAnswerer answerer_;
 };
 
