@@ -4,10 +4,17 @@ namespace kv::portal {
 
 class Core;
 
-// The catalogue sync; runs on the core's sync thread.
+// The catalogue sync; runs on the core's sync thread, which alone touches the core's
+// publish file, its source flag and the refresh request while it runs.
 class Sync {
 public:
+    // True when products were matched against a publish file, false when none was available.
     static bool runSync(Core& core);
+
+    // The local copy in the downloads folder: read into a new publish file, or replaced by the
+    // current one.
+    static bool loadLocalPublishFile(Core& core);
+    static bool savePublishFile(Core& core);
 };
 
 } // namespace kv::portal

@@ -1,0 +1,88 @@
+#include "core/Core.h"
+#include "core/json/JsonDocument.h"
+#include "core/sync/Sync.h"
+#include "platform/PathSeparator.h"
+#include "ru_rod.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace kv::portal {
+
+namespace {
+
+// The release servers' host names are reserved for documentation, so that nothing real is
+// ever reached by mistake; a studio names its own server through "publish_file".
+constexpr char kPublicReleaseUrl[] =
+    "https://downloads.kelmora.example/download/RAZezidad/public/dozoPublishConf.json";
+constexpr char kBetaReleaseUrl[] =
+    "https://beta.downloads.kelmora.example/download/RAZezidad/trunk/packages/"
+    "dozoPublishConf.json";
+
+} // namespace
+
+std::string Core::publishFileUrl(bool local) {
+    if (local) {
+        return downloadsDir() + platform::kPathSeparator + "dozoPublishConf.json";
+    }
+    if (!proxy_) {
+        ignoreBuild = false;
+        return kBetaReleaseUrl;
+    }
+    std::string configured = proxy_->getString("publish_file", "");
+    if (!configured.empty()) {
+        ignoreBuild = false;
+        return configured;
+    }
+    if (proxy_->getInt("publish_lvl", 0) == 1) {
+        ignoreBuild = false;
+        return kBetaReleaseUrl;
+    }
+    ignoreBuild = true;
+    return kPublicReleaseUrl;
+}
+
+bool Sync::loadLocalPublishFile(Core& core) {
+    // Without a downloads folder there is no local copy, only a path at the file-system root.
+    if (core.downloadsDir().empty()) {
+        return false;
+    }
+    std::ifstream in(core.publishFileUrl(true), std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto document = std::make_shared<JsonDocument>();
+    parseJson(*document, text.c_str());
+    core.publishDoc_ = std::move(document);
+    return true;
+}
+
+// The new copy is written beside the old one and then renamed over it, so that a crash or a
+// full disk never leaves the program without its offline copy.
+bool Sync::savePublishFile(Core& core) {
+    if (!core.publishDoc_ || core.downloadsDir().empty()) {
+        return false;
+    }
+    const std::string path = core.publishFileUrl(true);
+    const std::string temporary = path + ".new";
+    const std::string text = writeJson(*core.publishDoc_);
+    std::error_code error;
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        if (!out.fail()) {
+            std::filesystem::rename(temporary, path, error);
+            if (!error) {
+                return true;
+            }
+        }
+        std::filesystem::remove(temporary, error);
+    }
+    KV_LOG(4, "Failed to save the local publish file %s\n", path.c_str());
+    return false;
+}
+
+} // namespace kv::portal

@@ -1,0 +1,159 @@
+#include "core/Core.h"
+#include "core/json/JsonDocument.h"
+#include "core/json/JsonValue.h"
+#include "core/sync/ReleaseRecord.h"
+#include "core/sync/Sync.h"
+#include "ru_rod.h"
+
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+namespace kv::portal {
+
+namespace {
+
+constexpr char kFailedToContact[] = "Failed to contact Kelmora Technologies Server";
+constexpr char kInvalidReply[] = "Kelmora Technologies Server invalid reply";
+
+// Ends one pass of the sync; true when requests came in meanwhile and the sync must start over.
+bool requestsRemain(std::recursive_mutex& syncMutex, int& syncRequests) {
+    std::lock_guard<std::recursive_mutex> lock(syncMutex);
+    return --syncRequests > 0;
+}
+
+// The products and twins that a publish-file "ID" can reach, in the order of the product list.
+using Targets = std::unordered_map<std::string_view, std::vector<Product*>>;
+
+Targets targetsByCode(const std::vector<ProductPtr>& products) {
+    Targets targets;
+    for (const ProductPtr& product : products) {
+        targets[product->code].push_back(product.get());
+        if (product->twin) {
+            targets[product->twin->code].push_back(product->twin.get());
+        }
+    }
+    return targets;
+}
+
+// Gives every product of the entry's code, or the twin of that code, its new release record.
+// Records are built whole, the intermediate release included, before a product holds them.
+void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& entry,
+                const Targets& targets, std::optional<IntermediateGenerations>& generations) {
+    if (!entry.IsObject()) {
+        return;
+    }
+    if (const rapidjson::Value* os = findMember(entry, "OS"); os && textOf(*os) != "Windows") {
+        return;
+    }
+    const rapidjson::Value& id = member(entry, "ID");
+    if (!id.IsString()) {
+        return;
+    }
+    const auto found = targets.find(std::string_view(id.GetString(), id.GetStringLength()));
+    if (found == targets.end()) {
+        return;
+    }
+    for (Product* target : found->second) {
+        Product::Cloud cloud;
+        fillCloud(cloud, target->code, entry);
+        const Version installed = target->version.get();
+        std::string note;
+        if (installed.generation < cloud.version.generation) {
+            note = applyIntermediateGeneration(cloud, target->code, installed.generation,
+                                               publishFile, generations);
+        }
+        const std::string released = versionText(cloud.version);
+        target->note.set(std::move(note));
+        target->cloud.set(std::make_shared<const Product::Cloud>(std::move(cloud)));
+        KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
+               versionText(installed).c_str(), released.c_str());
+    }
+}
+
+} // namespace
+
+bool Sync::runSync(Core& core) {
+    for (;;) {
+        std::string message;
+        if (core.forceRefresh_.exchange(false)) {
+            core.publishDoc_.reset();
+        }
+        if (core.publishDoc_) {
+            KV_LOG(6, "Sync: Using cache...\n");
+            if (core.usingLocalFile_) {
+                message = kFailedToContact;
+            }
+        } else {
+            core.notifyListeners([&](Core::Listener& listener) { listener.syncStarted(&core); });
+            const std::string url = core.publishFileUrl(false);
+            KV_LOG(6, "Sync: Querying[%s] Kelmora Technologies server...\n", url.c_str());
+            const std::unique_ptr<kvcurl::response> reply = kvcurl::get(url, 3000);
+            if (reply->code == 200) {
+                KV_LOG(6, "Success\n");
+                auto document = std::make_shared<JsonDocument>();
+                parseJson(*document, reply->body.c_str());
+                if (document->IsObject() && hasMember(*document, "products")) {
+                    core.publishDoc_ = std::move(document);
+                    core.usingLocalFile_ = false;
+                    savePublishFile(core);
+                } else {
+                    message = kInvalidReply;
+                }
+            } else {
+                KV_LOG(6, "Failed(%d)\n", reply->code);
+                message = kFailedToContact;
+            }
+            if (!core.publishDoc_) {
+                if (!loadLocalPublishFile(core)) {
+                    core.notifyListeners(
+                        [&](Core::Listener& listener) { listener.syncFinished(&core, message); });
+                    KV_LOG(6, "Sync failed: No publish file found\n");
+                    if (requestsRemain(core.syncMutex_, core.syncRequests_)) {
+                        continue;
+                    }
+                    return false;
+                }
+                core.usingLocalFile_ = true;
+                KV_LOG(6, "Sync: Using local file %s\n", core.publishFileUrl(true).c_str());
+            }
+        }
+
+        std::vector<ProductPtr> products;
+        {
+            std::lock_guard<std::recursive_mutex> lock(core.productsMutex_);
+            products = core.products_;
+        }
+        // Requests that came in while this pass ran are served by one matching pass, now.
+        if (requestsRemain(core.syncMutex_, core.syncRequests_)) {
+            continue;
+        }
+
+        for (const ProductPtr& product : products) {
+            if (!product->isFirmware()) {
+                product->refreshInstalledVersion();
+            }
+        }
+        const JsonDocument& publishFile = *core.publishDoc_;
+        const rapidjson::Value& entries = member(publishFile, "products");
+        if (entries.IsArray()) {
+            const Targets targets = targetsByCode(products);
+            std::optional<IntermediateGenerations> generations;
+            for (const rapidjson::Value& entry : entries.GetArray()) {
+                matchEntry(publishFile, entry, targets, generations);
+            }
+        }
+        for (const ProductPtr& product : products) {
+            for (ProductPtr current = product; current; current = current->twin) {
+                core.verifyDownload(current);
+                core.setStatus(current, Evaluate);
+            }
+        }
+        core.notifyListeners(
+            [&](Core::Listener& listener) { listener.syncFinished(&core, message); });
+        KV_LOG(6, "Sync finished\n");
+        return true;
+    }
+}
+
+} // namespace kv::portal
