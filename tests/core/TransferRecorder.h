@@ -13,10 +13,16 @@ namespace kv::test {
 // report.
 class TransferRecorder : public RecordingListener {
 public:
+    void statusChanged(kv::portal::Core* core, const char* productName) override {
+        RecordingListener::statusChanged(core, productName);
+        announce();
+    }
+
     void updateProgress(kv::portal::Core*, const char* productName, int state, const char* text,
                         int percent) override {
         record(std::string("progress ") + productName + " " + std::to_string(state) + " " +
                std::to_string(percent) + " " + (text ? text : "(no text)"));
+        announce();
     }
 
     void downloadProgress(kv::portal::Core*, const char* productName, const char* fileName,
@@ -37,6 +43,7 @@ public:
         if (firstBytes) {
             record(received);
         }
+        announce();
     }
 
     int downloadReports() const {
@@ -64,7 +71,21 @@ public:
         return found;
     }
 
+    // Waits until `event` was recorded `times` times.
+    bool waitForCount(const std::string& event, int times,
+                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        std::unique_lock<std::mutex> lock(announceMutex_);
+        return announced_.wait_for(lock, timeout, [&] { return count(event) >= times; });
+    }
+
 private:
+    void announce() {
+        std::lock_guard<std::mutex> lock(announceMutex_);
+        announced_.notify_all();
+    }
+
+    std::mutex announceMutex_;
+    std::condition_variable announced_;
     mutable std::mutex progressMutex_;
     std::set<std::string> seen_;
     int downloadReports_ = 0;

@@ -52,6 +52,8 @@ DEFAULT_BEHAVIOUR = {
     "commands": "answer",
     # False: every state reply says 0 (no information), whatever the device does.
     "report_state": True,
+    # False: state replies carry no "text".
+    "report_text": True,
     # The next N accepted uploads end in state 3.
     "fail_uploads": 0,
     # The next N uploads lose their connection halfway through the body.
@@ -150,7 +152,7 @@ class Device:
             self.phase_seen = True
             self.cond.notify_all()
             value = {"state": self.state, "percent": self.percent}
-            if self.text is not None:
+            if self.text is not None and self.behaviour["report_text"]:
                 value["text"] = self.text
             return value
 
@@ -445,6 +447,9 @@ class Handler(BaseHTTPRequestHandler):
             d.count("uploads_failed")
         if d.observable():
             d.wait_seen(d.behaviour["hold_ms"] / 1000.0)
+        if not ok:
+            # Idle again before the reply, so the next attempt's poller never reads this failure.
+            d.set_phase(STATE_NONE, 0, None)
         return self.send_json(200, {"error": "Success" if ok else "Firmware update failed"})
 
     def image_file_for_upload(self):

@@ -1,0 +1,237 @@
+#include "CoreTestEnvironment.h"
+#include "DeviceSimulator.h"
+#include "TempDir.h"
+#include "TransferRecorder.h"
+#include "core/Core.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+using namespace kv::portal;
+using kv::test::DeviceSimulator;
+
+namespace {
+
+constexpr const char* kPackage = "korvex-2.0.0.bin";
+constexpr const char* kImageVersion = "2.0.0b7";
+
+class FirmwareUpdate : public ::testing::Test {
+protected:
+    FirmwareUpdate() { core_->addListener(&events_); }
+    ~FirmwareUpdate() override {
+        if (core_) {
+            core_->removeListener(&events_);
+        }
+    }
+
+    DeviceSimulator::Options device(const std::string& behaviour) const {
+        DeviceSimulator::Options options;
+        options.version = "1.0.0b1";
+        options.behaviour = behaviour;
+        options.imageFile = lab_.file("received.bin");
+        return options;
+    }
+
+    // A known device whose released firmware is already downloaded and verified.
+    ProductPtr addDeviceWithPackage(const DeviceSimulator& simulator, ProductCode code,
+                                    const std::string& name) {
+        EXPECT_TRUE(core_->addProduct(code, name, simulator.address(), Version(1, 0, 0, 1)));
+        const ProductPtr product = core_->findProduct(name);
+        auto release = std::make_shared<Product::Cloud>();
+        EXPECT_TRUE(release->version.parseVersion(kImageVersion));
+        release->fileName = kPackage;
+        product->cloud.set(release);
+        DeviceSimulator::makeImage(core_->downloadPath(product, true), kImageVersion, 96 * 1024);
+        return product;
+    }
+
+    std::string status(const std::string& name, const std::string& text) const {
+        return "status " + name + " " + text;
+    }
+
+    // The update queue tells no one when it runs dry: look until it has.
+    bool waitUntilIdle() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (core_->isUpdating()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    kv::test::CoreTestEnvironment environment_;
+    kv::test::TempDir lab_;
+    std::unique_ptr<Core> core_ = std::make_unique<Core>();
+    kv::test::TransferRecorder events_;
+};
+
+TEST_F(FirmwareUpdate, AcceptedImageIsFollowedByOneRebootAndTheDeviceRunsItsVersion) {
+    DeviceSimulator simulator(device("{}"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    ASSERT_TRUE(waitUntilIdle());
+
+    EXPECT_FALSE(core_->firmwareUpdateActive());
+    EXPECT_EQ(korvex->status, DeviceRebooting);
+    EXPECT_EQ(korvex->errorCode, 0);
+    EXPECT_EQ(simulator.counter("uploads_started"), 1);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(simulator.version(), kImageVersion);
+    EXPECT_EQ(kv::test::readFile(lab_.file("received.bin")),
+              kv::test::readFile(core_->downloadPath(korvex, true)));
+    const auto state = simulator.state();
+    const auto& upload = state["last_upload"];
+    EXPECT_STREQ(upload["part_name"].GetString(), "firmware.bin");
+    EXPECT_STREQ(upload["file_name"].GetString(), kPackage);
+    EXPECT_FALSE(upload["authorization"].GetBool());
+    EXPECT_TRUE(upload["expect"].IsNull());
+
+    const auto statuses = events_.startingWith("status Korvex ");
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses.front(), status("Korvex", "Pending Update"));
+    EXPECT_EQ(statuses[1], status("Korvex", "Firmware Update Request"));
+    EXPECT_EQ(statuses.back(), status("Korvex", "Device Rebooting"));
+    // The finished state ends the poll without a last report to listeners.
+    for (const std::string& progress : events_.startingWith("progress Korvex ")) {
+        EXPECT_NE(progress.rfind("progress Korvex 4 ", 0), 0u) << progress;
+    }
+}
+
+TEST_F(FirmwareUpdate, PhasesReportedByTheStatusServiceReachTheProductAndListeners) {
+    DeviceSimulator simulator(device(R"({"lockstep": true, "resize_partitions": true})"));
+    const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_III_FIRMWARE, "Vesk III");
+
+    core_->requestUpdate(vesk);
+    ASSERT_TRUE(events_.waitFor(status("Vesk III", "Device Rebooting")));
+
+    EXPECT_EQ(events_.count(status("Vesk III", "Firmware Uploading")), 1);
+    EXPECT_EQ(events_.count(status("Vesk III", "Firmware Updating")), 1);
+    EXPECT_EQ(events_.count(status("Vesk III", "Resizing partitions")), 1);
+    EXPECT_EQ(events_.count("progress Vesk III 2 40 Writing firmware"), 1);
+    EXPECT_EQ(events_.count("progress Vesk III 5 50 Resizing partitions"), 1);
+    EXPECT_EQ(events_.count(status("Vesk III", "Firmware Update progress unavailable")), 0);
+    EXPECT_EQ(simulator.counter("state_requests"), 0);
+}
+
+TEST_F(FirmwareUpdate, DeviceAnsweringOnlyOnItsCommandPortIsFollowedThere) {
+    DeviceSimulator simulator(
+        device(R"({"lockstep": true, "status_service": "refuse", "report_text": false})"));
+    const ProductPtr rx48 = addDeviceWithPackage(simulator, code::RX48_FIRMWARE, "RX 48");
+
+    core_->requestUpdate(rx48);
+    ASSERT_TRUE(events_.waitFor(status("RX 48", "Device Rebooting")));
+
+    EXPECT_EQ(events_.count(status("RX 48", "Firmware Updating")), 1);
+    EXPECT_GE(events_.count("progress RX 48 2 40 (no text)"), 1);
+    EXPECT_EQ(events_.count(status("RX 48", "Firmware Update progress unavailable")), 0);
+    EXPECT_GT(simulator.counter("state_requests"), 0);
+}
+
+TEST_F(FirmwareUpdate, FailedAttemptsAreRetriedUntilTheDeviceTakesTheImage) {
+    DeviceSimulator simulator(device(R"({"fail_uploads": 2})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_.reset();
+
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1)")), 2);
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1). Retrying...")), 2);
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Request")), 3);
+    EXPECT_EQ(simulator.counter("uploads_received"), 3);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(simulator.version(), kImageVersion);
+    EXPECT_EQ(korvex->errorCode, 0);
+}
+
+TEST_F(FirmwareUpdate, ThreeFailedAttemptsLeaveTheDeviceReportedFailure) {
+    DeviceSimulator simulator(device(R"({"fail_uploads": 3})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitForCount(status("Korvex", "Firmware Update Error (-1)"), 3));
+    ASSERT_TRUE(waitUntilIdle());
+
+    EXPECT_FALSE(core_->firmwareUpdateActive());
+    EXPECT_EQ(korvex->status, FirmwareUpdateError);
+    EXPECT_EQ(korvex->errorCode, -1);
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1). Retrying...")), 2);
+    EXPECT_EQ(simulator.counter("uploads_received"), 3);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 0);
+    EXPECT_EQ(simulator.version(), "1.0.0b1");
+}
+
+TEST_F(FirmwareUpdate, DeviceThatNeverReportsAStateFailsEveryAttemptWithMinusTwo) {
+    DeviceSimulator simulator(device(R"({"report_state": false})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitForCount(status("Korvex", "Firmware Update Error (-2)"), 3));
+    core_.reset();
+
+    EXPECT_EQ(korvex->status, FirmwareUpdateError);
+    EXPECT_EQ(korvex->errorCode, -2);
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-2). Retrying...")), 2);
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update progress unavailable")), 0);
+    EXPECT_EQ(simulator.counter("uploads_received"), 3);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 0);
+}
+
+TEST_F(FirmwareUpdate, DeviceAnsweringNeitherServiceShowsProgressUnavailableOncePerAttempt) {
+    DeviceSimulator simulator(device(R"({"status_service": "refuse", "state_request": "refuse"})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitForCount(status("Korvex", "Firmware Update Error (-2)"), 3));
+    core_.reset();
+
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update progress unavailable")), 3);
+    EXPECT_EQ(korvex->errorCode, -2);
+    EXPECT_EQ(simulator.counter("uploads_received"), 3);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 0);
+}
+
+TEST_F(FirmwareUpdate, UploadCutOffMidwayIsRetriedAndShowsTheTransferError) {
+    DeviceSimulator simulator(device(R"({"drop_uploads": 1})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_.reset();
+
+    const auto retrying = events_.startingWith("status Korvex Firmware Update Error (");
+    ASSERT_EQ(retrying.size(), 2u);
+    // libcurl's code for the broken transfer, whichever of send or receive noticed it.
+    EXPECT_TRUE(retrying[0] == status("Korvex", "Firmware Update Error (55)") ||
+                retrying[0] == status("Korvex", "Firmware Update Error (56)"))
+        << retrying[0];
+    EXPECT_EQ(retrying[1], retrying[0] + ". Retrying...");
+    EXPECT_EQ(simulator.counter("uploads_dropped"), 1);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(kv::test::readFile(lab_.file("received.bin")),
+              kv::test::readFile(environment_.downloadsDir() + "/Firmware/" + kPackage));
+}
+
+TEST_F(FirmwareUpdate, DownloadOnlyFirmwareStaysPendingAndIsNeverUploaded) {
+    DeviceSimulator simulator(device("{}"));
+    const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_FIRMWARE, "Vesk");
+
+    core_->requestUpdate(vesk);
+    ASSERT_TRUE(waitUntilIdle());
+    core_.reset();
+
+    EXPECT_EQ(vesk->status, PendingUpdate);
+    EXPECT_EQ(simulator.counter("uploads_started"), 0);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 0);
+}
+
+} // namespace
