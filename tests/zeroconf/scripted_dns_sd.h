@@ -1,0 +1,106 @@
+#pragma once
+
+// A DNS-SD provider of the tests' own, loaded by the discovery library through
+// KVPORTAL_DNSSD_LIBRARY. It records every call, answers with the replies a test queues, and
+// delivers them on whichever thread calls DNSServiceProcessResult, as a real provider does. Test
+// programs link it too and drive it through these functions.
+//
+// Built twice: as a Bonjour-like provider, and posing as Avahi's compatibility library (it then
+// exports avahi_warn_unsupported, has no DNSServiceGetAddrInfo, and refuses flags other than 0).
+
+#include <dns_sd.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sockaddr;
+
+namespace scripted {
+
+// One operation the library started.
+struct operation {
+    std::string function;
+    DNSServiceFlags flags = 0;
+    std::uint32_t interface_index = 0;
+    std::optional<std::string> name;
+    std::optional<std::string> regtype;
+    std::optional<std::string> domain;
+    std::uint16_t rrtype = 0;
+    std::uint16_t rrclass = 0;
+    std::uint16_t network_port = 0;
+    std::uint32_t protocol = 0;
+    std::string txt;
+    void* callback = nullptr;
+    void* context = nullptr;
+};
+using operation_ptr = std::shared_ptr<const operation>;
+
+struct reconfirm_call {
+    DNSServiceFlags flags = 0;
+    std::uint32_t interface_index = 0;
+    std::string fullname;
+    std::uint16_t rrtype = 0;
+    std::uint16_t rrclass = 0;
+    std::string rdata;
+};
+
+// Forgets every operation and call. Only between tests, once the library holds no reference.
+void reset();
+
+// The nth operation (from 1) started by that function, waiting for it up to a generous deadline;
+// null when it never came.
+operation_ptr wait_for(const std::string& function, std::size_t nth = 1);
+std::size_t started(const std::string& function);
+
+// The next call of that function fails with this error.
+void fail_next(const std::string& function, DNSServiceErrorType error);
+
+// The socket number the provider reports for an operation from now on.
+void set_socket(const operation_ptr& op, int fd);
+// The socket number the next operation gets; -1 gives the provider's own.
+void set_next_socket(int fd);
+
+// Queues a reply for the operation and makes its socket readable.
+void browse_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
+                  DNSServiceErrorType error, const char* name, const char* regtype,
+                  const char* domain);
+void resolve_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
+                   DNSServiceErrorType error, const char* fullname, const char* hosttarget,
+                   std::uint16_t host_port, const std::string& txt);
+void query_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
+                 DNSServiceErrorType error, const char* fullname, std::uint16_t rrtype,
+                 const std::string& rdata);
+void addr_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
+                DNSServiceErrorType error, const char* hostname, const sockaddr* address,
+                std::size_t address_length);
+void register_reply(const operation_ptr& op, DNSServiceFlags flags, DNSServiceErrorType error,
+                    const char* name, const char* regtype, const char* domain);
+// The next DNSServiceProcessResult of the operation returns this error without a reply.
+void process_error(const operation_ptr& op, DNSServiceErrorType error);
+
+// Waiting, up to a generous deadline; false when the deadline passed.
+bool wait_processed(const operation_ptr& op, int count = 1);
+bool wait_released(const operation_ptr& op);
+bool released(const operation_ptr& op);
+// Until DNSServiceRefSockFD has been asked this many more times (the poll thread asks once or
+// twice per operation and cycle).
+bool wait_socket_queries(std::size_t more);
+
+// While held, DNSServiceRefSockFD blocks: the poll thread stops before its next wait, so replies
+// queued meanwhile are found ready together.
+void hold_poll();
+bool wait_poll_held();
+void release_poll();
+
+std::vector<reconfirm_call> reconfirm_calls();
+
+// Calls the library should never make: on released references, calls the provider refuses.
+std::vector<std::string> misuses();
+// Operations started and not yet released.
+std::size_t live_operations();
+
+} // namespace scripted

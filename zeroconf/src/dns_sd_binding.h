@@ -1,0 +1,72 @@
+#pragma once
+
+// The nine DNS-SD functions the library uses, bound at run time to the platform's DNS-SD client
+// library so that the program starts and runs without discovery where it is missing. Each has
+// the signature of the documented function of the same name; when the library or the entry
+// point is missing it answers kDNSServiceErr_ServiceNotRunning (DNSServiceRefSockFD: -1).
+//
+// The library is "libdns_sd.so.1", or the file named by KVPORTAL_DNSSD_LIBRARY. It is loaded
+// while the process starts and stays loaded until the process ends.
+
+#include <dns_sd.h>
+
+#include <cstdint>
+
+struct sockaddr;
+
+namespace zeroconf::binding {
+
+// Parts of the interface that Avahi's copy of dns_sd.h predates.
+constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
+constexpr DNSServiceFlags kDNSServiceFlagsForce = 0x800;
+constexpr DNSServiceFlags kDNSServiceFlagsReturnIntermediates = 0x1000;
+constexpr DNSServiceFlags kDNSServiceFlagsWakeOnResolve = 0x40000;
+
+using DNSServiceProtocol = std::uint32_t;
+constexpr DNSServiceProtocol kDNSServiceProtocol_IPv4 = 0x01;
+
+using DNSServiceGetAddrInfoReply = void (*)(DNSServiceRef sdRef, DNSServiceFlags flags,
+                                            std::uint32_t interfaceIndex,
+                                            DNSServiceErrorType errorCode, const char* hostname,
+                                            const sockaddr* address, std::uint32_t ttl,
+                                            void* context);
+
+int DNSServiceRefSockFD(DNSServiceRef sdRef);
+
+DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef);
+
+void DNSServiceRefDeallocate(DNSServiceRef sdRef);
+
+DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                       std::uint32_t interfaceIndex, const char* name,
+                                       const char* regtype, const char* domain, const char* host,
+                                       std::uint16_t port, std::uint16_t txtLen,
+                                       const void* txtRecord, DNSServiceRegisterReply callBack,
+                                       void* context);
+
+DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                     std::uint32_t interfaceIndex, const char* regtype,
+                                     const char* domain, DNSServiceBrowseReply callBack,
+                                     void* context);
+
+DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                      std::uint32_t interfaceIndex, const char* name,
+                                      const char* regtype, const char* domain,
+                                      DNSServiceResolveReply callBack, void* context);
+
+DNSServiceErrorType DNSServiceQueryRecord(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                          std::uint32_t interfaceIndex, const char* fullname,
+                                          std::uint16_t rrtype, std::uint16_t rrclass,
+                                          DNSServiceQueryRecordReply callBack, void* context);
+
+DNSServiceErrorType DNSServiceReconfirmRecord(DNSServiceFlags flags, std::uint32_t interfaceIndex,
+                                              const char* fullname, std::uint16_t rrtype,
+                                              std::uint16_t rrclass, std::uint16_t rdlen,
+                                              const void* rdata);
+
+DNSServiceErrorType DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                          std::uint32_t interfaceIndex, DNSServiceProtocol protocol,
+                                          const char* hostname, DNSServiceGetAddrInfoReply callBack,
+                                          void* context);
+
+} // namespace zeroconf::binding

@@ -1,0 +1,65 @@
+#include "dns_sd_library.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace zeroconf::dns_sd_library {
+namespace {
+
+constexpr const char* kEntryNames[] = {
+    "DNSServiceRefSockFD",   "DNSServiceProcessResult",   "DNSServiceRefDeallocate",
+    "DNSServiceRegister",    "DNSServiceBrowse",          "DNSServiceResolve",
+    "DNSServiceQueryRecord", "DNSServiceReconfirmRecord", "DNSServiceGetAddrInfo",
+};
+constexpr int kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
+
+struct loaded_library {
+    loaded_library() {
+        // Silences the banner Avahi's library prints when a program loads it.
+        ::setenv("AVAHI_COMPAT_NOWARN", "1", 1);
+        const char* path = std::getenv("KVPORTAL_DNSSD_LIBRARY");
+        handle = ::dlopen(path != nullptr && *path != '\0' ? path : "libdns_sd.so.1", RTLD_NOW);
+        avahi = handle != nullptr && ::dlsym(handle, "avahi_warn_unsupported") != nullptr;
+    }
+
+    void* handle = nullptr;
+    bool avahi = false;
+    // Threads that race on a look-up store the same value.
+    std::atomic<void*> slots[kEntryCount]{};
+};
+
+// Never unloaded: a poll thread that outlives its client may still be inside the library
+// while the process ends.
+loaded_library& library() {
+    static loaded_library loaded;
+    return loaded;
+}
+
+// Loads while the process still has one thread: setenv is unsafe beside threads reading the
+// environment.
+[[maybe_unused]] const bool loaded_at_start = (library(), true);
+
+} // namespace
+
+void* lookup(entry which) {
+    loaded_library& loaded = library();
+    std::atomic<void*>& slot = loaded.slots[static_cast<int>(which)];
+    if (loaded.handle == nullptr) {
+        slot.store(nullptr, std::memory_order_relaxed);
+        return nullptr;
+    }
+    if (void* cached = slot.load(std::memory_order_relaxed)) {
+        return cached;
+    }
+    void* found = ::dlsym(loaded.handle, kEntryNames[static_cast<int>(which)]);
+    slot.store(found, std::memory_order_relaxed);
+    return found;
+}
+
+bool is_avahi() {
+    return library().avahi;
+}
+
+} // namespace zeroconf::dns_sd_library

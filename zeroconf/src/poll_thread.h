@@ -1,0 +1,41 @@
+#pragma once
+
+#include <dns_sd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace zeroconf {
+
+class dns_service;
+
+// The state a client shares with its poll thread. The thread holds it too, so that the loop can
+// finish its cycle after the client was destroyed on the poll thread itself.
+class poll_state {
+public:
+    // Guards services, retired and the sd_ref_ of every operation in services. Recursive: a
+    // thread that holds it may drop the last reference of an operation, whose destructor takes
+    // it again.
+    std::recursive_mutex mutex;
+    std::vector<std::weak_ptr<dns_service>> services;
+    // References released off the poll thread, deallocated by it at the top of its next cycle.
+    std::vector<DNSServiceRef> retired;
+
+    bool stopping() const { return stop_.load(); }
+    void request_stop();
+    // Waits up to 100 ms; returns early when stop is requested.
+    void sleep();
+
+private:
+    std::atomic<bool> stop_{false};
+    std::mutex sleep_mutex_;
+    std::condition_variable wake_;
+};
+
+// Waits on the sockets of all operations in services and dispatches their replies until stop.
+void run_poll_loop(const std::shared_ptr<poll_state>& state);
+
+} // namespace zeroconf
