@@ -1,0 +1,88 @@
+#include "ui/theme/QKVTheme.h"
+#include "ui/window/Agreement.h"
+#include "ui/window/Central.h"
+#include "ui/window/DisplayName.h"
+#include "ui/window/ProductRow.h"
+#include "ui/window/RestartLauncher.h"
+#include "ui/window/ShowInExplorer.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace kv::portal {
+
+void Window::Product::slotLinkClicked(const QString& link) {
+    Core* core = central()->core();
+    const ProductPtr product = product_;
+    if (link == QLatin1String("Download")) {
+        if (askAgreement(core, product)) {
+            product->updateAfterDownload = false;
+            core->requestDownload(product->name);
+        }
+    } else if (link == QLatin1String("Update")) {
+        startUpdate(product);
+    } else if (link == QLatin1String("ShowDownloadedFile")) {
+        showInExplorer(QString::fromStdString(core->downloadPath(product, true)));
+    } else if (link == QLatin1String("Cancel")) {
+        core->cancel(product->name);
+        emit signalUpdateUI();
+    } else if (link == QLatin1String("ReleaseNotes")) {
+        if (const auto release = product->cloud.get()) {
+            QDesktopServices::openUrl(
+                QUrl(QString::fromStdString(release->releaseNotesLink), QUrl::TolerantMode));
+        }
+    } else if (link == QLatin1String("DownloadDirectory")) {
+        showInExplorer(QString::fromStdString(core->downloadPath(product, false)));
+    } else if (link == QLatin1String("RestartApp")) {
+        restartProgram();
+    }
+}
+
+void Window::Product::startUpdate(const ProductPtr& product) {
+    if (!product->running && !switchModeAsked(product)) {
+        return;
+    }
+    Core* core = central()->core();
+    if (core->isDownloaded(product)) {
+        core->requestUpdate(product);
+        return;
+    }
+    if (askAgreement(core, product)) {
+        product->updateAfterDownload = true;
+        core->requestDownload(product->name);
+    }
+}
+
+bool Window::Product::switchModeAsked(const ProductPtr& product) {
+    const QString current =
+        product->isDante() ? QStringLiteral("RAVENNA AES67") : QStringLiteral("Dante");
+    const QString target =
+        product->isDante() ? QStringLiteral("Dante") : QStringLiteral("RAVENNA AES67");
+    const QMessageBox::StandardButton answer = QKVTheme::instance()->showMessageBox(
+        this, QStringLiteral("Switch To ") + target,
+        QStringLiteral("%1 is currently running in %2 mode. Do you wish to switch to %3?")
+            .arg(displayName(*product), current, target),
+        QMessageBox::Question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    setCursor(Qt::ArrowCursor);
+    return answer == QMessageBox::Yes;
+}
+
+void Window::Product::restartProgram() {
+    Core* core = central()->core();
+    const bool downloading = core->isDownloading();
+    if (downloading || core->isUpdating()) {
+        QKVTheme::instance()->showMessageBox(
+            this, QStringLiteral("Kelmora Portal"),
+            QStringLiteral("Cannot restart while ") +
+                (downloading ? QStringLiteral("downloading") : QStringLiteral("updating")),
+            QMessageBox::Warning, QMessageBox::Ok);
+        return;
+    }
+    if (IProxy* proxy = core->proxy()) {
+        startRestartLauncher(*proxy);
+    }
+    QCoreApplication::quit();
+}
+
+} // namespace kv::portal
