@@ -1,0 +1,277 @@
+#include "SyncFixture.h"
+
+namespace {
+
+using namespace kv::portal;
+
+const char kPublicUrl[] =
+    "https://downloads.kelmora.example/download/RAZezidad/public/dozoPublishConf.json";
+const char kBetaUrl[] = "https://beta.downloads.kelmora.example/download/RAZezidad/trunk/"
+                        "packages/dozoPublishConf.json";
+
+std::string releaseOf(const ProductPtr& product) {
+    const Product::CloudPtr cloud = product->cloud.get();
+    return cloud ? versionText(cloud->version) + " " + cloud->fileName : "none";
+}
+
+// Where the publish file comes from; nothing is fetched here.
+class PublishFileSource : public ::testing::Test {
+protected:
+    PublishFileSource() {
+        auto proxy = std::make_unique<kv::test::FixedSettings>();
+        settings = proxy.get();
+        core.setProxy(std::move(proxy));
+    }
+
+    kv::test::CoreTestEnvironment environment;
+    Core core;
+    kv::test::FixedSettings* settings = nullptr;
+};
+
+TEST_F(PublishFileSource, ConfiguredPublishFileIsUsedAsItStandsAndComparesBuilds) {
+    settings->set("publish_file", "http://127.0.0.1:1/studio/dozoPublishConf.json?x=1");
+    settings->set("publish_lvl", "0");
+    ignoreBuild = true;
+
+    EXPECT_EQ(core.publishFileUrl(false), "http://127.0.0.1:1/studio/dozoPublishConf.json?x=1");
+    EXPECT_FALSE(ignoreBuild);
+}
+
+TEST_F(PublishFileSource, LevelOneSelectsTheBetaServerAndComparesBuilds) {
+    settings->set("publish_lvl", "1");
+    ignoreBuild = true;
+
+    EXPECT_EQ(core.publishFileUrl(false), kBetaUrl);
+    EXPECT_FALSE(ignoreBuild);
+}
+
+TEST_F(PublishFileSource, OtherwiseThePublicServerIgnoresBuilds) {
+    for (const char* level : {"", "0", "2", "-1"}) {
+        if (*level != '\0') {
+            settings->set("publish_lvl", level);
+        }
+        ignoreBuild = false;
+
+        EXPECT_EQ(core.publishFileUrl(false), kPublicUrl) << level;
+        EXPECT_TRUE(ignoreBuild) << level;
+    }
+}
+
+TEST_F(PublishFileSource, WithoutSettingsTheBetaServerIsUsed) {
+    Core bare;
+    ignoreBuild = true;
+
+    EXPECT_EQ(bare.publishFileUrl(false), kBetaUrl);
+    EXPECT_FALSE(ignoreBuild);
+}
+
+TEST_F(PublishFileSource, LocalCopyLiesInTheDownloadsFolder) {
+    ignoreBuild = true;
+
+    EXPECT_EQ(core.publishFileUrl(true), environment.downloadsDir() + "/dozoPublishConf.json");
+    EXPECT_TRUE(ignoreBuild);
+}
+
+class SyncMatching : public kv::test::SyncTest {};
+
+TEST_F(SyncMatching, ConfiguredPublishFileTellsBuildsApart) {
+    publish(R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"1.2.3b12","IF":"k.img","LK":"k"}]})");
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.2.3b9");
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(korvex->statusText(), "Ready To Download");
+}
+
+TEST_F(SyncMatching, EntriesForOtherSystemsAreSkipped) {
+    publish(R"({"products":[
+        {"ID":"KORVEX-FIRMWARE","OS":"windows","IV":"9.0.0","IF":"lower.img","LK":"l"},
+        {"ID":"KORVEX-FIRMWARE","OS":"Linux","IV":"8.0.0","IF":"linux.img","LK":"l"},
+        {"ID":"KORVEX-FIRMWARE","IV":"2.5.0b1","IF":"any.img","LK":"l"},
+        {"ID":"VORNET","OS":"Windows","IV":"4.0.0b2","IF":"win.exe","LK":"l"},
+        {"ID":"VORNET","OS":"Windows ","IV":"5.0.0","IF":"blank.exe","LK":"l"},
+        {"ID":"VORNET","OS":"","IV":"6.0.0","IF":"empty.exe","LK":"l"}]})");
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "2.0.0b10");
+    const ProductPtr vornet = addProduct(code::VORNET, "VORNET", "");
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(korvex), "2.5.0 b1 any.img");
+    EXPECT_EQ(releaseOf(vornet), "4.0.0 b2 win.exe");
+}
+
+TEST_F(SyncMatching, OneEntryServesEveryProductOfItsCode) {
+    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"5.1.0b7","IF":"vesk.img","LK":"v"}]})");
+    const ProductPtr first = addProduct(code::VESK_FIRMWARE, "Vesk Booth 1", "5.0.0b1");
+    const ProductPtr second = addProduct(code::VESK_FIRMWARE, "Vesk Booth 2", "5.1.0b7");
+    const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra Hall", "1.0.0b1");
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(first), "5.1.0 b7 vesk.img");
+    EXPECT_EQ(releaseOf(second), "5.1.0 b7 vesk.img");
+    EXPECT_NE(first->cloud.get(), second->cloud.get());
+    EXPECT_EQ(first->statusText(), "Ready To Download");
+    EXPECT_EQ(second->statusText(), "Update To Date");
+    EXPECT_EQ(releaseOf(pelra), "none");
+    EXPECT_EQ(pelra->statusText(), "No Cloud Information");
+
+    stopCore();
+    EXPECT_EQ(logCount("Product(VESK-FIRMWARE Vesk Booth 1 5.0.0 b1), Cloud(5.1.0 b7)"), 1u);
+    EXPECT_EQ(logCount("Product(VESK-FIRMWARE Vesk Booth 2 5.1.0 b7), Cloud(5.1.0 b7)"), 1u);
+}
+
+TEST_F(SyncMatching, RecordTakesEveryMemberOfTheEntry) {
+    publish(R"({"products":[
+        {"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":"korvex.img","LK":"https://k/korvex.img",
+         "GN":4,"MD5":"0123456789abcdef0123456789abcdef","RN":"https://k/notes",
+         "LA":"https://k/agreement"},
+        {"ID":"PELRA-FIRMWARE","IV":"1.0.0","IF":"pelra.img","LK":"p","GN":null},
+        {"ID":"VESK-FIRMWARE","IV":"1.0.0","IF":"vesk.img","LK":"v"}]})");
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "2.0.0b1", 4);
+    const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra Hall", "0.9.0");
+    const ProductPtr vesk = addProduct(code::VESK_FIRMWARE, "Vesk Booth", "0.9.0");
+
+    ASSERT_EQ(sync(), "");
+    const Product::CloudPtr cloud = korvex->cloud.get();
+    ASSERT_TRUE(cloud);
+    EXPECT_EQ(cloud->version.generation, 4u);
+    EXPECT_EQ(cloud->link, "https://k/korvex.img");
+    EXPECT_EQ(cloud->md5, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(cloud->releaseNotesLink, "https://k/notes");
+    EXPECT_EQ(cloud->agreementLink, "https://k/agreement");
+    EXPECT_EQ(pelra->cloud.get()->version.generation, 0u);
+    EXPECT_EQ(pelra->cloud.get()->md5, "");
+    EXPECT_EQ(vesk->cloud.get()->version.generation, 1u);
+    EXPECT_EQ(vesk->cloud.get()->agreementLink, "");
+}
+
+TEST_F(SyncMatching, ApplicationBuildsAreReducedFirmwareBuildsAreNot) {
+    publish(R"({"products":[
+        {"ID":"VORNET","IV":"1.0.0b40000","IF":"v.exe","LK":"v"},
+        {"ID":"KVDISCOVERY","IV":"1.0.0b32689","IF":"d.exe","LK":"d"},
+        {"ID":"KVPORTAL","IV":"1.0.0b32690","IF":"p.exe","LK":"p"},
+        {"ID":"PELRA-FIRMWARE","IV":"1.0.0b40000","IF":"pelra.img","LK":"f"}]})");
+    const ProductPtr vornet = addProduct(code::VORNET, "VORNET", "");
+    const ProductPtr discovery = addProduct(code::KVDISCOVERY, "KVDiscovery", "");
+    const ProductPtr portal = addProduct(code::KVPORTAL, "KVPortal", "");
+    const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra Hall", "1.0.0b1");
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(vornet), "1.0.0 b0 v.exe");
+    EXPECT_EQ(releaseOf(discovery), "1.0.0 b32689 d.exe");
+    EXPECT_EQ(releaseOf(portal), "1.0.0 b2690 p.exe");
+    EXPECT_EQ(releaseOf(pelra), "1.0.0 b40000 pelra.img");
+}
+
+TEST_F(SyncMatching, UnmatchedProductsKeepTheirEarlierRecord) {
+    publish(R"({"products":[{"ID":"PELRA-FIRMWARE","IV":"1.1.0","IF":"pelra.img","LK":"p"}]})");
+    const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra Hall", "1.0.0b1");
+    ASSERT_EQ(sync(), "");
+    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"1.1.0","IF":"vesk.img","LK":"v"}]})");
+    core->setForceRefresh();
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(pelra), "1.1.0 b0 pelra.img");
+    EXPECT_EQ(pelra->statusText(), "Ready To Download");
+}
+
+TEST_F(SyncMatching, ProductsAddedLaterAreMatchedFromTheCache) {
+    publish(R"({"products":[{"ID":"PELRA-FIRMWARE","IV":"1.1.0","IF":"pelra.img","LK":"p"}]})");
+    ASSERT_EQ(sync(), "");
+    const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra Hall", "1.0.0b1");
+    EXPECT_EQ(releaseOf(pelra), "none");
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(pelra), "1.1.0 b0 pelra.img");
+    EXPECT_EQ(listener.started(), 1);
+}
+
+class IntermediateGeneration : public kv::test::SyncTest {
+protected:
+    std::string publishFile(const std::string& generations) const {
+        return R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"3.0.0b30","GN":3,)"
+               R"("IF":"korvex-3.img","LK":"https://k/korvex-3.img","MD5":"33",)"
+               R"("RN":"https://k/notes-3","LA":"https://k/agreement-3"}])" +
+               generations + "}";
+    }
+};
+
+TEST_F(IntermediateGeneration, OlderGenerationFetchesTheNextRequiredReleaseFirst) {
+    publish(publishFile(R"(,"firmware_generations":[
+        {"ID":"VESK-FIRMWARE","GN":2,"IV":"1.0.0","IF":"vesk.img","LK":"v"},
+        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"2.0.0b20","IF":"korvex-2.img",
+         "LK":"https://k/korvex-2.img","MD5":"22","RN":"https://k/notes-2"},
+        {"ID":"KORVEX-FIRMWARE","GN":3,"IV":"3.0.0b30","IF":"korvex-3.img","LK":"l","MD5":"33"}])"));
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0b5", 1);
+
+    ASSERT_EQ(sync(), "");
+    const Product::CloudPtr cloud = korvex->cloud.get();
+    ASSERT_TRUE(cloud);
+    EXPECT_EQ(versionText(cloud->version), "3.0.0 b30");
+    EXPECT_EQ(cloud->version.generation, 3u);
+    EXPECT_EQ(cloud->fileName, "korvex-2.img");
+    EXPECT_EQ(cloud->link, "https://k/korvex-2.img");
+    EXPECT_EQ(cloud->md5, "22");
+    EXPECT_EQ(cloud->releaseNotesLink, "https://k/notes-3");
+    EXPECT_EQ(cloud->agreementLink, "https://k/agreement-3");
+    EXPECT_EQ(korvex->note.get(),
+              "Note: The released firmware version 3.0.0 b30 will be downloaded and installed "
+              "after the required intermediate versions. Next required version is: 2.0.0 b20.");
+
+    stopCore();
+    EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 1.0.0 b5), Cloud(3.0.0 b30)"), 1u);
+}
+
+TEST_F(IntermediateGeneration, IntermediateOfTheReleasedVersionChangesNothing) {
+    publish(publishFile(R"(,"firmware_generations":[
+        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"3.0.0b30","IF":"korvex-2.img","LK":"x","MD5":"22"}])"));
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0b5", 1);
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-3.img");
+    EXPECT_EQ(korvex->cloud.get()->md5, "33");
+    EXPECT_EQ(korvex->note.get(), "");
+}
+
+TEST_F(IntermediateGeneration, FirstEntryInArrayOrderAboveTheDeviceGenerationIsTaken) {
+    publish(publishFile(R"(,"firmware_generations":[
+        {"ID":"KORVEX-FIRMWARE","GN":1,"IV":"1.5.0","IF":"g1.img","LK":"1"},
+        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"2.0.0","IF":"g2.img","LK":"2"},
+        {"ID":"KORVEX-FIRMWARE","GN":5,"IV":"2.9.0","IF":"g5.img","LK":"5"},
+        {"ID":"KORVEX-FIRMWARE","GN":3,"IV":"2.5.0","IF":"g3.img","LK":"3"}])"));
+    const ProductPtr atOne = addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 1", "1.0.0", 1);
+    const ProductPtr atTwo = addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 2", "2.0.0", 2);
+    const ProductPtr atThree = addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 3", "2.5.0", 3);
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(atOne->cloud.get()->fileName, "g2.img");
+    EXPECT_EQ(atTwo->cloud.get()->fileName, "g5.img");
+    EXPECT_EQ(atThree->cloud.get()->fileName, "korvex-3.img");
+    EXPECT_EQ(atThree->note.get(), "");
+}
+
+TEST_F(IntermediateGeneration, NoteGoesWhenTheStepIsNoLongerRequired) {
+    publish(publishFile(R"(,"firmware_generations":[
+        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"2.0.0b20","IF":"korvex-2.img","LK":"x"}])"));
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0b5", 1);
+    ASSERT_EQ(sync(), "");
+    ASSERT_NE(korvex->note.get(), "");
+    publish(publishFile(""));
+    core->setForceRefresh();
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-3.img");
+    EXPECT_EQ(korvex->note.get(), "");
+}
+
+TEST_F(IntermediateGeneration, MissingOrEmptyListLeavesTheRelease) {
+    for (const char* generations : {"", R"(,"firmware_generations":[])"}) {
+        publish(publishFile(generations));
+        core->setForceRefresh();
+        const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0", 1);
+
+        ASSERT_EQ(sync(), "");
+        EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-3.img") << generations;
+        EXPECT_EQ(korvex->note.get(), "") << generations;
+    }
+}
+
+} // namespace
