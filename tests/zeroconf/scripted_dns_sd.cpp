@@ -333,6 +333,17 @@ std::size_t live_operations() {
     return live;
 }
 
+bool wait_all_released() {
+    return wait([](provider& p) {
+        for (auto& r : p.records) {
+            if (!r->released) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
 } // namespace scripted
 
 using scripted::from;

@@ -102,5 +102,6 @@ std::vector<reconfirm_call> reconfirm_calls();
 std::vector<std::string> misuses();
 // Operations started and not yet released.
 std::size_t live_operations();
+bool wait_all_released();
 
 } // namespace scripted

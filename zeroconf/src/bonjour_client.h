@@ -34,9 +34,9 @@ public:
     poll_state& state() const { return *state_; }
     std::int64_t now() const { return now_(); }
 
-    // Deallocates a reference that has left the poll set: at once on the poll thread, else on
-    // its next cycle, so that no reference is released while the poll thread waits on its socket
-    // or dispatches its reply.
+    // Hands a reference that has left the poll set to the poll thread, which deallocates it at
+    // the top of its next cycle: never while it waits on the reference's socket or dispatches
+    // its reply on another thread.
     void release(DNSServiceRef ref);
 
 private:

@@ -125,6 +125,7 @@ void run_cycle(poll_state& state) {
     FD_ZERO(&read_set);
     std::vector<std::shared_ptr<dns_service>> kept;
     const int highest = collect_sockets(state, read_set, kept);
+    kept.clear();
     if (highest < 0) {
         state.sleep();
         return;
@@ -133,8 +134,6 @@ void run_cycle(poll_state& state) {
     timeval timeout{0, kWaitMicroseconds};
     const int result = ::select(highest + 1, &read_set, nullptr, nullptr, &timeout);
     const int error = errno;
-    // Dropped only now: an operation destroyed on this thread closes its socket at once.
-    kept.clear();
     if (state.stopping()) {
         return;
     }

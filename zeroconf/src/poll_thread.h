@@ -21,7 +21,8 @@ public:
     // it again.
     std::recursive_mutex mutex;
     std::vector<std::weak_ptr<dns_service>> services;
-    // References released off the poll thread, deallocated by it at the top of its next cycle.
+    // References that left the poll set, deallocated by the poll thread at the top of its next
+    // cycle, and when it ends.
     std::vector<DNSServiceRef> retired;
 
     bool stopping() const { return stop_.load(); }
