@@ -71,6 +71,13 @@ public:
         return found;
     }
 
+    // Waits until an event starting with `prefix` was recorded.
+    bool waitForStart(const std::string& prefix,
+                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        std::unique_lock<std::mutex> lock(announceMutex_);
+        return announced_.wait_for(lock, timeout, [&] { return !startingWith(prefix).empty(); });
+    }
+
     // Waits until `event` was recorded `times` times.
     bool waitForCount(const std::string& event, int times,
                       std::chrono::seconds timeout = std::chrono::seconds(60)) {

@@ -108,6 +108,9 @@ void Downloads::process(Core& core, const ProductPtr& product) {
         core.setStatus(product, DownloadError);
         return;
     }
+    // Also when the check is trivial (no digest, or verified before): the transfer is over,
+    // and a product still shown as downloading would never evaluate as downloaded.
+    core.setStatus(product, VerifyingMd5);
     if (!verifyDownload(core, product)) {
         product->errorCode = kUnverified;
         core.setStatus(product, DownloadError);
