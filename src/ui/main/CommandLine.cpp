@@ -1,0 +1,33 @@
+#include "ui/main/CommandLine.h"
+
+#include <cstring>
+
+namespace kv::portal {
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+    CommandLine line;
+    for (int i = 0; i < argc; ++i) {
+        const char* argument = argv[i];
+        const int valuesLeft = argc - 1 - i;
+        if (std::strcmp(argument, "-v") == 0 || std::strcmp(argument, "--verbose") == 0) {
+            line.console = true;
+        } else if (std::strcmp(argument, "--uid") == 0) {
+            if (valuesLeft >= 1) {
+                line.uid = argv[i + 1];
+            }
+        } else if (std::strcmp(argument, "--firmware_update") == 0) {
+            if (valuesLeft >= 2) {
+                line.commands.push_back(
+                    {CommandRequest::Kind::FirmwareUpdate, argv[i + 1], argv[i + 2]});
+            }
+        } else if (std::strcmp(argument, "--firmware_download_update") == 0) {
+            if (valuesLeft >= 1) {
+                line.commands.push_back(
+                    {CommandRequest::Kind::FirmwareDownloadUpdate, argv[i + 1], {}});
+            }
+        }
+    }
+    return line;
+}
+
+} // namespace kv::portal

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv::portal {
+
+// A firmware command named on the command line, in the order the options appear.
+struct CommandRequest {
+    enum class Kind { FirmwareUpdate, FirmwareDownloadUpdate };
+    Kind kind;
+    std::string productName;
+    // The package file for FirmwareUpdate; empty otherwise.
+    std::string fileName;
+};
+
+struct CommandLine {
+    bool console = false;
+    // The product named by the last complete "--uid", else empty.
+    std::string uid;
+    std::vector<CommandRequest> commands;
+};
+
+// Reads the options the program knows from the arguments Qt has left, the program path
+// included. Options are exact byte strings; one whose values are missing is ignored, and a
+// value is read as an option in its turn as well.
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+} // namespace kv::portal
