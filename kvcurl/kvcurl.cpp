@@ -91,11 +91,18 @@ std::unique_ptr<response> failedResponse(CURLcode result) {
     return reply;
 }
 
+// libcurl rebuilds its version text in one static buffer on every curl_version call, so
+// requests on several threads would race on it: the user agent is read once.
+const char* userAgent() {
+    static const std::string text = curl_version();
+    return text.c_str();
+}
+
 // The options get and post share, after their own.
 void setRequestOptions(CURL* handle, response& reply) {
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(handle, CURLOPT_USERPWD, "dvus:dvpw");
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, curl_version());
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent());
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 50L);
     curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, textSink);

@@ -5,10 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 using kv::test::ReleaseServer;
 using kv::test::TempDir;
+
+// The user agent member of the release server's echo of a request.
+std::string userAgentLine(const std::string& echo) {
+    const size_t start = echo.find("\"User-Agent\": \"");
+    if (start == std::string::npos) {
+        return {};
+    }
+    return echo.substr(start, echo.find('"', start + 15) + 1 - start);
+}
 
 class KvcurlRequest : public ::testing::Test {
 protected:
@@ -124,6 +136,33 @@ TEST_F(KvcurlRequest, ConsoleShowsEachReceivedByteOnce) {
     ASSERT_EQ(reply->code, 200);
     EXPECT_EQ(reply->body, package);
     EXPECT_EQ(console, reply->headers + reply->body);
+}
+
+TEST_F(KvcurlRequest, ConcurrentRequestsEachGetTheirOwnAnswer) {
+    for (int i = 0; i < 6; ++i) {
+        kv::test::writeFile(root.file("device" + std::to_string(i) + ".json"),
+                            "{\"serial\":\"KV" + std::to_string(i) + "\"}");
+    }
+    std::vector<std::unique_ptr<kvcurl::response>> replies(6);
+    std::vector<std::unique_ptr<kvcurl::response>> echoes(6);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        threads.emplace_back([&, i] {
+            replies[i] = kvcurl::get(server.url("/device" + std::to_string(i) + ".json"), 1000);
+            echoes[i] = kvcurl::post(server.url("/echo"), nullptr, 0, nullptr, 0);
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+
+    const std::string expected = userAgentLine(kvcurl::get(server.url("/echo"))->body);
+    ASSERT_EQ(expected.rfind("\"User-Agent\": \"libcurl/", 0), 0u) << expected;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        EXPECT_EQ(replies[i]->code, 200);
+        EXPECT_EQ(replies[i]->body, "{\"serial\":\"KV" + std::to_string(i) + "\"}");
+        EXPECT_EQ(userAgentLine(echoes[i]->body), expected);
+    }
 }
 
 } // namespace
