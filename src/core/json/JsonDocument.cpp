@@ -1,6 +1,5 @@
 #include "core/json/JsonDocument.h"
 
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <vector>
@@ -17,7 +16,19 @@ void parseJson(rapidjson::Document& document, const char* text) {
 
 namespace {
 
-using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+// The writer's output, straight into the text it gives back: no second copy of a large file.
+class TextOutput {
+public:
+    using Ch = char;
+    explicit TextOutput(std::string& text) : text_(text) {}
+    void Put(char c) { text_.push_back(c); }
+    void Flush() {}
+
+private:
+    std::string& text_;
+};
+
+using Writer = rapidjson::Writer<TextOutput>;
 
 void writeScalar(Writer& writer, const rapidjson::Value& value) {
     if (value.IsNull()) {
@@ -50,8 +61,9 @@ struct OpenValue {
 // Walks the tree with a stack of its own, as deep as the parser allows, where the library's
 // recursive walk would run out of stack.
 std::string writeJson(const rapidjson::Value& value) {
-    rapidjson::StringBuffer buffer;
-    Writer writer(buffer);
+    std::string text;
+    TextOutput output(text);
+    Writer writer(output);
     std::vector<OpenValue> open;
     const rapidjson::Value* pending = &value;
     for (;;) {
@@ -87,7 +99,7 @@ std::string writeJson(const rapidjson::Value& value) {
             open.pop_back();
         }
     }
-    return std::string(buffer.GetString(), buffer.GetSize());
+    return text;
 }
 
 } // namespace kv::portal

@@ -88,11 +88,13 @@ bool Sync::runSync(Core& core) {
             core.notifyListeners([&](Core::Listener& listener) { listener.syncStarted(&core); });
             const std::string url = core.publishFileUrl(false);
             KV_LOG(6, "Sync: Querying[%s] Kelmora Technologies server...\n", url.c_str());
-            const std::unique_ptr<kvcurl::response> reply = kvcurl::get(url, 3000);
+            std::unique_ptr<kvcurl::response> reply = kvcurl::get(url, 3000);
             if (reply->code == 200) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
                 parseJson(*document, reply->body.c_str());
+                // The text is not needed any more: let it go before the local copy is written.
+                reply.reset();
                 if (document->IsObject() && hasMember(*document, "products")) {
                     core.publishDoc_ = std::move(document);
                     core.usingLocalFile_ = false;
