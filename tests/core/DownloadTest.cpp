@@ -53,9 +53,7 @@ class Download : public ::testing::Test {
 protected:
     Download() {
         kv::test::writeFile(served_.file(kPackage), filler(512 * 1024, 'a'));
-        auto proxy = std::make_unique<kv::test::InstallerProxy>();
-        installers_ = proxy.get();
-        core_->setProxy(std::move(proxy));
+        core_->setProxy(std::make_unique<kv::test::InstallerProxy>(installers_));
         core_->addListener(&events_);
     }
     ~Download() override {
@@ -111,8 +109,8 @@ protected:
     kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir served_;
     kv::test::ReleaseServer server_{served_.path()};
+    kv::test::Installers installers_;
     std::unique_ptr<Core> core_ = std::make_unique<Core>();
-    kv::test::InstallerProxy* installers_ = nullptr;
     kv::test::TransferRecorder events_;
 };
 
@@ -166,7 +164,7 @@ TEST_F(Download, PackageAlreadyThereIsNotFetchedAgainAndItsUpdateFollows) {
     ASSERT_TRUE(waitUntilIdle());
 
     EXPECT_EQ(requestsForPackage(), 0);
-    EXPECT_EQ(installers_->started(),
+    EXPECT_EQ(installers_.started(),
               std::vector<std::string>{environment_.downloadsDir() + "/Software/" + kPackage});
     EXPECT_EQ(events_.count(status("VORNET", "Pending Update")), 1);
 }

@@ -15,11 +15,12 @@ extern char** environ;
 
 namespace kv::test {
 
-// Settings a test decides, and installers that really run: the package is started with the
-// shell and waited for. A Linux exit status has 8 bits, so `reportAs` names the 32-bit
-// Windows Installer code that an exit status stands for. A package that is not there cannot
-// be started: -1, as the program's proxy reports it, and so is an installer killed by a signal.
-class InstallerProxy : public FixedSettings {
+// Installers that really run: the package is started with the shell and waited for. A Linux
+// exit status has 8 bits, so `reportAs` names the 32-bit Windows Installer code that an exit
+// status stands for. A package that is not there cannot be started: -1, as the program's proxy
+// reports it, and so is an installer killed by a signal. Owned by the test, so that it outlives
+// the core.
+class Installers {
 public:
     void reportAs(int exitStatus, int installerCode) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -32,7 +33,7 @@ public:
         return started_;
     }
 
-    int runInstaller(const char* path, const char*) override {
+    int run(const char* path) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             started_.push_back(path);
@@ -60,6 +61,17 @@ private:
     mutable std::mutex mutex_;
     std::map<int, int> codes_;
     std::vector<std::string> started_;
+};
+
+// Settings a test decides, and the test's installers.
+class InstallerProxy : public FixedSettings {
+public:
+    explicit InstallerProxy(Installers& installers) : installers_(installers) {}
+
+    int runInstaller(const char* path, const char*) override { return installers_.run(path); }
+
+private:
+    Installers& installers_;
 };
 
 } // namespace kv::test

@@ -1,0 +1,162 @@
+#include "CoreTestEnvironment.h"
+#include "InstallerProxy.h"
+#include "ReleaseServer.h"
+#include "TempDir.h"
+#include "TransferRecorder.h"
+#include "core/Core.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+using namespace kv::portal;
+
+namespace {
+
+// Exit statuses of the test installers and the installer codes they stand for.
+constexpr int kCancelled = 17;
+constexpr int kNeedsRestart = 18;
+constexpr int kRestarting = 19;
+constexpr int kFailed = 20;
+
+class SoftwareUpdate : public ::testing::Test {
+protected:
+    SoftwareUpdate() {
+        installers_.reportAs(kCancelled, 1602);
+        installers_.reportAs(kNeedsRestart, 3010);
+        installers_.reportAs(kRestarting, 1641);
+        installers_.reportAs(kFailed, 1603);
+        core_->setProxy(std::make_unique<kv::test::InstallerProxy>(installers_));
+        core_->addListener(&events_);
+    }
+    ~SoftwareUpdate() override {
+        if (core_) {
+            core_->removeListener(&events_);
+        }
+    }
+
+    // An application whose released installer is downloaded; the installer runs `script`.
+    ProductPtr addApplication(ProductCode code, const std::string& name,
+                              const std::string& script) {
+        EXPECT_TRUE(core_->addProduct(code, name, "", {}));
+        const ProductPtr product = core_->findProduct(name);
+        auto release = std::make_shared<Product::Cloud>();
+        release->version = Version(3, 1, 0, 2690);
+        release->fileName = name + "-setup.sh";
+        release->link = server_.url("/" + release->fileName);
+        product->cloud.set(release);
+        if (!script.empty()) {
+            kv::test::writeFile(core_->downloadPath(product, true), script + "\n");
+        }
+        return product;
+    }
+
+    std::string status(const std::string& name, const std::string& text) const {
+        return "status " + name + " " + text;
+    }
+
+    // The update queue tells no one when it runs dry: look until it has.
+    bool waitUntilIdle() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (core_->isUpdating()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    kv::test::CoreTestEnvironment environment_;
+    kv::test::TempDir served_;
+    kv::test::ReleaseServer server_{served_.path()};
+    kv::test::Installers installers_;
+    std::unique_ptr<Core> core_ = std::make_unique<Core>();
+    kv::test::TransferRecorder events_;
+};
+
+TEST_F(SoftwareUpdate, InstallerThatSucceedsOrIsCancelledLeavesTheEvaluatedStatus) {
+    const std::pair<std::string, int> installers[] = {
+        {"exit 0", 0}, {"exit 17", 1602}, {"exit 18", 3010}};
+    for (const auto& [script, code] : installers) {
+        const std::string name = "App " + std::to_string(code);
+        const ProductPtr app = addApplication(code::VORNET, name, script);
+
+        core_->requestUpdate(app);
+        ASSERT_TRUE(events_.waitFor(status(name, "Ready To Update"))) << script;
+        EXPECT_EQ(events_.startingWith("status " + name + " "),
+                  (std::vector<std::string>{status(name, "Pending Update"),
+                                            status(name, "Software Updating"),
+                                            status(name, "Ready To Update")}));
+        EXPECT_EQ(app->errorCode, 0) << script;
+    }
+    EXPECT_EQ(installers_.started().size(), 3u);
+}
+
+TEST_F(SoftwareUpdate, InstallerThatFailsShowsItsExitCode) {
+    const ProductPtr app = addApplication(code::KVDISCOVERY, "KVDiscovery", "exit 20");
+
+    core_->requestUpdate(app);
+    ASSERT_TRUE(events_.waitFor(status("KVDiscovery", "Software Updater Error (1603)")));
+    EXPECT_EQ(app->errorCode, 1603);
+}
+
+TEST_F(SoftwareUpdate, InstallerThatCannotStartIsAnError) {
+    const ProductPtr app = addApplication(code::KVDISCOVERY, "KVDiscovery", "");
+
+    core_->requestUpdate(app);
+    ASSERT_TRUE(events_.waitFor(status("KVDiscovery", "Software Updater Error (-1)")));
+    EXPECT_EQ(app->errorCode, -1);
+    EXPECT_EQ(installers_.started(), std::vector<std::string>{environment_.downloadsDir() +
+                                                              "/Software/KVDiscovery-setup.sh"});
+}
+
+TEST_F(SoftwareUpdate, ProgramsOwnProductIsUpToDateAsSoonAsItsInstallerSucceeds) {
+    const ProductPtr portal = addApplication(code::KVPORTAL, "KVPortal", "exit 0");
+
+    core_->requestUpdate(portal);
+    ASSERT_TRUE(events_.waitFor(status("KVPortal", "Update To Date")));
+    EXPECT_EQ(versionText(portal->version.get()), "3.1.0 b2690");
+}
+
+TEST_F(SoftwareUpdate, InstallerRestartingTheComputerEmptiesBothQueues) {
+    kv::test::writeFile(served_.file("Running-setup.sh"), "exit 0\n");
+    kv::test::writeFile(served_.file("Waiting-setup.sh"), "exit 0\n");
+    // The installer holds until the test has queued more work behind it.
+    const std::string go = served_.file("go");
+    ASSERT_EQ(::mkfifo(go.c_str(), 0600), 0);
+    const ProductPtr restarting =
+        addApplication(code::VORNET, "Restarting", "read line < '" + go + "'; exit 19");
+    const ProductPtr queuedUpdate = addApplication(code::KVDISCOVERY, "Queued", "exit 0");
+    const ProductPtr running = addApplication(code::KVPORTAL, "Running", "");
+    const ProductPtr waiting = addApplication(code::KORVEX_REMOTE_CONTROLLER, "Waiting", "");
+    auto gated = std::make_shared<Product::Cloud>(*running->cloud.get());
+    gated->link += "?gate=g";
+    running->cloud.set(gated);
+
+    core_->requestDownload("Running");
+    ASSERT_EQ(kvcurl::get(server_.url("/control/wait/g"))->code, 200);
+    core_->requestDownload("Waiting");
+    core_->requestUpdate(restarting);
+    ASSERT_TRUE(events_.waitFor(status("Restarting", "Software Updating")));
+    core_->requestUpdate(queuedUpdate);
+    std::ofstream(go) << "go" << std::endl;
+    // The running download stops once its queue is emptied; nothing else would end it.
+    ASSERT_TRUE(events_.waitFor(status("Running", "Ready To Download")));
+    core_.reset();
+
+    EXPECT_EQ(installers_.started(), std::vector<std::string>{environment_.downloadsDir() +
+                                                              "/Software/Restarting-setup.sh"});
+    EXPECT_EQ(queuedUpdate->status, PendingUpdate);
+    EXPECT_EQ(running->status, ReadyToDownload);
+    EXPECT_EQ(running->errorCode, 0);
+    EXPECT_EQ(waiting->status, PendingDownload);
+    EXPECT_EQ(kvcurl::get(server_.url("/control/count?path=/Waiting-setup.sh"))->body, "0\n");
+}
+
+} // namespace
