@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     avahi-daemon avahi-utils libavahi-compat-libdnssd1 libavahi-compat-libdnssd-dev dbus
     iproute2 python3 openssl curl fonts-dejavu-core binutils-mingw-w64-x86-64
-    libxcb1-dev
+    libxcb1-dev xvfb
 )
 packages+=("$@")
 
