@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 class KvcurlTransfer : public ::testing::Test {
 protected:
     void SetUp() override {
-        package.resize(2 * 1024 * 1024);
+        package.resize(512 * 1024);
         for (size_t i = 0; i < package.size(); ++i) {
             package[i] = static_cast<char>(i * 7 % 251);
         }
