@@ -175,6 +175,13 @@ void fail_next(const std::string& function, DNSServiceErrorType error) {
     p.failures[function] = error;
 }
 
+int provider_socket(const operation_ptr& op) {
+    provider& p = the();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    record* r = find(p, op);
+    return r != nullptr ? r->fd : -1;
+}
+
 void set_socket(const operation_ptr& op, int fd) {
     provider& p = the();
     std::lock_guard<std::mutex> lock(p.mutex);

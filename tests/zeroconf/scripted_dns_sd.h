@@ -59,7 +59,8 @@ std::size_t started(const std::string& function);
 // The next call of that function fails with this error.
 void fail_next(const std::string& function, DNSServiceErrorType error);
 
-// The socket number the provider reports for an operation from now on.
+// The socket the provider made for an operation, and the number it reports from now on.
+int provider_socket(const operation_ptr& op);
 void set_socket(const operation_ptr& op, int fd);
 // The socket number the next operation gets; -1 gives the provider's own.
 void set_next_socket(int fd);
