@@ -67,6 +67,9 @@ DEFAULT_BEHAVIOUR = {
     # How long the upload reply waits for a state query to have seen the final state.
     "hold_ms": 10000,
     "stall_s": 300,
+    # How long a HEAD request on port 80 waits before its answer (port 80 as a whole still
+    # follows "status_service").
+    "head_delay_ms": 0,
     "dante_capable": False,
     "dante_running": False,
 }
@@ -132,6 +135,7 @@ class Device:
             "uploads_dropped": 0,
             "reboot_commands": 0,
             "reboots": 0,
+            "head_requests": 0,
         }
         self.last_upload = {}
 
@@ -501,6 +505,14 @@ class Handler(BaseHTTPRequestHandler):
         return self.send_json(405, {"error": "Method not allowed"})
 
     def do_HEAD(self):
+        if self.server.role == "status":
+            self.device.count("head_requests")
+            mode = self.device.behaviour["status_service"]
+            if mode == "stall":
+                return self.stall()
+            if mode != "answer":
+                return self.refuse()
+            self.device.pause(self.device.behaviour["head_delay_ms"])
         self.send_response(200)
         self.send_header("Content-Length", "0")
         self.end_headers()
