@@ -1,0 +1,446 @@
+#!/usr/bin/env python3
+"""A discovery lab: a private network namespace with a veth interface, a private D-Bus system
+bus and an avahi-daemon that serves only that interface, so that mDNS never touches the
+machine's real interfaces. Simulated devices are announced with avahi-publish-service and
+avahi-publish-address; every process the lab starts is recorded by PID and ended by PID.
+
+    netlab.py up [--owner PID]          bring a lab up, print its description as JSON
+    netlab.py down NAME                 end its processes, delete the namespace
+    netlab.py gc                        bring down labs whose owner process has gone
+    netlab.py info NAME                 print the description as JSON
+    netlab.py address NAME IP           add IP (/24) to the lab's interface
+    netlab.py publish-address NAME HOST IP
+    netlab.py publish-service NAME [--host HOST] [--subtype SUB]... INSTANCE TYPE PORT [TXT...]
+    netlab.py publish-many NAME FILE    one JSON object per line: {"address": [HOST, IP]} or
+                                        {"service": [INSTANCE, TYPE, PORT], "host": HOST,
+                                         "subtypes": [...], "txt": [...]}
+    netlab.py withdraw NAME HANDLE...   end announcements
+    netlab.py exec NAME -- COMMAND...   run a command inside the namespace, on the lab's bus
+
+The publish commands print one handle per announcement once avahi has established it.
+`up` exits with 77 when this machine cannot create a network namespace.
+"""
+
+import argparse
+import fcntl
+import json
+import os
+import secrets
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+STATE_ROOT = os.environ.get("NETLAB_STATE_DIR", "/run/netlab")
+CANNOT_CREATE_NAMESPACE = 77
+INTERFACE = "kv0"
+PEER = "kv1"
+STARTUP_SECONDS = 30
+POLL_SECONDS = 0.02
+
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+  <!-- Avahi's Bonjour layer opens one connection per operation. -->
+  <limit name="max_connections_per_user">8192</limit>
+  <limit name="max_completed_connections">8192</limit>
+  <limit name="max_incomplete_connections">1024</limit>
+  <limit name="max_match_rules_per_connection">8192</limit>
+</busconfig>
+"""
+
+AVAHI_CONFIG = """[server]
+host-name={host}
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces={interface}
+enable-dbus=yes
+ratelimit-interval-usec=0
+ratelimit-burst=0
+
+[wide-area]
+enable-wide-area=no
+
+[publish]
+publish-workstation=no
+publish-hinfo=no
+
+[rlimits]
+"""
+
+
+class LabError(Exception):
+    pass
+
+
+def fail(message, code=1):
+    print("netlab: " + message, file=sys.stderr)
+    sys.exit(code)
+
+
+def run(*command, check=True):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if check and result.returncode != 0:
+        raise LabError("{} failed: {}".format(" ".join(command), result.stderr.strip()))
+    return result
+
+
+def state_dir(name):
+    return os.path.join(STATE_ROOT, name)
+
+
+def load(name):
+    try:
+        with open(os.path.join(state_dir(name), "state.json")) as f:
+            return json.load(f)
+    except FileNotFoundError:
+        raise LabError("no lab named " + name)
+
+
+def save(state):
+    path = os.path.join(state["state_dir"], "state.json")
+    with open(path + ".new", "w") as f:
+        json.dump(state, f, indent=1)
+    os.replace(path + ".new", path)
+
+
+class Locked:
+    """Serialises changes to the labs' state across netlab processes."""
+
+    def __enter__(self):
+        os.makedirs(STATE_ROOT, exist_ok=True)
+        self.file = open(os.path.join(STATE_ROOT, ".lock"), "w")
+        fcntl.flock(self.file, fcntl.LOCK_EX)
+        return self
+
+    def __exit__(self, *exc):
+        fcntl.flock(self.file, fcntl.LOCK_UN)
+        self.file.close()
+
+
+# A process is identified by its PID and its start time, so that a reused PID is never killed.
+def start_time(pid):
+    try:
+        with open("/proc/{}/stat".format(pid)) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return None if fields[0] == "Z" else int(fields[19])
+    except (FileNotFoundError, ProcessLookupError, IndexError):
+        return None
+
+
+def identify(pid):
+    return {"pid": pid, "start": start_time(pid)}
+
+
+def alive(process):
+    return process["start"] is not None and start_time(process["pid"]) == process["start"]
+
+
+def stop(processes):
+    running = [p for p in processes if alive(p)]
+    for process in running:
+        try:
+            os.kill(process["pid"], signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + 5
+    while any(alive(p) for p in running) and time.monotonic() < deadline:
+        time.sleep(POLL_SECONDS)
+    for process in running:
+        if alive(process):
+            os.kill(process["pid"], signal.SIGKILL)
+
+
+def spawn(command, log_path, env=None):
+    with open(log_path, "w") as log:
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
+                                   stderr=subprocess.STDOUT, env=env, start_new_session=True)
+    return process
+
+
+def wait_for_line(process, log_path, wanted, what):
+    """Waits until the process has written the line it writes once it is ready."""
+    deadline = time.monotonic() + STARTUP_SECONDS
+    while time.monotonic() < deadline:
+        with open(log_path) as f:
+            text = f.read()
+        if wanted in text:
+            return
+        if process.poll() is not None:
+            raise LabError("{} ended: {}".format(what, text.strip()))
+        time.sleep(POLL_SECONDS)
+    raise LabError("{} did not start within {} s".format(what, STARTUP_SECONDS))
+
+
+def lab_env(state):
+    env = dict(os.environ)
+    env["DBUS_SYSTEM_BUS_ADDRESS"] = state["bus"]
+    return env
+
+
+def netns_command(state, *command):
+    return ["ip", "netns", "exec", state["name"]] + list(command)
+
+
+def free_subnet():
+    used = set()
+    if os.path.isdir(STATE_ROOT):
+        for entry in os.listdir(STATE_ROOT):
+            try:
+                used.add(load(entry)["subnet_index"])
+            except (LabError, ValueError, KeyError, NotADirectoryError):
+                pass
+    for index in range(1, 255):
+        if index not in used:
+            return index
+    raise LabError("all 254 lab subnets are in use")
+
+
+def up(owner):
+    if os.geteuid() != 0:
+        fail("cannot create a network namespace: not running as root", CANNOT_CREATE_NAMESPACE)
+    name = "kvlab-" + secrets.token_hex(4)
+    created = run("ip", "netns", "add", name, check=False)
+    if created.returncode != 0:
+        fail("cannot create a network namespace: " + created.stderr.strip(),
+             CANNOT_CREATE_NAMESPACE)
+    directory = state_dir(name)
+    with Locked():
+        index = free_subnet()
+        os.makedirs(directory)
+        state = {
+            "name": name,
+            "state_dir": directory,
+            "subnet_index": index,
+            "subnet": "10.77.{}".format(index),
+            "interface": INTERFACE,
+            "bus": "unix:path=" + os.path.join(directory, "bus.socket"),
+            "host": name + ".local",
+            "owner": identify(owner) if owner else None,
+            "daemons": [],
+            "publishers": [],
+        }
+        save(state)
+    try:
+        start_lab(state)
+    except LabError:
+        down(name)
+        raise
+    print(json.dumps(describe(state)))
+
+
+def start_lab(state):
+    name = state["name"]
+    for command in (["ip", "link", "add", INTERFACE, "type", "veth", "peer", "name", PEER],
+                    ["ip", "link", "set", INTERFACE, "multicast", "on", "up"],
+                    ["ip", "link", "set", PEER, "up"],
+                    ["ip", "addr", "add", state["subnet"] + ".1/24", "dev", INTERFACE],
+                    ["ip", "link", "set", "lo", "up"]):
+        run("ip", "netns", "exec", name, *command)
+
+    directory = state["state_dir"]
+    with open(os.path.join(directory, "bus.conf"), "w") as f:
+        f.write(BUS_CONFIG.format(socket=os.path.join(directory, "bus.socket")))
+    bus_log = os.path.join(directory, "bus.log")
+    bus = spawn(["dbus-daemon", "--config-file=" + os.path.join(directory, "bus.conf"),
+                 "--nofork", "--nopidfile", "--print-address=1"], bus_log)
+    state["daemons"].append(identify(bus.pid))
+    save(state)
+    wait_for_line(bus, bus_log, "unix:path=", "dbus-daemon")
+
+    with open(os.path.join(directory, "avahi.conf"), "w") as f:
+        f.write(AVAHI_CONFIG.format(host=name, interface=INTERFACE))
+    # avahi-daemon refuses to start beside another one holding /run/avahi-daemon/pid: each lab's
+    # daemon gets a private mount of that folder (and no service files of the machine's).
+    os.makedirs("/run/avahi-daemon", exist_ok=True)
+    script = ("mount -t tmpfs tmpfs /run/avahi-daemon && "
+              "{{ [ ! -d /etc/avahi/services ] || mount -t tmpfs tmpfs /etc/avahi/services; }} && "
+              "exec avahi-daemon -f {} --no-drop-root --no-chroot --no-rlimits"
+              ).format(os.path.join(directory, "avahi.conf"))
+    avahi_log = os.path.join(directory, "avahi.log")
+    # ip netns exec, unshare and sh all exec: the PID is avahi-daemon's.
+    avahi = spawn(netns_command(state, "unshare", "-m", "sh", "-c", script), avahi_log,
+                  lab_env(state))
+    state["daemons"].append(identify(avahi.pid))
+    save(state)
+    wait_for_line(avahi, avahi_log, "Server startup complete", "avahi-daemon")
+
+
+def describe(state):
+    return {key: state[key] for key in ("name", "subnet", "interface", "bus", "host", "state_dir")}
+
+
+def down(name):
+    with Locked():
+        try:
+            state = load(name)
+        except LabError:
+            state = None
+        if state:
+            stop([p for p in state["publishers"]])
+            stop(list(reversed(state["daemons"])))
+        run("ip", "netns", "del", name, check=False)
+        shutil.rmtree(state_dir(name), ignore_errors=True)
+
+
+def gc():
+    if not os.path.isdir(STATE_ROOT):
+        return
+    for entry in os.listdir(STATE_ROOT):
+        try:
+            state = load(entry)
+        except (LabError, ValueError, NotADirectoryError):
+            continue
+        if state.get("owner") and not alive(state["owner"]):
+            down(entry)
+
+
+def add_address(name, ip):
+    state = load(name)
+    run("ip", "netns", "exec", name, "ip", "addr", "add", ip + "/24", "dev", INTERFACE)
+
+
+def start_publishers(name, announcements):
+    """Starts one avahi-publish process per announcement, then waits for all of them."""
+    state = load(name)
+    started = []
+    for number, (command, what) in enumerate(announcements):
+        log_path = os.path.join(state["state_dir"],
+                                "publish-{}-{}.log".format(os.getpid(), number))
+        process = spawn(netns_command(state, *command), log_path, lab_env(state))
+        started.append((process, log_path, what))
+    with Locked():
+        state = load(name)
+        state["publishers"].extend(identify(p.pid) for p, _, _ in started)
+        save(state)
+    for process, log_path, what in started:
+        wait_for_line(process, log_path, "Established under name", what)
+    for process, _, _ in started:
+        print(process.pid)
+
+
+def address_announcement(host, ip):
+    return (["avahi-publish-address", "-R", host, ip], "avahi-publish-address " + host)
+
+
+def service_announcement(instance, regtype, port, host=None, subtypes=(), txt=()):
+    command = ["avahi-publish-service"]
+    if host:
+        command += ["-H", host]
+    for subtype in subtypes:
+        command += ["--subtype", "{}._sub.{}".format(subtype, regtype)]
+    command += [instance, regtype, str(port)] + list(txt)
+    return (command, "avahi-publish-service " + instance)
+
+
+def publish_many(name, path):
+    announcements = []
+    with open(path) as f:
+        for line in f:
+            if not line.strip():
+                continue
+            entry = json.loads(line)
+            if "address" in entry:
+                announcements.append(address_announcement(*entry["address"]))
+            else:
+                instance, regtype, port = entry["service"]
+                announcements.append(service_announcement(
+                    instance, regtype, port, entry.get("host"), entry.get("subtypes", []),
+                    entry.get("txt", [])))
+    start_publishers(name, announcements)
+
+
+def withdraw(name, handles):
+    with Locked():
+        state = load(name)
+        pids = {int(handle) for handle in handles}
+        unknown = pids - {p["pid"] for p in state["publishers"]}
+        if unknown:
+            raise LabError("no announcement {} in lab {}".format(sorted(unknown), name))
+        stop([p for p in state["publishers"] if p["pid"] in pids])
+        state["publishers"] = [p for p in state["publishers"] if p["pid"] not in pids]
+        save(state)
+
+
+def exec_in(name, command):
+    state = load(name)
+    if command and command[0] == "--":
+        command = command[1:]
+    if not command:
+        raise LabError("exec needs a command")
+    os.execvpe("ip", netns_command(state, *command), lab_env(state))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    p = commands.add_parser("up")
+    p.add_argument("--owner", type=int, default=0)
+    commands.add_parser("gc")
+    for command in ("down", "info"):
+        commands.add_parser(command).add_argument("name")
+    p = commands.add_parser("address")
+    p.add_argument("name")
+    p.add_argument("ip")
+    p = commands.add_parser("publish-address")
+    p.add_argument("name")
+    p.add_argument("host")
+    p.add_argument("ip")
+    p = commands.add_parser("publish-service")
+    p.add_argument("name")
+    p.add_argument("--host")
+    p.add_argument("--subtype", action="append", default=[])
+    p.add_argument("instance")
+    p.add_argument("regtype")
+    p.add_argument("port", type=int)
+    p.add_argument("txt", nargs="*")
+    p = commands.add_parser("publish-many")
+    p.add_argument("name")
+    p.add_argument("file")
+    p = commands.add_parser("withdraw")
+    p.add_argument("name")
+    p.add_argument("handles", nargs="+")
+    p = commands.add_parser("exec")
+    p.add_argument("name")
+    p.add_argument("args", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+
+    try:
+        if args.command == "up":
+            up(args.owner)
+        elif args.command == "down":
+            down(args.name)
+        elif args.command == "gc":
+            gc()
+        elif args.command == "info":
+            print(json.dumps(describe(load(args.name))))
+        elif args.command == "address":
+            add_address(args.name, args.ip)
+        elif args.command == "publish-address":
+            start_publishers(args.name, [address_announcement(args.host, args.ip)])
+        elif args.command == "publish-service":
+            start_publishers(args.name, [service_announcement(
+                args.instance, args.regtype, args.port, args.host, args.subtype, args.txt)])
+        elif args.command == "publish-many":
+            publish_many(args.name, args.file)
+        elif args.command == "withdraw":
+            withdraw(args.name, args.handles)
+        elif args.command == "exec":
+            exec_in(args.name, args.args)
+    except LabError as error:
+        fail(str(error))
+
+
+if __name__ == "__main__":
+    main()

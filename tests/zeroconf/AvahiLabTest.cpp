@@ -1,0 +1,185 @@
+// Discovery against a real avahi-daemon in a private network namespace (tests/lab/netlab).
+#include "Lab.h"
+#include "StdoutCapture.h"
+#include "client.h"
+#include "recording_listeners.h"
+#include "state_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+using kv::test::Lab;
+using zeroconf_test::recording_browser_listener;
+using zeroconf_test::recording_hostname_listener;
+using zeroconf_test::resolved_instance;
+
+namespace {
+
+const std::vector<std::string> kStudioTxt{"vendor=Kelmora Technologies", "product=KELMORA+KORVEX",
+                                          "version=1.2.3b45", "firmware_generation=2"};
+
+std::vector<std::string> sorted(std::vector<std::string> items) {
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
+class AvahiLab : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        lab = Lab::start(cannot);
+        if (lab != nullptr) {
+            // Avahi's library reaches the daemon over the system bus: the lab's.
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", lab->busAddress().c_str(), 1);
+        }
+    }
+
+    static void TearDownTestSuite() { lab.reset(); }
+
+    void SetUp() override {
+        if (lab == nullptr) {
+            GTEST_SKIP() << "no network namespace on this machine: " << cannot;
+        }
+    }
+
+    struct Device {
+        int host;
+        std::string instance;
+        std::string subtype;
+        std::vector<std::string> txt;
+    };
+
+    // Devices, each with its own host name and address, announced together.
+    std::vector<std::unique_ptr<Lab::Announcement>> announce(const std::vector<Device>& devices) {
+        std::vector<Lab::Address> addresses;
+        std::vector<Lab::Service> services;
+        for (const auto& device : devices) {
+            const std::string hostName = "korvex-" + std::to_string(device.host) + ".local";
+            lab->addAddress(lab->address(device.host));
+            addresses.push_back({hostName, lab->address(device.host)});
+            services.push_back(
+                {device.instance, "_http._tcp", 80, hostName, {device.subtype}, device.txt});
+        }
+        return lab->publishMany(addresses, services);
+    }
+
+    static std::unique_ptr<Lab> lab;
+    static std::string cannot;
+    std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
+};
+
+std::unique_ptr<Lab> AvahiLab::lab;
+std::string AvahiLab::cannot;
+
+TEST_F(AvahiLab, EverySubtypeFindsItsDevicesWithHostAddressPortAndTxtAndSeesThemGo) {
+    auto devices =
+        announce({{11, "Studio.A R\xc3\xa9gie", "_ravenna", kStudioTxt},
+                  {12, "Live Room 2", "_kelmora_dante_zman", {"vendor=Kelmora Technologies"}},
+                  {13, "Maint.\xc3\x9cnit", "_kelmora_maintenance", {}}});
+
+    struct watched {
+        std::string subtype;
+        std::string instance;
+        int host;
+        std::shared_ptr<recording_browser_listener> listener;
+        std::shared_ptr<zeroconf::browser> browser;
+    };
+    std::vector<watched> browsers{
+        {"_ravenna", "Studio.A R\xc3\xa9gie", 11, nullptr, nullptr},
+        {"_kelmora_dante_zman", "Live Room 2", 12, nullptr, nullptr},
+        {"_kelmora_maintenance", "Maint.\xc3\x9cnit", 13, nullptr, nullptr}};
+    for (auto& w : browsers) {
+        w.listener = std::make_shared<recording_browser_listener>();
+        w.browser = client->browse("", "_http._tcp", w.subtype, w.listener, false);
+        ASSERT_NE(nullptr, w.browser) << w.subtype;
+    }
+    for (auto& w : browsers) {
+        ASSERT_TRUE(w.listener->wait_resolved(1)) << w.subtype;
+        const resolved_instance found = w.listener->resolved().front();
+        EXPECT_EQ(w.instance, found.name);
+        EXPECT_EQ("_http._tcp.", found.regtype);
+        EXPECT_EQ("korvex-" + std::to_string(w.host) + ".local.", found.host);
+        EXPECT_EQ(lab->address(w.host), found.address);
+        EXPECT_EQ(80, found.port);
+        EXPECT_NE(0u, found.interface_index);
+    }
+    EXPECT_EQ(sorted(kStudioTxt), sorted(browsers[0].listener->resolved().front().txt));
+    EXPECT_EQ(std::vector<std::string>{"vendor=Kelmora Technologies"},
+              browsers[1].listener->resolved().front().txt);
+
+    lab->withdraw(devices);
+    for (auto& w : browsers) {
+        ASSERT_TRUE(w.listener->wait_removed(1)) << w.subtype;
+        EXPECT_EQ(w.instance, w.listener->removed().front().name);
+        EXPECT_EQ(1u, w.listener->resolved().size()) << w.subtype << " saw another's device";
+    }
+}
+
+TEST_F(AvahiLab, NameFilterDeliversOnlyTheLatestOfTwoQuickAppearances) {
+    auto listener = std::make_shared<recording_browser_listener>();
+    auto browser = client->browse("Studio B", "_http._tcp", "_ravenna", listener, false);
+    ASSERT_NE(nullptr, browser);
+
+    // The first appearance names a host without an address, so its resolve is still waiting
+    // when the name goes away and comes back.
+    auto first = lab->publishService(
+        {"Studio B", "_http._tcp", 80, "unaddressed.local", {"_ravenna"}, {"version=1"}});
+    first->withdraw();
+    ASSERT_TRUE(listener->wait_removed(1));
+    auto second = announce({{22, "Studio B", "_ravenna", {"version=2"}}});
+
+    ASSERT_TRUE(listener->wait_resolved(1));
+    const auto resolved = listener->resolved();
+    ASSERT_EQ(1u, resolved.size());
+    EXPECT_EQ("Studio B", resolved[0].name);
+    EXPECT_EQ(std::vector<std::string>{"version=2"}, resolved[0].txt);
+    EXPECT_EQ(lab->address(22), resolved[0].address);
+}
+
+TEST_F(AvahiLab, RegisteredServiceIsVisibleToAvahiBrowseUntilDestroyed) {
+    zeroconf_test::state_recorder states;
+    auto service = client->register_service("KVPortal Test.1", "_http._tcp", 8123,
+                                            {"vendor=Kelmora Technologies", "version=2"},
+                                            {"_kelmora_maintenance"}, states.callback());
+    ASSERT_NE(nullptr, service);
+    ASSERT_TRUE(states.wait_states(1));
+    EXPECT_EQ(std::vector<int>{zeroconf::service::registered}, states.states());
+
+    std::string seen;
+    ASSERT_EQ(0, lab->run({"avahi-browse", "-rpt", "_kelmora_maintenance._sub._http._tcp"}, &seen));
+    EXPECT_NE(std::string::npos, seen.find("=;kv0;IPv4;KVPortal\\032Test\\.1;"));
+    EXPECT_NE(std::string::npos, seen.find(";8123;")) << seen;
+    EXPECT_NE(std::string::npos, seen.find("\"version=2\"")) << seen;
+}
+
+// Avahi refuses a name another client of the same daemon holds at once, not in a reply.
+TEST_F(AvahiLab, NameTakenByAnotherClientCannotBeRegistered) {
+    auto taken = lab->publishService({"Taken Name", "_http._tcp", 80, "", {}, {}});
+    kv::test::StdoutCapture capture;
+    auto service = client->register_service("Taken Name", "_http._tcp", 8124, {}, {}, {});
+    const std::string log = capture.text();
+    EXPECT_EQ(nullptr, service);
+    EXPECT_NE(std::string::npos,
+              log.find("[0] Taken Name  _http._tcp; runtime error Could not register service "
+                       "\"Taken Name\" (-65548).\n"))
+        << log;
+}
+
+TEST_F(AvahiLab, FollowingAHostNameReportsItsAddress) {
+    lab->addAddress(lab->address(31));
+    auto address = lab->publishAddress("korvex-31.local", lab->address(31));
+    auto listener = std::make_shared<recording_hostname_listener>();
+    auto browser = client->browse_hostname("korvex-31.local", listener);
+    ASSERT_NE(nullptr, browser);
+    ASSERT_TRUE(listener->wait_events(1));
+    const auto event = listener->events().front();
+    EXPECT_TRUE(event.resolved);
+    EXPECT_EQ("korvex-31.local", event.hostname);
+    EXPECT_EQ(lab->address(31), event.address);
+}
+
+} // namespace
