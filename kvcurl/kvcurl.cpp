@@ -112,6 +112,18 @@ void setRequestOptions(CURL* handle, response& reply) {
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, timeoutSeconds(kRequestTimeoutSeconds));
 }
 
+// A caller waiting on a device names how long an answer may take: the connection must be
+// made, and bytes must keep arriving, within that time. A request that keeps flowing (a
+// publish file on a slow line) is not cut short by it.
+void setAnswerTimeout(CURL* handle, int timeoutMs) {
+    if (timeoutMs <= 0) {
+        return;
+    }
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>((timeoutMs + 999) / 1000));
+}
+
 void performRequest(CURL* handle, response& reply) {
     const CURLcode result = curl_easy_perform(handle);
     if (result != CURLE_OK) {
@@ -166,7 +178,7 @@ CURLcode performStream(session& transfer, const std::string& url, curl_write_cal
 
 } // namespace
 
-std::unique_ptr<response> get(const std::string& url, int /*timeoutHint*/) {
+std::unique_ptr<response> get(const std::string& url, int timeoutHint) {
     EasyHandle handle(curl_easy_init());
     if (!handle) {
         return failedResponse(CURLE_FAILED_INIT);
@@ -174,12 +186,13 @@ std::unique_ptr<response> get(const std::string& url, int /*timeoutHint*/) {
     auto reply = std::make_unique<response>();
     curl_easy_setopt(handle.get(), CURLOPT_URL, url.c_str());
     setRequestOptions(handle.get(), *reply);
+    setAnswerTimeout(handle.get(), timeoutHint);
     performRequest(handle.get(), *reply);
     return reply;
 }
 
 std::unique_ptr<response> post(const std::string& url, const char* const* headerLines,
-                               int headerCount, const char* body, long bodySize) {
+                               int headerCount, const char* body, long bodySize, int timeoutHint) {
     EasyHandle handle(curl_easy_init());
     if (!handle) {
         return failedResponse(CURLE_FAILED_INIT);
@@ -203,6 +216,7 @@ std::unique_ptr<response> post(const std::string& url, const char* const* header
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "POST");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     setRequestOptions(h, *reply);
+    setAnswerTimeout(h, timeoutHint);
     performRequest(h, *reply);
     return reply;
 }

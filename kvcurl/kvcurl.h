@@ -37,11 +37,14 @@ struct response {
 constexpr int32_t kCannotOpenFile = 100;
 
 // Requests with the device credentials and libcurl's user agent; redirects are not followed.
-// get's second argument is a hint some callers pass; the session's own time-outs apply.
+// A timeout hint (milliseconds) bounds the wait for a connection and for each next byte, so
+// that a device that accepts and never answers costs that long; the session's own time-outs
+// apply as well.
 std::unique_ptr<response> get(const std::string& url, int timeoutHint = 0);
 // A null body sends the POST without one.
 std::unique_ptr<response> post(const std::string& url, const char* const* headerLines,
-                               int headerCount, const char* body, long bodySize);
+                               int headerCount, const char* body, long bodySize,
+                               int timeoutHint = 0);
 
 // Anonymous GETs returning libcurl's result code; an HTTP status of 400 or more fails with 22.
 int32_t download(const std::string& url, const std::string& path, const ProgressFunction& progress);

@@ -118,6 +118,18 @@ TEST_F(DeviceInterface, DeviceWithoutStatusServiceIsAddedWithoutSerialOrTwin) {
     EXPECT_TRUE(events_.waitFor("added RX 48 Stage"));
 }
 
+TEST_F(DeviceInterface, DeviceThatAcceptsButNeverAnswersDoesNotHoldTheProductList) {
+    DeviceSimulator::Options options = dualMode(false);
+    options.behaviour = R"({"status_service": "stall"})";
+    DeviceSimulator device(options);
+    ASSERT_TRUE(core_->addProduct(code::KORVEX_FIRMWARE, "Korvex D", device.address(), {}));
+
+    const ProductPtr korvex = core_->findProduct("Korvex D");
+    ASSERT_TRUE(korvex);
+    EXPECT_EQ(korvex->serial.get(), "");
+    EXPECT_FALSE(korvex->twin);
+}
+
 TEST_F(DeviceInterface, DiscoveredServiceIsAskedForItsSerialAndDanteMode) {
     DeviceSimulator device(dualMode(false));
     ASSERT_TRUE(core_->addDevice("Korvex B", device.address(),

@@ -221,6 +221,17 @@ TEST_F(FirmwareUpdate, UploadCutOffMidwayIsRetriedAndShowsTheTransferError) {
               kv::test::readFile(environment_.downloadsDir() + "/Firmware/" + kPackage));
 }
 
+TEST_F(FirmwareUpdate, DeviceThatNeverAnswersTheRebootCommandDoesNotHoldTheUpdateWorker) {
+    DeviceSimulator simulator(device(R"({"commands": "stall"})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    EXPECT_TRUE(waitUntilIdle());
+    EXPECT_FALSE(core_->firmwareUpdateActive());
+    EXPECT_EQ(korvex->status, DeviceRebooting);
+}
+
 TEST_F(FirmwareUpdate, DownloadOnlyFirmwareStaysPendingAndIsNeverUploaded) {
     DeviceSimulator simulator(device("{}"));
     const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_FIRMWARE, "Vesk");

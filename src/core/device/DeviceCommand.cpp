@@ -3,6 +3,13 @@
 
 namespace kv::portal {
 
+namespace {
+
+// A device that takes the command and never answers must not hold the update worker.
+constexpr int kCommandTimeoutMs = 3000;
+
+} // namespace
+
 bool DeviceInterface::sendDeviceCommand(Core&, const ProductPtr& product,
                                         const std::string& command) {
     bool updatable = false;
@@ -10,8 +17,8 @@ bool DeviceInterface::sendDeviceCommand(Core&, const ProductPtr& product,
         return false;
     }
     const char* const headers[] = {"Content-Type: application/json"};
-    const auto reply =
-        kvcurl::post(product->address.get() + ":8080/commands/" + command, headers, 1, nullptr, 0);
+    const auto reply = kvcurl::post(product->address.get() + ":8080/commands/" + command, headers,
+                                    1, nullptr, 0, kCommandTimeoutMs);
     return reply->code == 200;
 }
 
