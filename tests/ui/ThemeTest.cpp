@@ -111,7 +111,9 @@ private:
 };
 
 // The theme's signal may come at once, from within the change, or later from the bus.
-bool received(QSignalSpy& spy) { return !spy.isEmpty() || spy.wait(kSignalWaitMs); }
+bool received(QSignalSpy& spy) {
+    return !spy.isEmpty() || spy.wait(kSignalWaitMs);
+}
 
 PrivateDesktop* desktop = nullptr;
 QPalette startupPalette;
