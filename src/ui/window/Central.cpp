@@ -69,8 +69,12 @@ Window::Central::Central(QWidget* parent, Core* core)
     listLayout_->setSpacing(scaled(7));
     scrollArea_->setWidget(list_);
 
-    connect(this, &Central::signalAddProduct, this, &Central::slotAddProduct);
-    connect(this, &Central::signalRemoveProduct, this, &Central::slotRemoveProduct);
+    // Queued even on the interface thread: the core announces products with its listeners
+    // locked, and a new row asks for a sync, which may wait for a sync that is telling its
+    // listeners it has finished.
+    connect(this, &Central::signalAddProduct, this, &Central::slotAddProduct, Qt::QueuedConnection);
+    connect(this, &Central::signalRemoveProduct, this, &Central::slotRemoveProduct,
+            Qt::QueuedConnection);
 
     message_ = new Message(this);
     const int disabled = core_->proxy() != nullptr ? core_->proxy()->getInt("disable_this", 0) : 0;

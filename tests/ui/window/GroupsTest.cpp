@@ -1,0 +1,255 @@
+#include "DeviceSimulator.h"
+#include "WindowFixture.h"
+#include "ui/UiScale.h"
+#include "ui/window/Central.h"
+#include "ui/window/Group.h"
+#include "ui/window/GroupTitle.h"
+#include "ui/window/ProductRow.h"
+#include "ui/window/Tabs.h"
+
+#include <QLayout>
+#include <QTest>
+
+using namespace kv::portal;
+using kv::test::DeviceSimulator;
+
+namespace {
+
+class Groups : public kv::test::WindowTest {
+protected:
+    int rowsIn(int index) const { return static_cast<int>(group(index)->rows().size()); }
+
+    Window::Tabs* tabsOf(const std::string& name) const {
+        Window::Product* tabRow = row(name);
+        return tabRow != nullptr ? qobject_cast<Window::Tabs*>(tabRow->parentWidget()) : nullptr;
+    }
+
+    static void clickAt(QWidget* widget, int x, int y) {
+        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    }
+};
+
+TEST_F(Groups, EveryKindLandsInItsFamilyGroupAndThisProgramInTheListItself) {
+    struct Case {
+        ProductCode code;
+        int group;
+    };
+    const Case cases[] = {
+        {code::KORVEX_FIRMWARE, 0},
+        {code::KORVEX_FIRMWARE_DANTE, 0},
+        {code::KORVEX_REMOTE_CONTROLLER, 0},
+        {code::RX48_FIRMWARE, 1},
+        {code::RX48_FIRMWARE_DANTE, 1},
+        {code::RX48_TOOLKIT_CONTROLLER, 1},
+        {code::VESK_FIRMWARE, 2},
+        {code::VORAVERI_FIRMWARE, 2},
+        {code::VORAVERI_FIRMWARE_DANTE, 2},
+        {code::VESK_III_FIRMWARE, 2},
+        {code::VESK_III_FIRMWARE_DANTE, 2},
+        {code::PELRA_FIRMWARE, 3},
+        {code::KVDISCOVERY, 4},
+        {code::VORNET, 4},
+    };
+    showWindow();
+    for (const Case& c : cases) {
+        const std::string name = std::string("unit ") + c.code;
+        addProduct(c.code, name);
+        Window::Product* productRow = row(name);
+        ASSERT_NE(productRow, nullptr) << c.code;
+        EXPECT_EQ(productRow->parentWidget(), group(c.group)) << c.code;
+    }
+
+    addProduct(code::KVPORTAL, "KVPortal");
+    ASSERT_NE(row("KVPortal"), nullptr);
+    EXPECT_EQ(row("KVPortal")->parentWidget(), child("productList"));
+    for (int index = 0; index < Window::Group::kCount; ++index) {
+        for (Window::ProductBase* groupRow : group(index)->rows()) {
+            EXPECT_NE(groupRow->currentProduct()->code, code::KVPORTAL);
+        }
+    }
+}
+
+TEST_F(Groups, AKindIsItsCodeConstantNotItsText) {
+    static const char lookalike[] = "KORVEX-FIRMWARE";
+    showWindow();
+    addProduct(lookalike, "stranger");
+    EXPECT_EQ(row("stranger"), nullptr);
+    EXPECT_EQ(window->findChildren<Window::Product*>().size(), 0u);
+}
+
+TEST_F(Groups, TheFirstFamilyProductCreatesAllFiveGroupsAndShowsOnlyItsOwn) {
+    showWindow();
+    EXPECT_TRUE(window->central()->groups().empty());
+
+    addProduct(code::PELRA_FIRMWARE, "Pelra 1");
+    const std::vector<Window::Group*> groups = window->central()->groups();
+    ASSERT_EQ(groups.size(), 5u);
+    const char* titles[] = {"KELMORA+KORVEX", "RX48", "KELMORA+VESK", "KELMORA+PELRA",
+                            "KELMORA NETWORKING TOOLS"};
+    for (int index = 0; index < 5; ++index) {
+        EXPECT_EQ(groups[index]->index(), index);
+        EXPECT_EQ(groups[index]->title()->text(), QString::fromLatin1(titles[index]));
+        EXPECT_EQ(groups[index]->isVisible(), index == 3) << index;
+    }
+
+    addProduct(code::VORNET, "VORNET");
+    EXPECT_TRUE(group(4)->isVisible());
+    removeProduct("Pelra 1");
+    EXPECT_TRUE(group(3)->isVisible()) << "a group once shown stays";
+    EXPECT_FALSE(group(0)->isVisible());
+}
+
+TEST_F(Groups, AKorvexBringsItsRemoteControllerIntoTheSameGroup) {
+    showWindow();
+    addProduct(code::KORVEX_FIRMWARE, "Studio A");
+    ASSERT_NE(row("Korvex Remote Controllers"), nullptr);
+    EXPECT_EQ(row("Korvex Remote Controllers")->parentWidget(), group(0));
+    EXPECT_EQ(rowsIn(0), 2);
+}
+
+TEST_F(Groups, ADanteCapableDeviceGetsOneTabsRowOpenOnTheModeItRuns) {
+    for (const bool danteRunning : {false, true}) {
+        DeviceSimulator::Options options;
+        options.serial = danteRunning ? "KV-D" : "KV-R";
+        options.danteCapable = true;
+        options.danteRunning = danteRunning;
+        DeviceSimulator device(options);
+        const std::string name = danteRunning ? "Korvex in Dante" : "Korvex in RAVENNA";
+        showWindow();
+        addProduct(code::KORVEX_FIRMWARE, name, device.address());
+
+        Window::Tabs* tabs = tabsOf(name);
+        ASSERT_NE(tabs, nullptr) << name;
+        ASSERT_EQ(tabs->count(), 2);
+        EXPECT_EQ(tabs->tabTitle(0), QStringLiteral("RAVENNA AES67"));
+        EXPECT_EQ(tabs->tabTitle(1), QStringLiteral("Dante"));
+        EXPECT_EQ(tabs->product(0)->name, name);
+        EXPECT_EQ(tabs->product(1)->name, "dante_" + name);
+        EXPECT_EQ(tabs->currentTab(), danteRunning ? 1 : 0) << name;
+        EXPECT_TRUE(tabs->currentRow()->isVisible());
+        EXPECT_FALSE(tabs->row(danteRunning ? 0 : 1)->isVisible());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return tabs->height() == scaled(24) + scaled(110); }));
+        EXPECT_EQ(tabs->currentRow()->geometry(), QRect(0, scaled(24), tabs->width(), scaled(110)));
+        removeProduct(name);
+        delete window;
+        window = nullptr;
+    }
+}
+
+TEST_F(Groups, TabsSwitchOnAPressInTheirHeaderOnly) {
+    DeviceSimulator::Options options;
+    options.danteCapable = true;
+    DeviceSimulator device(options);
+    showWindow();
+    addProduct(code::RX48_FIRMWARE, "RX 48 desk", device.address());
+    Window::Tabs* tabs = tabsOf("RX 48 desk");
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->currentTab(), 0);
+
+    clickAt(tabs, scaled(150), scaled(30));
+    EXPECT_EQ(tabs->currentTab(), 0) << "below the header";
+    clickAt(tabs, scaled(250), scaled(10));
+    EXPECT_EQ(tabs->currentTab(), 0) << "right of the last tab";
+    QTest::mouseClick(tabs, Qt::RightButton, Qt::NoModifier, QPoint(scaled(150), scaled(10)));
+    EXPECT_EQ(tabs->currentTab(), 0) << "right button";
+
+    clickAt(tabs, scaled(150), scaled(10));
+    EXPECT_EQ(tabs->currentTab(), 1);
+    EXPECT_TRUE(tabs->row(1)->isVisible());
+    EXPECT_FALSE(tabs->row(0)->isVisible());
+    EXPECT_EQ(tabs->currentProduct()->name, "dante_RX 48 desk");
+
+    clickAt(tabs, scaled(99), scaled(24));
+    EXPECT_EQ(tabs->currentTab(), 0);
+}
+
+TEST_F(Groups, ADeviceThatReturnsComesBackInItsOldRow) {
+    showWindow();
+    const ProductPtr first = addProduct(code::VESK_III_FIRMWARE, "Vesk III");
+    Window::Product* oldRow = row("Vesk III");
+    ASSERT_NE(oldRow, nullptr);
+
+    removeProduct("Vesk III");
+    EXPECT_TRUE(oldRow->hidden);
+    EXPECT_FALSE(oldRow->isVisible());
+
+    const ProductPtr second = addProduct(code::VESK_III_FIRMWARE, "Vesk III");
+    ASSERT_NE(first, second);
+    EXPECT_EQ(rowsIn(2), 1);
+    EXPECT_EQ(row("Vesk III"), oldRow);
+    EXPECT_EQ(oldRow->currentProduct(), second);
+    EXPECT_FALSE(oldRow->hidden);
+    EXPECT_TRUE(oldRow->isVisible());
+}
+
+TEST_F(Groups, ADeviceThatReturnsUnderAnotherNameIsKnownByItsSerial) {
+    DeviceSimulator::Options options;
+    options.serial = "KV7007";
+    options.danteCapable = true;
+    DeviceSimulator device(options);
+    showWindow();
+    addProduct(code::VESK_III_FIRMWARE, "Stage left", device.address());
+    Window::Tabs* tabs = tabsOf("Stage left");
+    ASSERT_NE(tabs, nullptr);
+    removeProduct("Stage left");
+    EXPECT_FALSE(tabs->isVisible());
+
+    const ProductPtr renamed = addProduct(code::VESK_III_FIRMWARE, "Stage right", device.address());
+    EXPECT_EQ(rowsIn(2), 1);
+    EXPECT_EQ(tabs->product(0), renamed);
+    EXPECT_EQ(tabs->product(1), renamed->twin);
+    EXPECT_TRUE(tabs->isVisible());
+}
+
+TEST_F(Groups, AFoldedGroupHidesItsRowsAndAReturningDeviceStaysFoldedWithThem) {
+    showWindow();
+    addProduct(code::VORNET, "VORNET");
+    addProduct(code::KVDISCOVERY, "KVDiscovery");
+    Window::Product* vornet = row("VORNET");
+    Window::Product* discovery = row("KVDiscovery");
+    Window::Group::Title* title = group(4)->title();
+
+    removeProduct("KVDiscovery");
+    clickAt(title, scaled(30), scaled(5));
+    EXPECT_FALSE(title->isExpanded());
+    EXPECT_FALSE(vornet->isVisible());
+    EXPECT_FALSE(discovery->isVisible());
+
+    addProduct(code::KVDISCOVERY, "KVDiscovery");
+    EXPECT_EQ(row("KVDiscovery"), discovery);
+    EXPECT_FALSE(discovery->isVisible()) << "returned while folded";
+    addProduct(code::KVPORTAL, "KVPortal");
+    addProduct(code::KORVEX_REMOTE_CONTROLLER, "unrelated");
+    removeProduct("VORNET");
+
+    clickAt(title, scaled(30), scaled(5));
+    EXPECT_TRUE(title->isExpanded());
+    EXPECT_TRUE(discovery->isVisible());
+    EXPECT_FALSE(vornet->isVisible()) << "went away while folded";
+
+    addProduct(code::VORNET, "VORNET");
+    EXPECT_EQ(row("VORNET"), vornet);
+    EXPECT_TRUE(vornet->isVisible());
+}
+
+TEST_F(Groups, ARowCreatedInAFoldedGroupStaysFolded) {
+    showWindow();
+    addProduct(code::PELRA_FIRMWARE, "Pelra 1");
+    QTest::mouseClick(group(3)->title(), Qt::LeftButton);
+    addProduct(code::PELRA_FIRMWARE, "Pelra 2");
+    ASSERT_NE(row("Pelra 2"), nullptr);
+    EXPECT_FALSE(row("Pelra 2")->isVisible());
+    QTest::mouseClick(group(3)->title(), Qt::LeftButton);
+    EXPECT_TRUE(row("Pelra 2")->isVisible());
+}
+
+TEST_F(Groups, ProductsKnownBeforeTheWindowGetTheirRows) {
+    addProduct(code::PELRA_FIRMWARE, "Pelra 1");
+    addProduct(code::KVPORTAL, "KVPortal");
+    showWindow();
+    EXPECT_NE(row("Pelra 1"), nullptr);
+    EXPECT_NE(row("KVPortal"), nullptr);
+    EXPECT_TRUE(group(3)->isVisible());
+}
+
+} // namespace

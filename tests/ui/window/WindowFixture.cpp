@@ -1,0 +1,179 @@
+#include "WindowFixture.h"
+
+#include "ui/UiScale.h"
+#include "ui/theme/QKVTheme.h"
+#include "ui/window/Central.h"
+#include "ui/window/DialogRunner.h"
+#include "ui/window/Group.h"
+#include "ui/window/ProductRow.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+using kv::portal::Window;
+
+namespace kv::test {
+
+int RecordingProxy::runProgram(const char* program, const char*, int argumentCount,
+                               const char* const* arguments, bool wait) {
+    Start start;
+    start.program = program;
+    for (int i = 0; i < argumentCount; ++i) {
+        start.arguments.emplace_back(arguments[i] != nullptr ? arguments[i] : "");
+    }
+    start.wait = wait;
+    std::lock_guard<std::mutex> lock(startsMutex_);
+    starts_.push_back(start);
+    return 0;
+}
+
+std::vector<RecordingProxy::Start> RecordingProxy::starts() const {
+    std::lock_guard<std::mutex> lock(startsMutex_);
+    return starts_;
+}
+
+QPixmap* TestCallbacks::productPixmap(const char* productCode) {
+    const std::string code = productCode;
+    auto found = pixmaps_.find(code);
+    if (found == pixmaps_.end()) {
+        const int side = kv::portal::scaled(96);
+        // Mode logos are wide; the icon keeps their proportions inside the square.
+        const bool modeLogo = code.rfind("LOGO-", 0) == 0;
+        QPixmap pixmap(side, modeLogo ? side * 2160 / 5880 : side);
+        pixmap.fill(modeLogo ? QColor(42, 130, 218) : QColor(200, 60, 60));
+        found = pixmaps_.emplace(code, pixmap).first;
+    }
+    return &found->second;
+}
+
+QPixmap* TestCallbacks::themePixmap(const char* imageName, int width, int height) {
+    auto found = pixmaps_.find(imageName);
+    if (found == pixmaps_.end()) {
+        QPixmap pixmap(kv::portal::scaled(width), kv::portal::scaled(height));
+        pixmap.fill(Qt::darkGray);
+        found = pixmaps_.emplace(imageName, pixmap).first;
+    }
+    return &found->second;
+}
+
+RefusedPort::RefusedPort() {
+    // Bound but never listening: the kernel refuses connections at once.
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot bind a loopback port");
+    }
+    port_ = ntohs(address.sin_port);
+}
+
+RefusedPort::~RefusedPort() {
+    ::close(fd_);
+}
+
+std::string RefusedPort::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
+    auto settings = std::make_unique<RecordingProxy>();
+    proxy = settings.get();
+    proxy->set("publish_file", refused.url("/dozoPublishConf.json"));
+    core->setProxy(std::move(settings));
+}
+
+WindowTest::~WindowTest() {
+    kv::portal::setDialogAnswerer({});
+    kv::portal::QKVTheme::instance()->setMessageBoxAnswerer({});
+    delete Window::instance();
+    core.reset();
+    kv::portal::setUiScale(1.0f);
+}
+
+Window* WindowTest::showWindow() {
+    window = Window::showMainWindow(nullptr, core.get(), &callbacks);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+    return window;
+}
+
+void WindowTest::removeProduct(const std::string& name) {
+    core->removeProduct(name);
+    QCoreApplication::processEvents();
+}
+
+kv::portal::ProductPtr WindowTest::addProduct(kv::portal::ProductCode code, const std::string& name,
+                                              const std::string& address, const char* version) {
+    kv::portal::Version installed;
+    installed.parseVersion(version);
+    EXPECT_TRUE(core->addProduct(code, name, address, installed));
+    // Rows are made from queued signals.
+    QCoreApplication::processEvents();
+    return core->findProduct(name);
+}
+
+void WindowTest::giveRelease(const kv::portal::ProductPtr& product, const char* version,
+                             const std::string& releaseNotes, const std::string& agreement) {
+    auto release = std::make_shared<kv::portal::Product::Cloud>();
+    release->version.parseVersion(version);
+    release->fileName = std::string(product->code) + "-" + version + ".bin";
+    release->link = refused.url("/" + release->fileName);
+    release->releaseNotesLink = releaseNotes;
+    release->agreementLink = agreement;
+    product->cloud.set(release);
+}
+
+Window::Product* WindowTest::row(const std::string& name) const {
+    if (window == nullptr) {
+        return nullptr;
+    }
+    for (Window::Product* candidate : window->findChildren<Window::Product*>()) {
+        const kv::portal::ProductPtr product = candidate->product(0);
+        if (product && product->name == name) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+Window::Group* WindowTest::group(int index) const {
+    for (Window::Group* candidate : window->central()->groups()) {
+        if (candidate->index() == index) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+QWidget* WindowTest::child(const char* objectName) const {
+    return window->findChild<QWidget*>(QLatin1String(objectName));
+}
+
+QLabel* WindowTest::link(Window::Product* productRow, const char* objectName) {
+    return productRow->findChild<QLabel*>(QLatin1String(objectName), Qt::FindDirectChildrenOnly);
+}
+
+QString WindowTest::href(const QLabel* label) {
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("<a href=\"([^\"]*)\"")).match(label->text());
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+void WindowTest::clickLink(QLabel* label) {
+    QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(label->width() - 3, label->height() / 2));
+}
+
+} // namespace kv::test

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "CoreTestEnvironment.h"
+#include "FixedSettings.h"
+#include "core/Core.h"
+#include "ui/window/Window.h"
+
+#include <QPixmap>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QLabel;
+
+namespace kv::test {
+
+// Settings of the test's choosing; remembers the programs it is asked to start.
+class RecordingProxy : public FixedSettings {
+public:
+    struct Start {
+        std::string program;
+        std::vector<std::string> arguments;
+        bool wait = false;
+    };
+
+    int runProgram(const char* program, const char* workingDirectory, int argumentCount,
+                   const char* const* arguments, bool wait) override;
+    std::vector<Start> starts() const;
+
+private:
+    mutable std::mutex startsMutex_;
+    std::vector<Start> starts_;
+};
+
+// Plain coloured logos and arrows at the sizes the real ones have, and a count of refreshes.
+class TestCallbacks : public kv::portal::Window::ICallbacks {
+public:
+    QPixmap* productPixmap(const char* productCode) override;
+    QPixmap* themePixmap(const char* imageName, int width, int height) override;
+    void refresh() override { ++refreshes; }
+
+    int refreshes = 0;
+
+private:
+    std::map<std::string, QPixmap> pixmaps_;
+};
+
+// A TCP port on 127.0.0.1 that refuses every connection while this object lives.
+class RefusedPort {
+public:
+    RefusedPort();
+    ~RefusedPort();
+    RefusedPort(const RefusedPort&) = delete;
+    RefusedPort& operator=(const RefusedPort&) = delete;
+
+    std::string url(const std::string& path) const;
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// A real core with a private Downloads folder, whose catalogue server refuses connections
+// (tests that want a catalogue point "publish_file" elsewhere), and the real main window.
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest();
+    ~WindowTest() override;
+
+    kv::portal::Window* showWindow();
+
+    kv::portal::ProductPtr addProduct(kv::portal::ProductCode code, const std::string& name,
+                                      const std::string& address = {},
+                                      const char* version = "1.0.0b1");
+    void removeProduct(const std::string& name);
+    // Gives the product a release record as a sync would.
+    void giveRelease(const kv::portal::ProductPtr& product, const char* version,
+                     const std::string& releaseNotes = {}, const std::string& agreement = {});
+
+    // The row that shows the product of that name, in a group, a tab or the list itself.
+    kv::portal::Window::Product* row(const std::string& name) const;
+    kv::portal::Window::Group* group(int index) const;
+    QWidget* child(const char* objectName) const;
+    static QLabel* link(kv::portal::Window::Product* row, const char* objectName);
+
+    // The href of the label's first anchor.
+    static QString href(const QLabel* label);
+    // A left click on the end of a right-aligned link, as the user would click it.
+    static void clickLink(QLabel* label);
+
+    CoreTestEnvironment environment;
+    RefusedPort refused;
+    std::unique_ptr<kv::portal::Core> core;
+    RecordingProxy* proxy = nullptr;
+    TestCallbacks callbacks;
+    kv::portal::Window* window = nullptr;
+};
+
+} // namespace kv::test
