@@ -1,17 +1,16 @@
-#include "ru_rod.h"
-
 #include "StdoutCapture.h"
 #include "TempDir.h"
+#include "ru_rod.h"
 
 #include <gtest/gtest.h>
-
 #include <pty.h>
+#include <unistd.h>
+
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using kv::test::readFile;
@@ -54,7 +53,8 @@ TEST(LogConsole, InformationLineIsColouredAndResetAfterItsLineFeed) {
     const std::string shown =
         onTerminal([] { ru_rod::logMessage(6, "a.cpp", 1, "Downloading %s...\n", "x"); });
     // The terminal turns "\n" into "\r\n".
-    EXPECT_TRUE(std::regex_match(shown, std::regex(kStamp + "\x1b\\[32m\x1b\\[1mDownloading x\\.\\.\\.\r\n\x1b\\[0m")))
+    EXPECT_TRUE(std::regex_match(
+        shown, std::regex(kStamp + "\x1b\\[32m\x1b\\[1mDownloading x\\.\\.\\.\r\n\x1b\\[0m")))
         << shown;
 }
 
@@ -103,7 +103,8 @@ TEST(LogConsole, LongLineIsCutAndMarkedOnlyOnTheConsole) {
 
     const std::string file = readFile(dir.file("log.txt"));
     // No marker and no line feed in the file: the next line follows on the same line.
-    EXPECT_TRUE(std::regex_match(file, std::regex(kStamp + "x{1013}" + kStamp + "next\n"))) << file.size();
+    EXPECT_TRUE(std::regex_match(file, std::regex(kStamp + "x{1013}" + kStamp + "next\n")))
+        << file.size();
 }
 
 TEST(LogFile, LineHasStampAndTextWithoutColour) {
@@ -121,12 +122,13 @@ TEST(LogFile, CategoryLineNamesFileLineAndCategoryWithoutStamp) {
     StdoutCapture capture;
     ru_rod::logCategoryMessage("zeroconf_category", 3, "bonjour_browser.cpp", 77, "oops %d\n", 5);
     ru_rod::logCategoryMessage(nullptr, 3, "b.cpp", 8, "plain\n");
-    EXPECT_EQ("In bonjour_browser.cpp, line 77:  zeroconf_category: oops 5\nIn b.cpp, line 8: plain\n",
-              readFile(dir.file("log.txt")));
+    EXPECT_EQ(
+        "In bonjour_browser.cpp, line 77:  zeroconf_category: oops 5\nIn b.cpp, line 8: plain\n",
+        readFile(dir.file("log.txt")));
     EXPECT_TRUE(std::regex_match(
         capture.text(),
-        std::regex(kStamp + "In bonjour_browser.cpp, line 77:  zeroconf_category: oops 5\n" + kStamp +
-                   "In b.cpp, line 8: plain\n")));
+        std::regex(kStamp + "In bonjour_browser.cpp, line 77:  zeroconf_category: oops 5\n" +
+                   kStamp + "In b.cpp, line 8: plain\n")));
 }
 
 TEST(LogFile, AppendModeKeepsEarlierLines) {
@@ -135,7 +137,8 @@ TEST(LogFile, AppendModeKeepsEarlierLines) {
     ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), false));
     StdoutCapture capture;
     ru_rod::logMessage(6, "a.cpp", 1, "later\n");
-    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")), std::regex("earlier\n" + kStamp + "later\n")));
+    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")),
+                                 std::regex("earlier\n" + kStamp + "later\n")));
 }
 
 TEST(LogFile, OpeningInMissingFolderFailsWithSystemText) {
@@ -143,9 +146,9 @@ TEST(LogFile, OpeningInMissingFolderFailsWithSystemText) {
     const std::string path = dir.file("missing/log.txt");
     StdoutCapture capture;
     EXPECT_EQ(-1, ru_rod::openLogFile(path.c_str(), false));
-    EXPECT_TRUE(std::regex_match(capture.text(),
-                                 std::regex(kStamp + "failed to create file: " + path +
-                                            " \\(No such file or directory\\)\n")))
+    EXPECT_TRUE(
+        std::regex_match(capture.text(), std::regex(kStamp + "failed to create file: " + path +
+                                                    " \\(No such file or directory\\)\n")))
         << capture.text();
 }
 
