@@ -1,0 +1,231 @@
+#include "DeviceSimulator.h"
+#include "WindowFixture.h"
+#include "ui/UiScale.h"
+#include "ui/window/ProductRow.h"
+#include "ui/window/Tabs.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace kv::portal;
+
+namespace {
+
+// What a row offers for one status: the status line, the links and the progress bar.
+struct Expected {
+    uint32_t status;
+    int32_t errorCode;
+    const char* text;
+    // Null: the action link is hidden.
+    const char* actionHref;
+    const char* actionText;
+    bool downloadOnly;
+    bool releaseNotes;
+    bool progress;
+};
+
+class ProductRowStatus : public kv::test::WindowTest {
+protected:
+    ProductRowStatus() { showWindow(); }
+
+    // Sets the status from a different one, so that the row hears of a change.
+    void setStatus(const ProductPtr& product, uint32_t status, int32_t errorCode = 0) {
+        product->errorCode = errorCode;
+        core->setStatus(product, status == NoCloudInformation ? None : NoCloudInformation);
+        core->setStatus(product, status);
+    }
+
+    static QString visibleText(QLabel* label) {
+        QString text = label->text();
+        text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+        return text;
+    }
+
+    void expectRow(const std::string& name, const Expected& expected) {
+        Window::Product* productRow = row(name);
+        ASSERT_NE(productRow, nullptr);
+        const std::string where = name + " status " + std::to_string(expected.status);
+        EXPECT_EQ(productRow->statusText(), QString::fromUtf8(expected.text)) << where;
+        QLabel* action = link(productRow, "actionLink");
+        EXPECT_EQ(action->isVisible(), expected.actionHref != nullptr) << where;
+        if (expected.actionHref != nullptr) {
+            EXPECT_EQ(href(action), QString::fromUtf8(expected.actionHref)) << where;
+            EXPECT_EQ(visibleText(action), QString::fromUtf8(expected.actionText)) << where;
+        }
+        EXPECT_EQ(link(productRow, "downloadLink")->isVisible(), expected.downloadOnly) << where;
+        EXPECT_EQ(link(productRow, "releaseNotesLink")->isVisible(), expected.releaseNotes)
+            << where;
+        EXPECT_EQ(productRow->findChild<QProgressBar*>(QStringLiteral("progress"))->isVisible(),
+                  expected.progress)
+            << where;
+    }
+
+    static QColor pixel(QWidget* widget, int x, int y) {
+        return widget->grab().toImage().pixelColor(x, y);
+    }
+};
+
+TEST_F(ProductRowStatus, EveryStatusOfAnUpdatableDeviceHasItsTextLinksAndProgress) {
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
+    giveRelease(korvex, "2.0.0b1", "https://notes.kelmora.example/korvex");
+    const Expected table[] = {
+        {None, 0, "", nullptr, nullptr, false, false, false},
+        {UpToDate, 0, "Korvex is up to date", nullptr, nullptr, false, false, false},
+        {ReadyToDownload, 0, "Update available", "Update", "Download & Update", true, true, false},
+        {ReadyToUpdate, 0, "Update available", "Update", "Update", false, true, false},
+        {NoCloudInformation, 0, "Failed to retrieve server information", nullptr, nullptr, false,
+         false, false},
+        {PendingDownload, 0, "Pending download...", "Cancel", "Cancel", false, false, false},
+        {PendingUpdate, 0, "Pending update...", "Cancel", "Cancel", false, false, false},
+        {Downloading, 0, "Downloading KORVEX-FIRMWARE-2.0.0b1.bin", "Cancel", "Cancel", false,
+         false, true},
+        {FirmwareUploading, 0, "Uploading firmware...", nullptr, nullptr, false, false, true},
+        {FirmwareUpdating, 0, "Updating firmware...", nullptr, nullptr, false, false, true},
+        {DeviceRebooting, 0, "Rebooting device...", nullptr, nullptr, false, false, false},
+        {VerifyingMd5, 0, "Verifying downloaded file integrity... ", nullptr, nullptr, false, false,
+         false},
+        {DownloadError, -11, "Download failed: Cannot verify downloaded file integrity", "Update",
+         "Download & Update", true, true, false},
+        {DownloadError, 0, "Download failed: Unexpected Error", "Update", "Download & Update", true,
+         true, false},
+        {DownloadError, 6, "Download failed: Couldn't resolve host name", "Update",
+         "Download & Update", true, true, false},
+        {FirmwareUpdateRequest, 0, "Requesting firmware update...", nullptr, nullptr, false, false,
+         false},
+        {FirmwareUpdateError, 0, "Firmware update failed", "Update", "Update", false, true, false},
+        {FirmwareUpdateRetrying, 0, "Firmware update failed. Retrying...", nullptr, nullptr, false,
+         false, false},
+        {ResizingPartitions, 0, "Resizing partitions...", nullptr, nullptr, false, false, true},
+        {ProgressUnavailable, 0,
+         "Check the device display for update progress.\nAn auto-reboot will be triggered once "
+         "the update is completed.",
+         nullptr, nullptr, false, false, false},
+    };
+    for (const Expected& expected : table) {
+        setStatus(korvex, expected.status, expected.errorCode);
+        expectRow("Korvex", expected);
+    }
+}
+
+TEST_F(ProductRowStatus, ADownloadOnlyDeviceOffersTheDownloadAndThenItsFolder) {
+    const ProductPtr vesk = addProduct(code::VESK_FIRMWARE, "Vesk");
+    giveRelease(vesk, "3.1.0b2", "https://notes.kelmora.example/vesk");
+    const std::string folder = environment.downloadsDir() + "/Firmware";
+    const Expected table[] = {
+        {ReadyToDownload, 0, "Update available", "Update", "Download", false, true, false},
+        {DownloadError, -11, "Download failed: Cannot verify downloaded file integrity", "Update",
+         "Download", false, true, false},
+        {ReadyToUpdate, 0, "Please install manually. Firmware has been downloaded at",
+         "DownloadDirectory", folder.c_str(), false, true, false},
+        {FirmwareUpdateError, 0, "Firmware update failed", "DownloadDirectory", folder.c_str(),
+         false, true, false},
+    };
+    for (const Expected& expected : table) {
+        setStatus(vesk, expected.status, expected.errorCode);
+        expectRow("Vesk", expected);
+    }
+}
+
+TEST_F(ProductRowStatus, SoftwareStatusesKeepTheProgressBarAsItWasAndOfferTheInstaller) {
+    const ProductPtr vornet = addProduct(code::VORNET, "VORNET");
+    giveRelease(vornet, "5.0.0b9");
+    setStatus(vornet, ReadyToDownload);
+    expectRow("VORNET", {ReadyToDownload, 0, "Update available", "Update", "Download & Update",
+                         true, false, false});
+
+    core->setStatus(vornet, Downloading);
+    core->setStatus(vornet, SoftwareUpdating);
+    expectRow("VORNET",
+              {SoftwareUpdating, 0, "Updating software...", nullptr, nullptr, false, false, true});
+    core->setStatus(vornet, PendingUpdate);
+    core->setStatus(vornet, SoftwareUpdating);
+    expectRow("VORNET",
+              {SoftwareUpdating, 0, "Updating software...", nullptr, nullptr, false, false, false});
+
+    vornet->errorCode = 1603;
+    core->setStatus(vornet, SoftwareUpdaterError);
+    expectRow("VORNET", {SoftwareUpdaterError, 1603, "Software update failed: Error code 1603",
+                         "ShowDownloadedFile", "Show in Explorer", false, false, false});
+}
+
+TEST_F(ProductRowStatus, AnUnknownStatusShowsNoTextAndLeavesTheLinks) {
+    const ProductPtr vornet = addProduct(code::VORNET, "VORNET");
+    giveRelease(vornet, "5.0.0b9");
+    setStatus(vornet, PendingDownload);
+    core->setStatus(vornet, 21);
+    expectRow("VORNET", {21, 0, "", "Cancel", "Cancel", false, false, false});
+}
+
+TEST_F(ProductRowStatus, TheNameShownDropsTheDanteTwinsPrefix) {
+    const ProductPtr twin = addProduct(code::KORVEX_FIRMWARE_DANTE, "dante_Desk dante_2");
+    setStatus(twin, UpToDate);
+    EXPECT_EQ(row("dante_Desk dante_2")->statusText(),
+              QStringLiteral("Desk dante_2 is up to date"));
+}
+
+TEST_F(ProductRowStatus, LinksStackFromTheBottomInTheirOrder) {
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
+    giveRelease(korvex, "2.0.0b1", "https://notes.kelmora.example/korvex");
+    Window::Product* productRow = row("Korvex");
+    setStatus(korvex, ReadyToDownload);
+    const int h = productRow->height();
+    const int w = productRow->width();
+    EXPECT_EQ(link(productRow, "actionLink")->geometry(),
+              QRect(scaled(7), h - scaled(20), w - scaled(14), scaled(20)));
+    EXPECT_EQ(link(productRow, "downloadLink")->geometry(),
+              QRect(scaled(7), h - 2 * scaled(20), w - scaled(14), scaled(20)));
+    EXPECT_EQ(link(productRow, "releaseNotesLink")->geometry(),
+              QRect(scaled(7), h - 3 * scaled(20), w - scaled(14), scaled(20)));
+
+    setStatus(korvex, ReadyToUpdate);
+    EXPECT_EQ(link(productRow, "releaseNotesLink")->geometry(),
+              QRect(scaled(7), h - 2 * scaled(20), w - scaled(14), scaled(20)));
+    setStatus(korvex, Downloading);
+    EXPECT_EQ(productRow->findChild<QProgressBar*>(QStringLiteral("progress"))->geometry(),
+              QRect(scaled(117), h - scaled(20), w / 2, scaled(16)));
+}
+
+TEST_F(ProductRowStatus, ARowWithANoticeIsTallerAndSoAreItsTabs) {
+    const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra");
+    Window::Product* productRow = row("Pelra");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return productRow->height() == scaled(110); }));
+
+    pelra->note.set("Note: The released firmware version 4.0.0 b1 will be downloaded and "
+                    "installed after the required intermediate versions.");
+    setStatus(pelra, ReadyToDownload);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return productRow->height() == scaled(131); }));
+    pelra->note.set("");
+    setStatus(pelra, UpToDate);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return productRow->height() == scaled(110); }));
+
+    kv::test::DeviceSimulator::Options options;
+    options.danteCapable = true;
+    kv::test::DeviceSimulator device(options);
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex", device.address());
+    auto* tabs = qobject_cast<Window::Tabs*>(row("Korvex")->parentWidget());
+    ASSERT_NE(tabs, nullptr);
+    korvex->note.set("Note: intermediate versions first.");
+    setStatus(korvex, ReadyToDownload);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tabs->height() == scaled(24) + scaled(131); }));
+    EXPECT_EQ(tabs->currentRow()->height(), scaled(131));
+}
+
+TEST_F(ProductRowStatus, UpdateAvailableIsMarkedWithAnOrangeDot) {
+    const ProductPtr vornet = addProduct(code::VORNET, "VORNET");
+    giveRelease(vornet, "5.0.0b9");
+    Window::Product* productRow = row("VORNET");
+    const QColor orange(255, 127, 39);
+    const int x = scaled(118) + scaled(14) / 2;
+    const int y = scaled(67) + scaled(1) + scaled(14) / 2;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return productRow->width() > x; }));
+
+    setStatus(vornet, ReadyToDownload);
+    EXPECT_EQ(pixel(productRow, x, y), orange);
+    setStatus(vornet, UpToDate);
+    EXPECT_NE(pixel(productRow, x, y), orange);
+}
+
+} // namespace
