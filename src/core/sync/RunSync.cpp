@@ -88,7 +88,9 @@ bool Sync::runSync(Core& core) {
             core.notifyListeners([&](Core::Listener& listener) { listener.syncStarted(&core); });
             const std::string url = core.publishFileUrl(false);
             KV_LOG(6, "Sync: Querying[%s] Kelmora Technologies server...\n", url.c_str());
-            std::unique_ptr<kvcurl::response> reply = kvcurl::get(url, 3000);
+            // No device time-out hint: a release server far away may take longer to answer than
+            // a device on the studio network, and the session's own time-outs bound the wait.
+            std::unique_ptr<kvcurl::response> reply = kvcurl::get(url);
             if (reply->code == 200) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
