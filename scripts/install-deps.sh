@@ -9,6 +9,7 @@ packages=(
     avahi-daemon avahi-utils libavahi-compat-libdnssd1 libavahi-compat-libdnssd-dev dbus
     iproute2 python3 openssl curl fonts-dejavu-core binutils-mingw-w64-x86-64
     libxcb1-dev xvfb
+    x11-utils imagemagick xdotool
 )
 packages+=("$@")
 

@@ -1,0 +1,72 @@
+"""From DNS-SD announcements to the status file: every device family, the companion
+applications, the Dante twins, and the services the program must leave alone."""
+
+import re
+import subprocess
+
+import lab_main
+from portal import version_text
+from studio_case import StudioCase
+
+
+def unescape(label):
+    """avahi-browse writes every byte outside [A-Za-z0-9_-] as \\DDD (decimal) or \\c."""
+    def byte(match):
+        text = match.group(1)
+        return bytes([int(text)]) if text.isdigit() else text
+    return re.sub(rb"\\(\d{3}|.)", byte, label.encode()).decode("utf-8")
+
+
+def announced_names():
+    """The service instances another DNS-SD client on the studio network resolves."""
+    listing = subprocess.run(["avahi-browse", "-rpt", "_http._tcp"], check=True,
+                             capture_output=True, text=True, timeout=60).stdout
+    return {unescape(line.split(";")[3]) for line in listing.splitlines()
+            if line.startswith("=;")}
+
+
+class DiscoveryToStatusFile(StudioCase):
+    def test_lists_every_family_with_companions_and_twins_and_ignores_foreign_services(self):
+        studio = self.start_studio()
+        description = studio.description
+        ignored = [d for d in description.devices if d.ignored]
+        devices = [d for d in description.devices if not d.ignored]
+        portal = self.portal(studio)
+        portal.start()
+
+        expected = {d.name: (version_text(d.version), self.released(studio, d.code))
+                    for d in devices}
+        for product in description.companions + description.applications:
+            expected[product["name"]] = ("None", self.released(studio, product["code"]))
+        portal.wait_status(lambda products: products == expected,
+                           "status file lists exactly the devices, companions and applications")
+
+        statuses = {}
+        for device in devices:
+            statuses[device.code, device.name] = device.expect["status"]
+            if "twin_status" in device.expect:
+                statuses[device.code + "-DANTE", "dante_" + device.name] = \
+                    device.expect["twin_status"]
+        self.wait_statuses(portal, statuses)
+
+        log = portal.log()
+        for device in devices:
+            self.assertIn("Product added: (%s, %s, %s, %s)"
+                          % (device.code, device.name, device.address,
+                             version_text(device.version)), log)
+            counters = studio.device(device.name).state()["counters"]
+            self.assertGreaterEqual(counters["status_queries"], 2,
+                                    "%s was asked for serial and Dante capability" % device.name)
+            self.assertEqual(counters["auth_failures"], 0, device.name)
+
+        # The foreign services are really on the network, and the program left them alone.
+        network = announced_names()
+        for device in ignored:
+            self.assertIn(device.name, network)
+            self.assertFalse([line for line in log if device.name in line],
+                             "%s (%s) must not appear" % (device.name, device.expect["ignored"]))
+            self.assertEqual(studio.device(device.name).state()["counters"]["status_queries"], 0)
+
+
+if __name__ == "__main__":
+    lab_main.main()

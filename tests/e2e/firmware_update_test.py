@@ -1,0 +1,64 @@
+"""--firmware_update NAME FILE: a package already in the firmware folder is installed and shown
+as release 999.999.999 b999 while the job runs; a missing one is reported with its full path."""
+
+import os
+
+import lab_main
+from kvstudio.catalogue import write_firmware_image
+from portal import version_text
+from studio_case import StudioCase
+
+NEW_FIRMWARE = "1.9.0b1"
+
+
+class FirmwareUpdateFromFile(StudioCase):
+    name = "Voraveri Booth"
+
+    def test_installs_the_file_shown_as_the_release_and_exits_when_the_device_is_back(self):
+        studio = self.start_studio([self.name])
+        device = studio.description.device(self.name)
+        portal = self.portal(studio)
+        os.makedirs(portal.firmware_dir)
+        package = os.path.join(portal.firmware_dir, "fw.bin")
+        write_firmware_image(package, NEW_FIRMWARE, 65536)
+        # The device stays away after its reboot until the test has looked at the run.
+        studio.hold_reboot(self.name)
+
+        process = portal.start("--firmware_update", self.name, "fw.bin")
+        portal.wait_status(
+            lambda products: products.get(self.name) == (version_text(device.version),
+                                                         "999.999.999 b999"),
+            "status file shows the file as the device's release")
+        portal.wait_log("Product Status Changed %s(%s):Device Rebooting"
+                        % (device.code, self.name))
+        portal.wait_log("Product removed: (%s)" % self.name)
+        self.assertIsNone(process.poll(), "kvportal waits for the device to come back")
+        with open(package, "rb") as sent:
+            self.assertEqual(studio.device(self.name).received_image(), sent.read())
+
+        studio.release_reboot(self.name)
+        self.assertEqual(portal.wait_exit(process), 0)
+        self.assert_in_order(portal.log(), [
+            "Updating firmware %s(%s):%s" % (device.code, self.name, package),
+            "Product added: (%s, %s, %s, %s)" % (device.code, self.name,
+                                                  studio.address(self.name),
+                                                  version_text(NEW_FIRMWARE)),
+            "Product Status Changed %s(%s):Update To Date" % (device.code, self.name),
+        ])
+        self.assertEqual(portal.status()[self.name],
+                         (version_text(NEW_FIRMWARE), self.released(studio, device.code)))
+
+    def test_names_the_missing_file_with_its_full_path_and_exits(self):
+        studio = self.start_studio([self.name])
+        portal = self.portal(studio)
+
+        process = portal.start("--firmware_update", self.name, "missing.bin")
+        self.assertEqual(portal.wait_exit(process), 0)
+
+        self.assertIn("--firmware_update failed: %s does not exist"
+                      % os.path.join(portal.firmware_dir, "missing.bin"), portal.log())
+        self.assertEqual(studio.device(self.name).state()["counters"]["uploads_started"], 0)
+
+
+if __name__ == "__main__":
+    lab_main.main()

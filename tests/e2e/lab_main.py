@@ -1,0 +1,28 @@
+"""The entry point of every scenario file: outside a lab it brings one up and runs the file again
+inside it; inside, it runs the file's tests."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "lab", "studio"))
+
+from kvstudio import lab as studio_lab  # noqa: E402
+
+SKIPPED = 77
+
+
+def main():
+    if studio_lab.current() is not None:
+        unittest.main(module="__main__", verbosity=2)
+    try:
+        lab = studio_lab.Lab.up()
+    except studio_lab.LabUnavailable as reason:
+        print("SKIPPED: this machine cannot create a network namespace (%s)" % reason)
+        sys.exit(SKIPPED)
+    try:
+        code = lab.run([sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:])
+    finally:
+        lab.down()
+    sys.exit(code)
