@@ -288,8 +288,18 @@ bool Core::canUpdate(const ProductPtr& product) const {
     return product && product->code != code::VESK_FIRMWARE && product->code != code::PELRA_FIRMWARE;
 }
 
+Core::IpcFileBatch::~IpcFileBatch() {
+    if (--core_.ipcBatches_ == 0 && core_.ipcPending_.exchange(false)) {
+        core_.writeIpcFile();
+    }
+}
+
 void Core::writeIpcFile() {
     if (!ipcEnabled_) {
+        return;
+    }
+    if (ipcBatches_ > 0) {
+        ipcPending_ = true;
         return;
     }
     std::string content = "version;1\n";

@@ -98,6 +98,19 @@ private:
     void addProductLocked(ProductCode code, const std::string& name, const std::string& address,
                           const Version& version, std::vector<ProductPtr>& added);
     bool keepWhileQueued(const std::string& name);
+
+    // Holds status-file writes back while a pass settles many products, then writes the file
+    // once: rewriting it per product makes a large sync quadratic.
+    class IpcFileBatch {
+    public:
+        explicit IpcFileBatch(Core& core) : core_(core) { ++core_.ipcBatches_; }
+        ~IpcFileBatch();
+        IpcFileBatch(const IpcFileBatch&) = delete;
+        IpcFileBatch& operator=(const IpcFileBatch&) = delete;
+
+    private:
+        Core& core_;
+    };
     void removeIfGone(const ProductPtr& product);
 
     friend class Sync;
@@ -106,6 +119,8 @@ private:
     friend class Updater;
 
     std::atomic<bool> ipcEnabled_{false};
+    std::atomic<int> ipcBatches_{0};
+    std::atomic<bool> ipcPending_{false};
     std::unique_ptr<IProxy> proxy_;
     std::vector<ProductPtr> products_;
     std::unique_ptr<DownloadProcess> downloadProcess_;

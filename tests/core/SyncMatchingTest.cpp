@@ -275,3 +275,12 @@ TEST_F(IntermediateGeneration, MissingOrEmptyListLeavesTheRelease) {
 }
 
 } // namespace
+
+TEST_F(SyncMatching, StatusFileListsReleasedVersionsAfterTheSync) {
+    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"5.1.0b7","IF":"vesk.img","LK":"v"}]})");
+    addProduct(code::VESK_FIRMWARE, "Vesk Booth 1", "5.0.0b1");
+    addProduct(code::PELRA_FIRMWARE, "Pelra Hall", "1.0.0b1");
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"),
+              "version;1\nVesk Booth 1;5.0.0 b1;5.1.0 b7\nPelra Hall;1.0.0 b1;null\n");
+}

@@ -147,10 +147,13 @@ bool Sync::runSync(Core& core) {
                 matchEntry(publishFile, entry, targets, generations);
             }
         }
-        for (const ProductPtr& product : products) {
-            for (ProductPtr current = product; current; current = current->twin) {
-                core.verifyDownload(current);
-                core.setStatus(current, Evaluate);
+        {
+            Core::IpcFileBatch batch(core);
+            for (const ProductPtr& product : products) {
+                for (ProductPtr current = product; current; current = current->twin) {
+                    core.verifyDownload(current);
+                    core.setStatus(current, Evaluate);
+                }
             }
         }
         core.notifyListeners(
