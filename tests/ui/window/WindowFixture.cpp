@@ -8,10 +8,12 @@
 #include "ui/window/ProductRow.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QLabel>
-#include <QPainter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextEdit>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -93,6 +95,40 @@ WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
     proxy = settings.get();
     proxy->set("publish_file", refused.url("/dozoPublishConf.json"));
     core->setProxy(std::move(settings));
+
+    kv::portal::QKVTheme::instance()->setMessageBoxAnswerer([this](QMessageBox& box) {
+        questions.push_back({box.windowTitle(), box.text(), box.icon(), box.standardButtons()});
+        if (answers_.empty()) {
+            return QMessageBox::NoButton;
+        }
+        const QMessageBox::StandardButton answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    });
+    kv::portal::setDialogAnswerer([this](QDialog& dialog) {
+        auto* text = dialog.findChild<QTextEdit*>(QStringLiteral("agreementText"));
+        auto* agree = dialog.findChild<QPushButton*>(QStringLiteral("agreeButton"));
+        auto* disagree = dialog.findChild<QPushButton*>(QStringLiteral("disagreeButton"));
+        if (text == nullptr || agree == nullptr || disagree == nullptr) {
+            ADD_FAILURE() << "not an agreement dialog";
+            return static_cast<int>(QDialog::Rejected);
+        }
+        agreements.push_back({text->toPlainText(), dialog.size(), agree->text(), disagree->text()});
+        const bool accept = !agreementAnswers_.empty() && agreementAnswers_.front();
+        if (!agreementAnswers_.empty()) {
+            agreementAnswers_.pop_front();
+        }
+        (accept ? agree : disagree)->click();
+        return dialog.result();
+    });
+}
+
+void WindowTest::answerQuestions(std::initializer_list<QMessageBox::StandardButton> answers) {
+    answers_.insert(answers_.end(), answers);
+}
+
+void WindowTest::answerAgreements(std::initializer_list<bool> agree) {
+    agreementAnswers_.insert(agreementAnswers_.end(), agree);
 }
 
 WindowTest::~WindowTest() {

@@ -5,18 +5,27 @@
 #include "core/Core.h"
 #include "ui/window/Window.h"
 
+#include <QMessageBox>
 #include <QPixmap>
 #include <QString>
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
 class QLabel;
+
+// Readable test failures for Qt's strings.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kv::test {
 
@@ -66,6 +75,22 @@ private:
     int port_ = 0;
 };
 
+// A message box as the program asked it.
+struct Question {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// An agreement dialog as the program showed it.
+struct AgreementShown {
+    QString text;
+    QSize size;
+    QString agreeText;
+    QString disagreeText;
+};
+
 // A real core with a private Downloads folder, whose catalogue server refuses connections
 // (tests that want a catalogue point "publish_file" elsewhere), and the real main window.
 class WindowTest : public ::testing::Test {
@@ -82,6 +107,13 @@ protected:
     // Gives the product a release record as a sync would.
     void giveRelease(const kv::portal::ProductPtr& product, const char* version,
                      const std::string& releaseNotes = {}, const std::string& agreement = {});
+
+    // The next message boxes are answered with these buttons, in order; every box is kept in
+    // `questions`. A box beyond the answers given is answered with no button.
+    void answerQuestions(std::initializer_list<QMessageBox::StandardButton> answers);
+    // The next agreement dialogs are answered by pressing "I Agree" (true) or "I do not Agree";
+    // every dialog is kept in `agreements`.
+    void answerAgreements(std::initializer_list<bool> agree);
 
     // The row that shows the product of that name, in a group, a tab or the list itself.
     kv::portal::Window::Product* row(const std::string& name) const;
@@ -100,6 +132,12 @@ protected:
     RecordingProxy* proxy = nullptr;
     TestCallbacks callbacks;
     kv::portal::Window* window = nullptr;
+    std::vector<Question> questions;
+    std::vector<AgreementShown> agreements;
+
+private:
+    std::deque<QMessageBox::StandardButton> answers_;
+    std::deque<bool> agreementAnswers_;
 };
 
 } // namespace kv::test

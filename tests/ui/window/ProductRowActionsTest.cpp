@@ -1,0 +1,235 @@
+#include "DesktopRecorders.h"
+#include "ReleaseServer.h"
+#include "TempDir.h"
+#include "WindowFixture.h"
+#include "kvcurl/kvcurl.h"
+#include "ui/window/ProductRow.h"
+
+#include <QLabel>
+#include <QTest>
+
+#include <filesystem>
+
+using namespace kv::portal;
+
+namespace {
+
+constexpr int kDeadlineMs = 20000;
+
+class ProductRowActions : public kv::test::WindowTest {
+protected:
+    ProductRowActions() {
+        kv::test::writeFile(releases.file("agreement.txt"), "Licence terms\nof the release");
+        kv::test::writeFile(releases.file("package.bin"), std::string(4096, 'k'));
+        showWindow();
+    }
+
+    // A product whose release is newer than what is installed.
+    ProductPtr offered(ProductCode code, const std::string& name,
+                       const std::string& agreement = {}) {
+        const ProductPtr product = addProduct(code, name);
+        giveRelease(product, "9.0.0b1", "https://notes.kelmora.example/" + name, agreement);
+        core->setStatus(product, Evaluate);
+        return product;
+    }
+
+    // Clicks the row's link once it is laid out.
+    void click(const std::string& name, const char* linkName) {
+        Window::Product* productRow = row(name);
+        ASSERT_NE(productRow, nullptr) << name;
+        QLabel* label = link(productRow, linkName);
+        ASSERT_TRUE(label->isVisible()) << name << " " << linkName;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return label->width() > 0 && label->height() > 0; }));
+        clickLink(label);
+    }
+
+    bool waitForStatus(const ProductPtr& product, uint32_t status) {
+        return QTest::qWaitFor([&] { return product->status == status; }, kDeadlineMs);
+    }
+
+    // Downloads of these tests fail at once: their server refuses connections.
+    bool downloadTried(const ProductPtr& product) { return waitForStatus(product, DownloadError); }
+
+    void waitUntilIdle() {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !core->isDownloading() && !core->isUpdating(); },
+                                    kDeadlineMs));
+    }
+
+    kv::test::TempDir releases;
+    kv::test::ReleaseServer server{releases.path()};
+};
+
+TEST_F(ProductRowActions, UpdateOfAModeTheDeviceDoesNotRunAsksFirstAndOnlyYesGoesOn) {
+    const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
+    korvex->running = false;
+    answerQuestions({QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes});
+
+    for (const char* answer : {"No", "Cancel"}) {
+        click("Korvex", "actionLink");
+        EXPECT_EQ(korvex->status, static_cast<uint32_t>(ReadyToDownload)) << answer;
+        EXPECT_FALSE(korvex->updateAfterDownload) << answer;
+        EXPECT_FALSE(core->isDownloading()) << answer;
+    }
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[0].title, QStringLiteral("Switch To RAVENNA AES67"));
+    EXPECT_EQ(questions[0].text, QStringLiteral("Korvex is currently running in Dante mode. Do "
+                                                "you wish to switch to RAVENNA AES67?"));
+    EXPECT_EQ(questions[0].icon, QMessageBox::Question);
+    EXPECT_EQ(questions[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+
+    click("Korvex", "actionLink");
+    EXPECT_EQ(questions.size(), 3u);
+    EXPECT_TRUE(korvex->updateAfterDownload);
+    EXPECT_TRUE(downloadTried(korvex));
+}
+
+TEST_F(ProductRowActions, ASleepingDanteModeAsksToSwitchToDante) {
+    const ProductPtr twin = offered(code::RX48_FIRMWARE_DANTE, "dante_RX 48 desk");
+    twin->running = false;
+    answerQuestions({QMessageBox::No});
+    click("dante_RX 48 desk", "actionLink");
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0].title, QStringLiteral("Switch To Dante"));
+    EXPECT_EQ(questions[0].text, QStringLiteral("RX 48 desk is currently running in RAVENNA AES67 "
+                                                "mode. Do you wish to switch to Dante?"));
+    EXPECT_EQ(twin->status, static_cast<uint32_t>(ReadyToDownload));
+}
+
+TEST_F(ProductRowActions, TheRunningModeUpdatesWithoutAQuestion) {
+    const ProductPtr rx48 = offered(code::RX48_FIRMWARE, "RX 48");
+    click("RX 48", "actionLink");
+    EXPECT_TRUE(questions.empty());
+    EXPECT_TRUE(rx48->updateAfterDownload);
+    EXPECT_TRUE(downloadTried(rx48));
+}
+
+TEST_F(ProductRowActions, DownloadOnlyLeavesTheUpdateToTheUser) {
+    const ProductPtr vornet = offered(code::VORNET, "VORNET");
+    vornet->updateAfterDownload = true;
+    click("VORNET", "downloadLink");
+    EXPECT_FALSE(vornet->updateAfterDownload);
+    EXPECT_TRUE(downloadTried(vornet));
+}
+
+TEST_F(ProductRowActions, ADownloadedPackageIsUpdatedWithoutAskingForTheAgreement) {
+    const ProductPtr vornet = offered(code::VORNET, "VORNET", server.url("/agreement.txt"));
+    kv::test::writeFile(core->downloadPath(vornet, true), "installer");
+    core->setStatus(vornet, Evaluate);
+    ASSERT_EQ(vornet->status, static_cast<uint32_t>(ReadyToUpdate));
+
+    click("VORNET", "actionLink");
+    EXPECT_TRUE(agreements.empty());
+    // The test's proxy starts no installer: the update ends as a failed one.
+    EXPECT_TRUE(waitForStatus(vornet, SoftwareUpdaterError));
+    waitUntilIdle();
+}
+
+TEST_F(ProductRowActions, CancelTakesAQueuedDownloadBackOffTheQueue) {
+    const ProductPtr vornet = offered(code::VORNET, "VORNET");
+    const ProductPtr discovery = offered(code::KVDISCOVERY, "KVDiscovery");
+    auto held = std::make_shared<Product::Cloud>(*vornet->cloud.get());
+    held->link = server.url("/package.bin?gate=hold");
+    vornet->cloud.set(held);
+
+    click("VORNET", "downloadLink");
+    ASSERT_EQ(kvcurl::get(server.url("/control/wait/hold"), 30000)->code, 200);
+    click("KVDiscovery", "downloadLink");
+    ASSERT_EQ(discovery->status, static_cast<uint32_t>(PendingDownload));
+    EXPECT_EQ(href(link(row("KVDiscovery"), "actionLink")), QStringLiteral("Cancel"));
+
+    click("KVDiscovery", "actionLink");
+    EXPECT_EQ(discovery->status, static_cast<uint32_t>(ReadyToDownload));
+    EXPECT_EQ(href(link(row("KVDiscovery"), "actionLink")), QStringLiteral("Update"));
+    EXPECT_TRUE(link(row("KVDiscovery"), "downloadLink")->isVisible());
+
+    kvcurl::get(server.url("/control/open/hold"), 30000);
+    EXPECT_TRUE(waitForStatus(vornet, ReadyToUpdate));
+    waitUntilIdle();
+    EXPECT_FALSE(std::filesystem::exists(core->downloadPath(discovery, true)));
+}
+
+TEST_F(ProductRowActions, ReleaseNotesOpenInTheBrowserEvenWithASpaceInTheAddress) {
+    kv::test::UrlRecorder browser(QStringLiteral("https"));
+    const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
+    giveRelease(korvex, "9.0.0b1", "https://notes.kelmora.example/korvex 9.0 notes");
+    core->setStatus(korvex, UpToDate);
+    core->setStatus(korvex, ReadyToDownload);
+
+    click("Korvex", "releaseNotesLink");
+    ASSERT_EQ(browser.urls.size(), 1u);
+    EXPECT_EQ(browser.urls[0].toEncoded().toStdString(),
+              "https://notes.kelmora.example/korvex%209.0%20notes");
+}
+
+TEST_F(ProductRowActions, TheDownloadFolderAndAFailedInstallerOpenTheFileManager) {
+    kv::test::FakeFileManager fileManager;
+    const ProductPtr vesk = offered(code::VESK_FIRMWARE, "Vesk");
+    kv::test::writeFile(core->downloadPath(vesk, true), "image");
+    core->setStatus(vesk, Evaluate);
+    ASSERT_EQ(vesk->status, static_cast<uint32_t>(ReadyToUpdate));
+    click("Vesk", "actionLink");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileManager.calls.size() == 1; }, kDeadlineMs));
+    EXPECT_EQ(fileManager.calls[0].method, QStringLiteral("ShowFolders"));
+    EXPECT_EQ(fileManager.calls[0].uris,
+              QStringList{QUrl::fromLocalFile(
+                              QString::fromStdString(environment.downloadsDir() + "/Firmware"))
+                              .toString()});
+
+    const ProductPtr vornet = offered(code::VORNET, "VORNET");
+    vornet->errorCode = 1603;
+    core->setStatus(vornet, SoftwareUpdaterError);
+    click("VORNET", "actionLink");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileManager.calls.size() == 2; }, kDeadlineMs));
+    EXPECT_EQ(fileManager.calls[1].method, QStringLiteral("ShowItems"));
+    EXPECT_EQ(
+        fileManager.calls[1].uris,
+        QStringList{QUrl::fromLocalFile(QString::fromStdString(core->downloadPath(vornet, true)))
+                        .toString()});
+}
+
+TEST_F(ProductRowActions, AnAgreementAcceptedOnceCoversItsKindForTheRun) {
+    const ProductPtr vornet = offered(code::VORNET, "VORNET", server.url("/agreement.txt"));
+    answerAgreements({true});
+    click("VORNET", "downloadLink");
+    ASSERT_EQ(agreements.size(), 1u);
+    EXPECT_EQ(agreements[0].text, QStringLiteral("Licence terms\nof the release"));
+    EXPECT_EQ(agreements[0].size, QSize(640, 480));
+    EXPECT_EQ(agreements[0].agreeText, QStringLiteral("I Agree"));
+    EXPECT_EQ(agreements[0].disagreeText, QStringLiteral("I do not Agree"));
+    EXPECT_TRUE(downloadTried(vornet));
+
+    // The next release of the same kind downloads and goes on to its installer unasked.
+    auto next = std::make_shared<Product::Cloud>(*vornet->cloud.get());
+    next->link = server.url("/package.bin");
+    vornet->cloud.set(next);
+    core->setStatus(vornet, Evaluate);
+    click("VORNET", "actionLink");
+    EXPECT_TRUE(waitForStatus(vornet, SoftwareUpdaterError));
+    EXPECT_EQ(agreements.size(), 1u);
+    waitUntilIdle();
+}
+
+TEST_F(ProductRowActions, ADeclinedAgreementLeavesTheProductAndIsAskedAgain) {
+    const ProductPtr discovery =
+        offered(code::KVDISCOVERY, "KVDiscovery", server.url("/agreement.txt"));
+    answerAgreements({false, false});
+    click("KVDiscovery", "actionLink");
+    EXPECT_EQ(agreements.size(), 1u);
+    EXPECT_EQ(discovery->status, static_cast<uint32_t>(ReadyToDownload));
+    EXPECT_FALSE(discovery->updateAfterDownload);
+    EXPECT_FALSE(core->isDownloading());
+
+    click("KVDiscovery", "downloadLink");
+    EXPECT_EQ(agreements.size(), 2u);
+    EXPECT_EQ(discovery->status, static_cast<uint32_t>(ReadyToDownload));
+}
+
+TEST_F(ProductRowActions, AnAgreementThatCannotBeFetchedDoesNotHoldTheDownloadBack) {
+    const ProductPtr controllers = offered(
+        code::KORVEX_REMOTE_CONTROLLER, "Korvex Remote Controllers", refused.url("/agreement.txt"));
+    click("Korvex Remote Controllers", "downloadLink");
+    EXPECT_TRUE(agreements.empty());
+    EXPECT_TRUE(downloadTried(controllers));
+}
+
+} // namespace
