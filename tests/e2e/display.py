@@ -18,6 +18,8 @@ class Picture:
         header = re.match(rb"P6\s+(?:#.*\s+)*(\d+)\s+(\d+)\s+(\d+)\s", ppm)
         if not header:
             raise ValueError("not a binary PPM picture")
+        if header.group(3) != b"255":
+            raise ValueError("not an 8-bit picture")
         self.width, self.height = int(header.group(1)), int(header.group(2))
         self.pixels = ppm[header.end():]
 
@@ -78,7 +80,8 @@ class Display:
                               env=dict(os.environ, DISPLAY=self.name), timeout=60).stdout
 
     def picture(self, save_as=None):
-        ppm = self._run("import", "-display", self.name, "-window", "root", "ppm:-")
+        ppm = self._run("import", "-display", self.name, "-window", "root", "-depth", "8",
+                        "ppm:-")
         if save_as:
             with tempfile.NamedTemporaryFile(suffix=".ppm") as raw:
                 raw.write(ppm)

@@ -55,8 +55,8 @@ class FirmwareUpdateFromFile(StudioCase):
         process = portal.start("--firmware_update", self.name, "missing.bin")
         self.assertEqual(portal.wait_exit(process), 0)
 
-        self.assertIn("--firmware_update failed: %s does not exist"
-                      % os.path.join(portal.firmware_dir, "missing.bin"), portal.log())
+        self.assert_logged(portal.log(), "--firmware_update failed: %s does not exist"
+                           % os.path.join(portal.firmware_dir, "missing.bin"))
         self.assertEqual(studio.device(self.name).state()["counters"]["uploads_started"], 0)
 
 

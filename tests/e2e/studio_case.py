@@ -62,6 +62,11 @@ class StudioCase(unittest.TestCase):
                    explain=lambda: "Differing: %s\n%s" % (mismatches(), portal.log_tail()),
                    abort=portal.crashed)
 
+    def assert_logged(self, log, line):
+        if line not in log:
+            self.fail("%r is not in the log, which ends with:\n  %s"
+                      % (line, "\n  ".join(log[-40:])))
+
     def assert_in_order(self, log, lines):
         """Each line appears in the log after the one before it; returns their indices."""
         indices, start = [], 0
