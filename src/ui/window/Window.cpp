@@ -51,8 +51,10 @@ Window::Window(QWidget* parent, Core* core) : QMainWindow(parent) {
     setCentralWidget(central_);
     resize(scaled(640), scaled(480));
     if (parent != nullptr) {
-        const QPoint centre = parent->mapToGlobal(parent->rect().center());
-        move(centre - QPoint(width() / 2, height() / 2));
+        // The client area, not the frame, is centred: the frame is not known before showing.
+        QRect area(QPoint(), size());
+        area.moveCenter(parent->mapToGlobal(parent->rect().center()));
+        setGeometry(area);
     }
 
     mainWindow = this;

@@ -1,0 +1,152 @@
+#include "DesktopRecorders.h"
+#include "DeviceSimulator.h"
+#include "TempDir.h"
+#include "WindowFixture.h"
+#include "ui/UiScale.h"
+#include "ui/ipc/ipc.h"
+#include "ui/window/Central.h"
+#include "ui/window/Message.h"
+#include "ui/window/ProductRow.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+using namespace kv::portal;
+
+namespace {
+
+constexpr int kDeadlineMs = 30000;
+
+class MainWindow : public kv::test::WindowTest {
+protected:
+    QAction* action(const char* objectName) const {
+        return window->findChild<QAction*>(QLatin1String(objectName));
+    }
+};
+
+TEST_F(MainWindow, OpensAsKVPortalAt640By480) {
+    showWindow();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("KVPortal"));
+    EXPECT_EQ(window->size(), QSize(640, 480));
+    EXPECT_EQ(Window::instance(), window);
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
+    EXPECT_EQ(window->centralWidget(), window->central());
+    EXPECT_EQ(Window::showMainWindow(nullptr, core.get(), &callbacks), window)
+        << "one window per program";
+}
+
+TEST_F(MainWindow, EverySizeFollowsTheScaleFactor) {
+    setUiScale(2.0f);
+    showWindow();
+    addProduct(code::VORNET, "VORNET");
+    EXPECT_EQ(window->size(), QSize(1280, 960));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return row("VORNET")->height() == 220; }));
+    EXPECT_EQ(child("message")->height(), 56);
+    EXPECT_EQ(child("summary")->height(), 56);
+    EXPECT_EQ(child("groupTitle")->height(), 36);
+}
+
+TEST_F(MainWindow, ItsCentreLiesOnTheParentsCentre) {
+    QWidget parent;
+    parent.setGeometry(100, 80, 1000, 800);
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    window = Window::showMainWindow(&parent, core.get(), &callbacks);
+    EXPECT_EQ(window->geometry().center(), parent.geometry().center());
+    delete window;
+    window = nullptr;
+}
+
+TEST_F(MainWindow, TheMenusHoldTheirItemsInOrder) {
+    showWindow();
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
+    EXPECT_EQ(menus[1]->text(), QStringLiteral("&Help"));
+    QStringList file;
+    for (QAction* item : menus[0]->menu()->actions()) {
+        file << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    }
+    EXPECT_EQ(file, (QStringList{QStringLiteral("&Refresh"), QStringLiteral("Resync With &Server"),
+                                 QStringLiteral("&Open Downloads Directory"), QStringLiteral("-"),
+                                 QStringLiteral("&Quit")}));
+    ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
+    EXPECT_EQ(menus[1]->menu()->actions()[0]->text(), QStringLiteral("&Documentation"));
+}
+
+TEST_F(MainWindow, RefreshIsTheOwnersAndTheOtherItemsReachTheDesktop) {
+    kv::test::FakeFileManager fileManager;
+    kv::test::UrlRecorder browser(QStringLiteral("https"));
+    showWindow();
+
+    action("actionRefresh")->trigger();
+    EXPECT_EQ(callbacks.refreshes, 1);
+
+    action("actionOpenDownloads")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileManager.calls.size() == 1; }, kDeadlineMs));
+    EXPECT_EQ(fileManager.calls[0].method, QStringLiteral("ShowFolders"));
+    EXPECT_EQ(
+        fileManager.calls[0].uris,
+        QStringList{
+            QUrl::fromLocalFile(QString::fromStdString(environment.downloadsDir())).toString()});
+
+    action("actionDocumentation")->trigger();
+    ASSERT_EQ(browser.urls.size(), 1u);
+    EXPECT_EQ(browser.urls[0].toString(),
+              QStringLiteral("https://www.kelmora.com/support/kvportal/documentation"));
+
+    action("actionQuit")->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(questions.empty());
+}
+
+TEST_F(MainWindow, ASecondStartRaisesTheWindow) {
+    showWindow();
+    window->showMinimized();
+    ASSERT_TRUE(window->isMinimized());
+    emit ipc::instance().signalSetWindowForeground();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindow, ClosingIsRefusedWhileAFirmwareUpdateRuns) {
+    kv::test::DeviceSimulator::Options options;
+    options.behaviour = R"({"phase_ms": 1500})";
+    kv::test::TempDir lab;
+    options.imageFile = lab.file("received.bin");
+    kv::test::DeviceSimulator device(options);
+    showWindow();
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex", device.address());
+    giveRelease(korvex, "2.0.0b7");
+    kv::test::DeviceSimulator::makeImage(core->downloadPath(korvex, true), "2.0.0b7", 64 * 1024);
+    core->setStatus(korvex, Evaluate);
+    ASSERT_EQ(korvex->status, static_cast<uint32_t>(ReadyToUpdate));
+
+    QLabel* update = link(row("Korvex"), "actionLink");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return update->width() > 0; }));
+    clickLink(update);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return core->firmwareUpdateActive(); }, kDeadlineMs));
+
+    answerQuestions({QMessageBox::Ok, QMessageBox::Ok});
+    window->close();
+    action("actionQuit")->trigger();
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(questions.size(), 2u);
+    for (const kv::test::Question& question : questions) {
+        EXPECT_EQ(question.title, QStringLiteral("Kelmora Portal"));
+        EXPECT_EQ(question.text, QStringLiteral("Cannot exit.\nFirmware update in process"));
+        EXPECT_EQ(question.icon, QMessageBox::Warning);
+        EXPECT_EQ(question.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !core->firmwareUpdateActive(); }, kDeadlineMs));
+    EXPECT_EQ(korvex->status, static_cast<uint32_t>(DeviceRebooting));
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(questions.size(), 2u);
+}
+
+} // namespace
