@@ -4,15 +4,20 @@
 #include "WindowFixture.h"
 #include "ui/UiScale.h"
 #include "ui/ipc/ipc.h"
+#include "ui/theme/QKVTheme.h"
 #include "ui/window/Central.h"
 #include "ui/window/Message.h"
 #include "ui/window/ProductRow.h"
 
 #include <QAction>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+
+#include <algorithm>
+#include <cstdlib>
 
 using namespace kv::portal;
 
@@ -147,6 +152,51 @@ TEST_F(MainWindow, ClosingIsRefusedWhileAFirmwareUpdateRuns) {
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(questions.size(), 2u);
+}
+
+} // namespace
+
+namespace {
+
+class DarkScheme : public kv::test::WindowTest {
+protected:
+    ~DarkScheme() override { switchTo("light"); }
+
+    static void switchTo(const char* scheme) {
+        ::setenv("KVPORTAL_COLOR_SCHEME", scheme, 1);
+        QKVTheme::instance()->slotThemeChanged();
+    }
+
+    static int darkestLevel(QWidget* widget) {
+        const QImage image = widget->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+            }
+        }
+        return darkest;
+    }
+};
+
+TEST_F(DarkScheme, RowsAndGroupsTurnDarkAndTheMessageStaysReadable) {
+    showWindow();
+    addProduct(code::PELRA_FIRMWARE, "Pelra");
+    Window::Product* pelra = row("Pelra");
+    ASSERT_TRUE(laidOut(pelra));
+    const QPoint inside(scaled(3), scaled(100));
+    EXPECT_EQ(pelra->grab().toImage().pixelColor(inside), QColor(255, 255, 255));
+
+    switchTo("dark");
+    EXPECT_EQ(pelra->grab().toImage().pixelColor(inside), QColor(43, 43, 43));
+    QWidget* group = pelra->parentWidget();
+    EXPECT_EQ(group->grab().toImage().pixelColor(scaled(3), group->height() / 2),
+              QColor(28, 28, 28));
+    QWidget* message = child("message");
+    EXPECT_EQ(message->grab().toImage().pixelColor(scaled(3), message->height() / 2),
+              QColor(255, 227, 191));
+    EXPECT_LT(darkestLevel(window->findChild<QLabel*>(QStringLiteral("messageText"))), 60)
+        << "the message's text must stay dark on its light panel";
 }
 
 } // namespace

@@ -170,6 +170,7 @@ TEST_F(ProductRowStatus, LinksStackFromTheBottomInTheirOrder) {
     const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
     giveRelease(korvex, "2.0.0b1", "https://notes.kelmora.example/korvex");
     Window::Product* productRow = row("Korvex");
+    ASSERT_TRUE(laidOut(productRow));
     setStatus(korvex, ReadyToDownload);
     const int h = productRow->height();
     const int w = productRow->width();
@@ -220,7 +221,7 @@ TEST_F(ProductRowStatus, UpdateAvailableIsMarkedWithAnOrangeDot) {
     const QColor orange(255, 127, 39);
     const int x = scaled(118) + scaled(14) / 2;
     const int y = scaled(67) + scaled(1) + scaled(14) / 2;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return productRow->width() > x; }));
+    ASSERT_TRUE(laidOut(productRow));
 
     setStatus(vornet, ReadyToDownload);
     EXPECT_EQ(pixel(productRow, x, y), orange);

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -199,6 +200,15 @@ QWidget* WindowTest::child(const char* objectName) const {
 
 QLabel* WindowTest::link(Window::Product* productRow, const char* objectName) {
     return productRow->findChild<QLabel*>(QLatin1String(objectName), Qt::FindDirectChildrenOnly);
+}
+
+bool WindowTest::laidOut(QWidget* row) {
+    return QTest::qWaitFor([row] {
+        QWidget* parent = row->parentWidget();
+        return parent->width() > kv::portal::scaled(500) && parent->layout() != nullptr &&
+               row->geometry() == QRect(parent->layout()->contentsRect().topLeft().x(), row->y(),
+                                        parent->layout()->contentsRect().width(), row->height());
+    });
 }
 
 QString WindowTest::href(const QLabel* label) {

@@ -120,6 +120,8 @@ protected:
     kv::portal::Window::Group* group(int index) const;
     QWidget* child(const char* objectName) const;
     static QLabel* link(kv::portal::Window::Product* row, const char* objectName);
+    // Waits until the list's layouts have given the row its place across the window.
+    static bool laidOut(QWidget* row);
 
     // The href of the label's first anchor.
     static QString href(const QLabel* label);
