@@ -1,0 +1,224 @@
+// Start-up and shutdown of the real program, as separate processes on the offscreen platform.
+// Each test gives its processes a home, settings, a runtime folder and a temporary folder of
+// their own (the single-instance block's key lives there), and a release server on loopback.
+
+#include "ReleaseServer.h"
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+using kv::test::readFile;
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+constexpr int kDeadlineMs = 30000;
+constexpr char kSeparator[] = "----------------------------------------------------------\n";
+// Ends the program by itself once its applications are evaluated against the catalogue.
+const QStringList kEndingCommand{"--firmware_update", "KVPortal", "missing.bin"};
+
+class Studio {
+public:
+    Studio() {
+        for (const char* folder : {"home", "config/Kelmora Technologies", "site", "programs",
+                                   "runtime", "tmp", "release"}) {
+            std::filesystem::create_directories(root.file(folder));
+        }
+        std::filesystem::permissions(root.file("runtime"), std::filesystem::perms::owner_all);
+        writeFile(
+            root.file("release/dozoPublishConf.json"),
+            R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"1.0.0b1","IF":"k.img","LK":"k"}]})");
+        server = std::make_unique<kv::test::ReleaseServer>(root.file("release"));
+        writeFile(root.file("config/Kelmora Technologies/KVPortal.conf"),
+                  "[General]\npublish_file=" + server->url("/dozoPublishConf.json") + "\n");
+    }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const auto set = [&](const char* name, const std::string& value) {
+            environment.insert(QString::fromLatin1(name), QString::fromStdString(value));
+        };
+        set("HOME", root.file("home"));
+        set("XDG_CONFIG_HOME", root.file("config"));
+        set("XDG_CONFIG_DIRS", root.file("site"));
+        set("KVPORTAL_PROGRAM_FILES", root.file("programs"));
+        set("XDG_RUNTIME_DIR", root.file("runtime"));
+        set("TMPDIR", root.file("tmp"));
+        set("QT_QPA_PLATFORM", "offscreen");
+        set("KVPORTAL_COLOR_SCHEME", "light");
+        // No desktop bus and no DNS-SD daemon: nothing leaves the machine.
+        set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus"));
+        set("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + root.file("no-bus"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        return environment;
+    }
+
+    std::string logPath() const { return root.file("home/Downloads/KV/log.txt"); }
+    std::string log() const { return readFile(logPath()); }
+
+    TempDir root;
+    std::unique_ptr<kv::test::ReleaseServer> server;
+};
+
+class Portal {
+public:
+    Portal(const Studio& studio, const QStringList& arguments) {
+        process_.setProcessEnvironment(studio.environment());
+        process_.setProgram(QStringLiteral(KV_PORTAL_BINARY));
+        process_.setArguments(arguments);
+        process_.start();
+        started_ = process_.waitForStarted(kDeadlineMs);
+    }
+
+    ~Portal() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    bool started() const { return started_; }
+    bool running() const { return process_.state() == QProcess::Running; }
+    void kill() {
+        process_.kill();
+        process_.waitForFinished(kDeadlineMs);
+    }
+
+    // The exit code of a normal end, -1 when the program did not end so in time.
+    int exitCode() {
+        if (!process_.waitForFinished(kDeadlineMs) ||
+            process_.exitStatus() != QProcess::NormalExit) {
+            return -1;
+        }
+        return process_.exitCode();
+    }
+
+    QString output() { return QString::fromUtf8(process_.readAllStandardOutput()); }
+
+private:
+    QProcess process_;
+    bool started_ = false;
+};
+
+int count(const std::string& text, const std::string& part) {
+    int found = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+// Until the log shows the text `times` times, or the deadline.
+bool logShows(const Studio& studio, const std::string& text, int times = 1) {
+    QDeadlineTimer deadline(kDeadlineMs);
+    while (count(studio.log(), text) < times) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void setModificationTime(const std::string& path, std::time_t when) {
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() +
+                                               std::chrono::seconds(when - std::time(nullptr)));
+}
+
+TEST(Startup, ProgramEndsWithZeroWhenItsCommandIsOver) {
+    Studio studio;
+    Portal portal(studio, kEndingCommand);
+    ASSERT_TRUE(portal.started());
+    EXPECT_EQ(portal.exitCode(), 0);
+
+    const std::string log = studio.log();
+    const auto separator = log.find(kSeparator);
+    ASSERT_NE(separator, std::string::npos) << log;
+    EXPECT_EQ(log.rfind('\n', separator), std::string::npos) << "the separator comes first";
+    EXPECT_NE(log.find("--firmware_update failed: " + studio.root.file("home") +
+                       "/Downloads/KV/Software/missing.bin does not exist\n"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(std::filesystem::exists(studio.root.file("home/Downloads/KV/kvportal.ipc")));
+}
+
+TEST(Startup, SecondStartLeavesTheRunningOneAloneAndEndsWithZero) {
+    Studio studio;
+    Portal first(studio, {});
+    ASSERT_TRUE(first.started());
+    ASSERT_TRUE(logShows(studio, "Sync finished"));
+
+    Portal second(studio, kEndingCommand);
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(
+        second.output().contains(QStringLiteral("KVPortal instance is already running...\n")));
+    EXPECT_TRUE(first.running());
+    const std::string log = studio.log();
+    EXPECT_EQ(count(log, kSeparator), 1) << "the second start opened the log";
+    EXPECT_EQ(count(log, "--firmware_update failed"), 0) << "the second start read its command";
+}
+
+TEST(Startup, KilledInstanceDoesNotKeepTheNextOneFromRunning) {
+    Studio studio;
+    {
+        Portal first(studio, {});
+        ASSERT_TRUE(first.started());
+        ASSERT_TRUE(logShows(studio, "Sync finished"));
+        first.kill();
+    }
+    Portal next(studio, kEndingCommand);
+    ASSERT_TRUE(next.started());
+    EXPECT_EQ(next.exitCode(), 0);
+    EXPECT_EQ(count(studio.log(), kSeparator), 2);
+    EXPECT_NE(studio.log().find("--firmware_update failed"), std::string::npos);
+}
+
+TEST(Startup, LogOlderThanFiveDaysIsStartedAfreshAndAYoungerOneContinued) {
+    Studio studio;
+    std::filesystem::create_directories(studio.root.file("home/Downloads/KV"));
+    writeFile(studio.logPath(), "a run four days ago\n");
+    setModificationTime(studio.logPath(), std::time(nullptr) - 4 * 86400);
+    {
+        Portal portal(studio, kEndingCommand);
+        ASSERT_TRUE(portal.started());
+        EXPECT_EQ(portal.exitCode(), 0);
+    }
+    EXPECT_EQ(studio.log().rfind("a run four days ago\n", 0), 0u) << "appended to";
+    EXPECT_EQ(count(studio.log(), kSeparator), 1);
+
+    setModificationTime(studio.logPath(), std::time(nullptr) - 6 * 86400);
+    {
+        Portal portal(studio, kEndingCommand);
+        ASSERT_TRUE(portal.started());
+        EXPECT_EQ(portal.exitCode(), 0);
+    }
+    EXPECT_EQ(count(studio.log(), "a run four days ago"), 0) << "not renewed";
+    EXPECT_EQ(studio.log().find(kSeparator), std::string("HH:MM:SS  ").size())
+        << "the new log starts with this run";
+    EXPECT_EQ(count(studio.log(), kSeparator), 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
