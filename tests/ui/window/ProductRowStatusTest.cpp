@@ -230,3 +230,55 @@ TEST_F(ProductRowStatus, UpdateAvailableIsMarkedWithAnOrangeDot) {
 }
 
 } // namespace
+
+namespace {
+
+bool hasRed(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            if (colour.red() > 200 && colour.green() < 80 && colour.blue() < 80) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Counts a widget's paints.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return false;
+    }
+};
+
+TEST_F(ProductRowStatus, TheWarningNotToAbortBlinksEverySecond) {
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
+    giveRelease(korvex, "2.0.0b1");
+    Window::Product* productRow = row("Korvex");
+    ASSERT_TRUE(laidOut(productRow));
+    setStatus(korvex, FirmwareUpdating);
+
+    // Each paint turns the red on or off.
+    const bool first = hasRed(productRow->grab().toImage());
+    EXPECT_NE(hasRed(productRow->grab().toImage()), first);
+    EXPECT_NE(hasRed(productRow->grab().toImage()), !first);
+
+    PaintCounter counter(productRow);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints >= 3; }, 10000))
+        << "the list repaints a row whose firmware is being written every second";
+
+    setStatus(korvex, UpToDate);
+    EXPECT_FALSE(hasRed(productRow->grab().toImage()));
+    EXPECT_FALSE(hasRed(productRow->grab().toImage()));
+}
+
+} // namespace
