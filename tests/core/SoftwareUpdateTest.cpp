@@ -116,6 +116,18 @@ TEST_F(SoftwareUpdate, InstallerThatCannotStartIsAnError) {
                                                               "/Software/KVDiscovery-setup.sh"});
 }
 
+TEST_F(SoftwareUpdate, InstallerNamedOutsideThePackageFolderIsNeverRun) {
+    const ProductPtr app = addApplication(code::VORNET, "VORNET", "");
+    kv::test::writeFile(environment_.downloadsDir() + "/outside.sh", "exit 0\n");
+    auto release = std::make_shared<Product::Cloud>(*app->cloud.get());
+    release->fileName = "../outside.sh";
+    app->cloud.set(release);
+
+    core_->requestUpdate(app);
+    ASSERT_TRUE(events_.waitFor(status("VORNET", "Software Updater Error (-1)")));
+    EXPECT_TRUE(installers_.started().empty());
+}
+
 TEST_F(SoftwareUpdate, ProgramsOwnProductIsUpToDateAsSoonAsItsInstallerSucceeds) {
     const ProductPtr portal = addApplication(code::KVPORTAL, "KVPortal", "exit 0");
 

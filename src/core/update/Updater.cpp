@@ -12,6 +12,7 @@ namespace {
 constexpr int kAttempts = 3;
 constexpr int32_t kDeviceReportedFailure = -1;
 constexpr int32_t kDeviceReportedNothing = -2;
+constexpr int32_t kRefused = -1;
 
 // Installer exit codes (Windows Installer's published values).
 constexpr int32_t kInstallerSucceeded = 0;
@@ -27,18 +28,22 @@ int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
         KV_LOG(6, "Skipping update %s(%s): No cloud\n", product->code, product->name.c_str());
         return 0;
     }
-    // The package path is built from the release's file name: never leave the package folder.
+    bool updatable = false;
+    const bool firmware = product->isFirmware(&updatable);
+    if (firmware && !updatable) {
+        return 0;
+    }
+    // The package path is built from the release's file name: never upload or run a file
+    // outside the package folder.
     if (!isSafePackageName(release->fileName)) {
         KV_LOG(3, "Update refused %s(%s) %s: unsafe file name \"%s\"\n", product->code,
                product->name.c_str(), versionText(release->version).c_str(),
                release->fileName.c_str());
-        return 0;
+        product->errorCode = kRefused;
+        core.setStatus(product, firmware ? FirmwareUpdateError : SoftwareUpdaterError);
+        return kRefused;
     }
-    bool updatable = false;
-    if (product->isFirmware(&updatable)) {
-        return updatable ? updateFirmware(core, product) : 0;
-    }
-    return updateSoftware(core, product);
+    return firmware ? updateFirmware(core, product) : updateSoftware(core, product);
 }
 
 int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
