@@ -200,6 +200,19 @@ TEST_F(FirmwareUpdate, DeviceAnsweringNeitherServiceShowsProgressUnavailableOnce
     EXPECT_EQ(simulator.counter("reboot_commands"), 0);
 }
 
+TEST_F(FirmwareUpdate, SilentDeviceIsAskedAboutOncePerSecondNotBackToBack) {
+    DeviceSimulator simulator(device(R"({"status_service": "refuse", "state_request": "refuse",
+                                         "upload_delay_ms": 2500, "report_state": false})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Firmware Update Error (-2)")));
+
+    // About three in the two and a half seconds the device took; back to back, thousands.
+    EXPECT_GE(simulator.counter("refused_state_requests"), 1);
+    EXPECT_LT(simulator.counter("refused_state_requests"), 20);
+}
+
 TEST_F(FirmwareUpdate, UploadCutOffMidwayIsRetriedAndShowsTheTransferError) {
     DeviceSimulator simulator(device(R"({"drop_uploads": 1})"));
     const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");

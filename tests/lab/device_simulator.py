@@ -66,6 +66,8 @@ DEFAULT_BEHAVIOUR = {
     "phase_ms": 20,
     # How long the upload reply waits for a state query to have seen the final state.
     "hold_ms": 10000,
+    # How long the device works on an image it received before it answers the upload.
+    "upload_delay_ms": 0,
     "stall_s": 300,
     # How long a HEAD request on port 80 waits before its answer (port 80 as a whole still
     # follows "status_service").
@@ -128,6 +130,7 @@ class Device:
         self.counters = {
             "status_queries": 0,
             "state_requests": 0,
+            "refused_state_requests": 0,
             "auth_failures": 0,
             "uploads_started": 0,
             "uploads_received": 0,
@@ -344,6 +347,7 @@ class Handler(BaseHTTPRequestHandler):
         if self.path_text() != "/commands/get_fwupdate_state":
             return self.send_json(404, {"error": "Not found"})
         if self.device.behaviour["state_request"] != "answer":
+            self.device.count("refused_state_requests")
             return self.send_json(503, {"error": "Unavailable"})
         if not self.authorised():
             return None
@@ -447,6 +451,7 @@ class Handler(BaseHTTPRequestHandler):
         os.replace(target, image)
         d.count("uploads_received")
         ok = d.run_update(image)
+        d.pause(d.behaviour["upload_delay_ms"])
         if not ok:
             d.count("uploads_failed")
         if d.observable():
