@@ -5,9 +5,6 @@
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -84,9 +81,14 @@ int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
     removePartial(partial);
     int32_t result = kvcurl::download(release->link, partial,
                                       progressFunction(core, product, release->fileName));
-    if (result == 0 && std::rename(partial.c_str(), path.c_str()) != 0) {
-        KV_LOG(3, "Failed to store downloaded file %s: %s\n", path.c_str(), std::strerror(errno));
-        result = kWriteError;
+    if (result == 0) {
+        std::error_code error;
+        std::filesystem::rename(partial, path, error);
+        if (error) {
+            KV_LOG(3, "Failed to store downloaded file %s: %s\n", path.c_str(),
+                   error.message().c_str());
+            result = kWriteError;
+        }
     }
     if (result == 0) {
         KV_LOG(6, "Download success for %s %s\n", product->code, name.c_str());
