@@ -21,7 +21,8 @@ constexpr int kRadius = 6;
 } // namespace
 
 Window::All::All(Central* central)
-    : QWidget(central), central_(central), text_(new QLabel(this)), link_(new QLabel(this)) {
+    : QWidget(central), central_(central), core_(central->core()), text_(new QLabel(this)),
+      link_(new QLabel(this)) {
     setObjectName(QStringLiteral("summary"));
     setFixedHeight(scaled(kHeight));
     hide();
@@ -56,7 +57,7 @@ void Window::All::slotUpdateUI() {
     int firmware = 0;
     int software = 0;
     int total = 0;
-    central_->core()->countUpdates(firmware, software, total);
+    core_->countUpdates(firmware, software, total);
     if (total < 1) {
         hide();
         return;

@@ -36,6 +36,8 @@ protected:
 
 private:
     Central* const central_;
+    // Kept apart from the list: the list is gone by the time its children are destroyed.
+    Core* const core_;
     QLabel* const text_;
     QLabel* const link_;
 };

@@ -33,8 +33,9 @@ QLabel* makeLink(QWidget* row, const char* objectName) {
 } // namespace
 
 Window::Product::Product(Central* central, ProductPtr product, QWidget* parent, bool roundTop)
-    : ProductBase(central, parent), product_(std::move(product)), name_(product_->name),
-      progress_(new QProgressBar(this)), releaseNotesLink_(makeLink(this, "releaseNotesLink")),
+    : ProductBase(central, parent), core_(central->core()), product_(std::move(product)),
+      name_(product_->name), progress_(new QProgressBar(this)),
+      releaseNotesLink_(makeLink(this, "releaseNotesLink")),
       downloadLink_(makeLink(this, "downloadLink")), actionLink_(makeLink(this, "actionLink")),
       roundTop_(roundTop) {
     setObjectName(QStringLiteral("product"));
@@ -55,13 +56,13 @@ Window::Product::Product(Central* central, ProductPtr product, QWidget* parent, 
 
     connect(this, &Product::signalProgressValue, this, &Product::slotProgressValue);
     connect(this, &Product::signalUpdateUI, this, &Product::slotUpdateUI);
-    central->core()->addListener(this);
+    core_->addListener(this);
     // A product may arrive with its status already worked out.
     slotUpdateUI();
 }
 
 Window::Product::~Product() {
-    central()->core()->removeListener(this);
+    core_->removeListener(this);
 }
 
 void Window::Product::setProduct(ProductPtr product) {

@@ -66,6 +66,8 @@ private:
     bool switchModeAsked(const ProductPtr& product);
     void restartProgram();
 
+    // Kept apart from the list: the list is gone by the time its rows are destroyed.
+    Core* const core_;
     ProductPtr product_;
     // The product's name for listener calls from core threads.
     Guarded<std::string> name_;

@@ -13,19 +13,18 @@
 namespace kv::portal {
 
 void Window::Product::slotLinkClicked(const QString& link) {
-    Core* core = central()->core();
     const ProductPtr product = product_;
     if (link == QLatin1String("Download")) {
-        if (askAgreement(core, product)) {
+        if (askAgreement(core_, product)) {
             product->updateAfterDownload = false;
-            core->requestDownload(product->name);
+            core_->requestDownload(product->name);
         }
     } else if (link == QLatin1String("Update")) {
         startUpdate(product);
     } else if (link == QLatin1String("ShowDownloadedFile")) {
-        showInExplorer(QString::fromStdString(core->downloadPath(product, true)));
+        showInExplorer(QString::fromStdString(core_->downloadPath(product, true)));
     } else if (link == QLatin1String("Cancel")) {
-        core->cancel(product->name);
+        core_->cancel(product->name);
         emit signalUpdateUI();
     } else if (link == QLatin1String("ReleaseNotes")) {
         if (const auto release = product->cloud.get()) {
@@ -33,7 +32,7 @@ void Window::Product::slotLinkClicked(const QString& link) {
                 QUrl(QString::fromStdString(release->releaseNotesLink), QUrl::TolerantMode));
         }
     } else if (link == QLatin1String("DownloadDirectory")) {
-        showInExplorer(QString::fromStdString(core->downloadPath(product, false)));
+        showInExplorer(QString::fromStdString(core_->downloadPath(product, false)));
     } else if (link == QLatin1String("RestartApp")) {
         restartProgram();
     }
@@ -43,14 +42,13 @@ void Window::Product::startUpdate(const ProductPtr& product) {
     if (!product->running && !switchModeAsked(product)) {
         return;
     }
-    Core* core = central()->core();
-    if (core->isDownloaded(product)) {
-        core->requestUpdate(product);
+    if (core_->isDownloaded(product)) {
+        core_->requestUpdate(product);
         return;
     }
-    if (askAgreement(core, product)) {
+    if (askAgreement(core_, product)) {
         product->updateAfterDownload = true;
-        core->requestDownload(product->name);
+        core_->requestDownload(product->name);
     }
 }
 
@@ -69,9 +67,8 @@ bool Window::Product::switchModeAsked(const ProductPtr& product) {
 }
 
 void Window::Product::restartProgram() {
-    Core* core = central()->core();
-    const bool downloading = core->isDownloading();
-    if (downloading || core->isUpdating()) {
+    const bool downloading = core_->isDownloading();
+    if (downloading || core_->isUpdating()) {
         QKVTheme::instance()->showMessageBox(
             this, QStringLiteral("Kelmora Portal"),
             QStringLiteral("Cannot restart while ") +
@@ -79,7 +76,7 @@ void Window::Product::restartProgram() {
             QMessageBox::Warning, QMessageBox::Ok);
         return;
     }
-    if (IProxy* proxy = core->proxy()) {
+    if (IProxy* proxy = core_->proxy()) {
         startRestartLauncher(*proxy);
     }
     QCoreApplication::quit();

@@ -17,7 +17,7 @@ const QString kCancelLink = QStringLiteral("<a href=\"Cancel\">Cancel</a>");
 } // namespace
 
 bool Window::Product::updatable() const {
-    return central()->core()->canUpdate(product_);
+    return core_->canUpdate(product_);
 }
 
 QString Window::Product::statusText() const {
@@ -139,13 +139,13 @@ void Window::Product::slotUpdateUI() {
         break;
     case ReadyToUpdate:
     case FirmwareUpdateError:
-        setLink(actionLink_, true,
-                updatable()
-                    ? QStringLiteral("<a href=\"Update\">Update</a>")
-                    : QStringLiteral("<a href=\"DownloadDirectory\">") +
-                          QString::fromStdString(central()->core()->downloadPath(product_, false))
-                              .toHtmlEscaped() +
-                          QStringLiteral("</a>"));
+        setLink(
+            actionLink_, true,
+            updatable()
+                ? QStringLiteral("<a href=\"Update\">Update</a>")
+                : QStringLiteral("<a href=\"DownloadDirectory\">") +
+                      QString::fromStdString(core_->downloadPath(product_, false)).toHtmlEscaped() +
+                      QStringLiteral("</a>"));
         setLink(downloadLink_, false);
         setLink(releaseNotesLink_, releaseNotes);
         hideProgress();

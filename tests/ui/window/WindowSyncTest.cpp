@@ -176,6 +176,7 @@ TEST_F(WindowSync, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
     const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra");
     const ProductPtr vornet = addProduct(code::VORNET, "VORNET");
     const ProductPtr discovery = addProduct(code::KVDISCOVERY, "KVDiscovery");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return discovery->status == UpToDate; }, kDeadlineMs));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return summary()->isVisible() &&
@@ -185,7 +186,6 @@ TEST_F(WindowSync, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
         kDeadlineMs))
         << summaryText()->text().toStdString();
     EXPECT_EQ(summary()->height(), scaled(28));
-    EXPECT_EQ(discovery->status, static_cast<uint32_t>(UpToDate));
 
     QLabel* updateAll = window->findChild<QLabel*>(QStringLiteral("summaryLink"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return updateAll->width() > 0; }));
