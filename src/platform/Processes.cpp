@@ -1,5 +1,6 @@
 #include "platform/Processes.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -93,13 +94,20 @@ int startDetached(const std::string& program, const std::vector<std::string>& ar
     }
     argv.push_back(nullptr);
 
+    // Detached from the starter's terminal and pipes too, which may close before it ends.
+    posix_spawn_file_actions_t streams;
+    ::posix_spawn_file_actions_init(&streams);
+    ::posix_spawn_file_actions_addopen(&streams, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&streams, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&streams, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attributes;
     ::posix_spawnattr_init(&attributes);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
     const int result =
-        ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+        ::posix_spawn(&pid, program.c_str(), &streams, &attributes, argv.data(), environ);
     ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&streams);
     return result == 0 ? static_cast<int>(pid) : -1;
 }
 

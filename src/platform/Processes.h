@@ -13,8 +13,8 @@ std::vector<int> processesOfExecutable(const std::string& path);
 // True once the process has ended, false when the time-out came first.
 bool waitForProcessEnd(int pid, std::chrono::milliseconds timeout);
 
-// Starts the program in a session of its own and does not wait for it; the process id, or -1
-// when it could not be started.
+// Starts the program in a session of its own, its standard streams on /dev/null, and does not
+// wait for it; the process id, or -1 when it could not be started.
 int startDetached(const std::string& program, const std::vector<std::string>& arguments);
 
 } // namespace kv::platform

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -78,9 +79,10 @@ public:
 
 class Portal {
 public:
-    Portal(const Studio& studio, const QStringList& arguments) {
+    Portal(const Studio& studio, const QStringList& arguments,
+           const QString& program = QStringLiteral(KV_PORTAL_BINARY)) {
         process_.setProcessEnvironment(studio.environment());
-        process_.setProgram(QStringLiteral(KV_PORTAL_BINARY));
+        process_.setProgram(program);
         process_.setArguments(arguments);
         process_.start();
         started_ = process_.waitForStarted(kDeadlineMs);
@@ -94,6 +96,7 @@ public:
     }
 
     bool started() const { return started_; }
+    qint64 processId() const { return process_.processId(); }
     bool running() const { return process_.state() == QProcess::Running; }
     void kill() {
         process_.kill();
@@ -111,9 +114,37 @@ public:
 
     QString output() { return QString::fromUtf8(process_.readAllStandardOutput()); }
 
+    // Until the program has written the line, or the deadline.
+    bool says(const QString& line) {
+        QDeadlineTimer deadline(kDeadlineMs);
+        while (!said_.contains(line)) {
+            if (!process_.canReadLine() &&
+                !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                return false;
+            }
+            while (process_.canReadLine()) {
+                said_ << QString::fromUtf8(process_.readLine()).trimmed();
+            }
+        }
+        return true;
+    }
+
+    // The process id in the last line that starts with the prefix and ends "(process N)".
+    int reportedProcess(const QString& prefix) {
+        said_ << QString::fromUtf8(process_.readAllStandardOutput()).split(QLatin1Char('\n'));
+        for (auto line = said_.crbegin(); line != said_.crend(); ++line) {
+            const int open = line->lastIndexOf(QStringLiteral("(process "));
+            if (line->startsWith(prefix) && open >= 0) {
+                return line->mid(open + 9).chopped(1).toInt();
+            }
+        }
+        return -1;
+    }
+
 private:
     QProcess process_;
     bool started_ = false;
+    QStringList said_;
 };
 
 int count(const std::string& text, const std::string& part) {
@@ -213,6 +244,34 @@ TEST(Startup, LogOlderThanFiveDaysIsStartedAfreshAndAYoungerOneContinued) {
     EXPECT_EQ(studio.log().find(kSeparator), std::string("HH:MM:SS  ").size())
         << "the new log starts with this run";
     EXPECT_EQ(count(studio.log(), kSeparator), 1);
+}
+
+TEST(Startup, RestartLauncherStartsTheProgramAgainOnceItHasEnded) {
+    Studio studio;
+    // A copy of its own, so that no other test's instance is waited for.
+    std::filesystem::create_directories(studio.root.file("bin"));
+    const std::string program = studio.root.file("bin/kvportal");
+    std::filesystem::copy_file(KV_PORTAL_BINARY, program);
+    std::filesystem::copy_file(KV_APP_LAUNCHER, studio.root.file("bin/app_launcher"));
+
+    Portal first(studio, {}, QString::fromStdString(program));
+    ASSERT_TRUE(first.started());
+    ASSERT_TRUE(logShows(studio, "Sync finished"));
+    Portal launcher(
+        studio, {"--name", "kvportal", "--path", QString::fromStdString(program), "--flags", "1"},
+        QString::fromStdString(studio.root.file("bin/app_launcher")));
+    ASSERT_TRUE(
+        launcher.says(QStringLiteral("app_launcher: waiting for kvportal (process %1) to end")
+                          .arg(first.processId())));
+    EXPECT_EQ(count(studio.log(), kSeparator), 1);
+
+    first.kill();
+    EXPECT_EQ(launcher.exitCode(), 0);
+    const int restarted = launcher.reportedProcess(QStringLiteral("app_launcher: started"));
+    ASSERT_GT(restarted, 0);
+    EXPECT_TRUE(logShows(studio, kSeparator, 2));
+    EXPECT_TRUE(logShows(studio, "Sync finished", 2)) << "the new instance runs";
+    ::kill(restarted, SIGKILL);
 }
 
 } // namespace
