@@ -1,12 +1,15 @@
 // The start-up steps that stand on their own: the command line, the log file's renewal, and the
 // interface defaults on a 192-dpi desktop (the test runs with QT_FONT_DPI=192).
 
+#include "ManagerEnvironment.h"
 #include "TempDir.h"
 #include "platform/FileTime.h"
 #include "ui/UiScale.h"
 #include "ui/main/CommandLine.h"
 #include "ui/main/InterfaceDefaults.h"
 #include "ui/main/LogFile.h"
+#include "ui/manager/Manager.h"
+#include "ui/window/Window.h"
 
 #include <QApplication>
 
@@ -126,6 +129,17 @@ TEST(InterfaceDefaults, ScaleFollowsTheDesktopResolution) {
     kv::portal::setUiScale(1.0f);
 }
 
+TEST(InterfaceDefaults, MainWindowOpensAtTwiceItsSizeOnA192DpiDesktop) {
+    kv::portal::setScaleFromDesktop();
+    kv::portal::Manager manager;
+    kv::portal::Window* window =
+        kv::portal::Window::showMainWindow(nullptr, manager.core(), &manager);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(1280, 960));
+    delete window;
+    kv::portal::setUiScale(1.0f);
+}
+
 TEST(InterfaceDefaults, FontIsCalibriTenPoint) {
     const QFont font = kv::portal::applicationFont();
     EXPECT_EQ(font.family(), "Calibri");
@@ -139,8 +153,7 @@ TEST(InterfaceDefaults, FontIsCalibriTenPoint) {
 } // namespace
 
 int main(int argc, char** argv) {
-    TempDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path()));
+    kv::test::ManagerEnvironment environment;
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
