@@ -2,6 +2,7 @@
 
 #include "ui/UiScale.h"
 #include "ui/window/All.h"
+#include "ui/window/FirmwareOnDevice.h"
 #include "ui/window/Group.h"
 #include "ui/window/Message.h"
 #include "ui/window/ProductRow.h"
@@ -11,6 +12,8 @@
 #include <QLocale>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace kv::portal {
 
@@ -44,11 +47,6 @@ int groupIndexOf(ProductCode kind) {
         }
     }
     return -1;
-}
-
-bool firmwareRunsOnDevice(uint32_t status) {
-    return status == FirmwareUploading || status == FirmwareUpdating ||
-           status == ResizingPartitions || status == ProgressUnavailable;
 }
 
 } // namespace

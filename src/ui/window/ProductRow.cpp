@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kInset = 7;
 constexpr int kLinkHeight = 20;
-constexpr int kValueX = 117;
+constexpr int kProgressX = 117;
 constexpr int kProgressHeight = 16;
 
 const char kInLayout[] = "v";
@@ -138,7 +138,7 @@ void Window::Product::layoutLinks() {
                                linkHeight);
         }
     }
-    progress_->setGeometry(scaled(kValueX), height() - linkHeight, width() / 2,
+    progress_->setGeometry(scaled(kProgressX), height() - linkHeight, width() / 2,
                            scaled(kProgressHeight));
 }
 

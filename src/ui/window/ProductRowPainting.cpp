@@ -2,6 +2,7 @@
 #include "ui/theme/QKVTheme.h"
 #include "ui/window/Central.h"
 #include "ui/window/DisplayName.h"
+#include "ui/window/FirmwareOnDevice.h"
 #include "ui/window/ProductRow.h"
 #include "ui/window/RoundedPath.h"
 
@@ -36,11 +37,6 @@ const QColor kRunning(0, 125, 0);
 
 // One flag for every row: only one firmware update runs at a time.
 bool blinkOn = false;
-
-bool firmwareRunsOnDevice(uint32_t status) {
-    return status == FirmwareUploading || status == FirmwareUpdating ||
-           status == ResizingPartitions || status == ProgressUnavailable;
-}
 
 QFont pointFont(int pointSize) {
     QFont font;

@@ -104,7 +104,8 @@ void Window::Product::slotUpdateUI() {
         progress_->setValue(0);
         progress_->hide();
     };
-    switch (product_->status) {
+    const uint32_t status = product_->status;
+    switch (status) {
     case None:
     case NoCloudInformation:
     case DeviceRebooting:
@@ -157,7 +158,7 @@ void Window::Product::slotUpdateUI() {
         setLink(actionLink_, true, kCancelLink);
         setLink(downloadLink_, false);
         setLink(releaseNotesLink_, false);
-        progress_->setVisible(product_->status == Downloading);
+        progress_->setVisible(status == Downloading);
         break;
     case FirmwareUploading:
     case FirmwareUpdating:
