@@ -121,6 +121,38 @@ std::string quotedList(const std::vector<std::string>& items) {
     return out + "]";
 }
 
+// Writes the announcements as netlab's JSON lines and hands them to the given command.
+Outcome publish(const std::string& command, const std::string& lab,
+                const std::vector<Lab::Address>& addresses,
+                const std::vector<Lab::Service>& services) {
+    char path[] = "/tmp/kvnetlab-publish-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0) {
+        throw std::runtime_error("cannot write the announcements");
+    }
+    ::close(fd);
+    {
+        std::ofstream out(path);
+        for (const auto& address : addresses) {
+            out << "{\"address\": " << quotedList({address.host, address.ip}) << "}\n";
+        }
+        for (const auto& service : services) {
+            out << "{\"service\": [" << quoted(service.instance) << "," << quoted(service.type)
+                << "," << service.port << "], \"host\": " << quoted(service.host)
+                << ", \"subtypes\": " << quotedList(service.subtypes)
+                << ", \"txt\": " << quotedList(service.txt) << "}\n";
+        }
+    }
+    try {
+        Outcome outcome = runNetlab({command, lab, path});
+        ::unlink(path);
+        return outcome;
+    } catch (...) {
+        ::unlink(path);
+        throw;
+    }
+}
+
 } // namespace
 
 Lab::Announcement::Announcement(std::string labName, std::string handle)
@@ -192,32 +224,7 @@ std::unique_ptr<Lab::Announcement> Lab::publishService(const Service& service) c
 std::vector<std::unique_ptr<Lab::Announcement>>
 Lab::publishMany(const std::vector<Address>& addresses,
                  const std::vector<Service>& services) const {
-    char path[] = "/tmp/kvnetlab-publish-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) {
-        throw std::runtime_error("cannot write the announcements");
-    }
-    ::close(fd);
-    {
-        std::ofstream out(path);
-        for (const auto& address : addresses) {
-            out << "{\"address\": " << quotedList({address.host, address.ip}) << "}\n";
-        }
-        for (const auto& service : services) {
-            out << "{\"service\": [" << quoted(service.instance) << "," << quoted(service.type)
-                << "," << service.port << "], \"host\": " << quoted(service.host)
-                << ", \"subtypes\": " << quotedList(service.subtypes)
-                << ", \"txt\": " << quotedList(service.txt) << "}\n";
-        }
-    }
-    Outcome outcome;
-    try {
-        outcome = runNetlab({"publish-many", name_, path});
-    } catch (...) {
-        ::unlink(path);
-        throw;
-    }
-    ::unlink(path);
+    const Outcome outcome = publish("publish-many", name_, addresses, services);
     std::vector<std::unique_ptr<Announcement>> published;
     for (const auto& handle : handles(outcome.output)) {
         published.push_back(std::make_unique<Announcement>(name_, handle));
@@ -227,6 +234,11 @@ Lab::publishMany(const std::vector<Address>& addresses,
                                  " announcements: " + outcome.errors);
     }
     return published;
+}
+
+void Lab::publishStatic(const std::vector<Address>& addresses,
+                        const std::vector<Service>& services) const {
+    publish("publish-static", name_, addresses, services);
 }
 
 void Lab::withdraw(std::vector<std::unique_ptr<Announcement>>& announcements) const {

@@ -64,6 +64,11 @@ public:
     std::vector<std::unique_ptr<Announcement>>
     publishMany(const std::vector<Address>& addresses, const std::vector<Service>& services) const;
 
+    // Has avahi-daemon serve them from its own service and hosts files, without a client per
+    // announcement: for labs with many devices. They stay until the lab goes down.
+    void publishStatic(const std::vector<Address>& addresses,
+                       const std::vector<Service>& services) const;
+
     // Withdraws all of them at once.
     void withdraw(std::vector<std::unique_ptr<Announcement>>& announcements) const;
 

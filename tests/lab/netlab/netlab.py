@@ -14,6 +14,9 @@ avahi-publish-address; every process the lab starts is recorded by PID and ended
     netlab.py publish-many NAME FILE    one JSON object per line: {"address": [HOST, IP]} or
                                         {"service": [INSTANCE, TYPE, PORT], "host": HOST,
                                          "subtypes": [...], "txt": [...]}
+    netlab.py publish-static NAME FILE  the same lines, served by avahi-daemon itself from its
+                                        service and hosts files: no client per announcement, for
+                                        labs with many devices; withdrawn with the lab
     netlab.py withdraw NAME HANDLE...   end announcements
     netlab.py exec NAME -- COMMAND...   run a command inside the namespace, on the lab's bus
 
@@ -263,10 +266,16 @@ def start_lab(state):
     # avahi-daemon refuses to start beside another one holding /run/avahi-daemon/pid: each lab's
     # daemon gets a private mount of that folder (and no service files of the machine's).
     os.makedirs("/run/avahi-daemon", exist_ok=True)
+    services = os.path.join(directory, "services")
+    hosts = os.path.join(directory, "hosts")
+    os.makedirs(services)
+    open(hosts, "w").close()
     script = ("mount -t tmpfs tmpfs /run/avahi-daemon && "
-              "{{ [ ! -d /etc/avahi/services ] || mount -t tmpfs tmpfs /etc/avahi/services; }} && "
-              "exec avahi-daemon -f {} --no-drop-root --no-chroot --no-rlimits"
-              ).format(os.path.join(directory, "avahi.conf"))
+              "mkdir -p /etc/avahi/services && mount --bind {services} /etc/avahi/services && "
+              "touch /etc/avahi/hosts && mount --bind {hosts} /etc/avahi/hosts && "
+              "exec avahi-daemon -f {config} --no-drop-root --no-chroot --no-rlimits"
+              ).format(services=services, hosts=hosts,
+                       config=os.path.join(directory, "avahi.conf"))
     avahi_log = os.path.join(directory, "avahi.log")
     # ip netns exec, unshare and sh all exec: the PID is avahi-daemon's.
     avahi = spawn(netns_command(state, "unshare", "-m", "sh", "-c", script), avahi_log,
@@ -360,6 +369,53 @@ def publish_many(name, path):
     start_publishers(name, announcements)
 
 
+def xml(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            .replace('"', "&quot;"))
+
+
+def publish_static(name, path):
+    state = load(name)
+    directory = state["state_dir"]
+    written = []
+    with open(path) as f, open(os.path.join(directory, "hosts"), "a") as hosts:
+        for line in f:
+            if not line.strip():
+                continue
+            entry = json.loads(line)
+            if "address" in entry:
+                host, ip = entry["address"]
+                hosts.write("{} {}\n".format(ip, host))
+                continue
+            instance, regtype, port = entry["service"]
+            lines = ['<?xml version="1.0" standalone="no"?>',
+                     '<!DOCTYPE service-group SYSTEM "avahi-service.dtd">',
+                     "<service-group>", "<name>{}</name>".format(xml(instance)), "<service>",
+                     "<type>{}</type>".format(xml(regtype))]
+            lines += ["<subtype>{}._sub.{}</subtype>".format(xml(sub), xml(regtype))
+                      for sub in entry.get("subtypes", [])]
+            if entry.get("host"):
+                lines.append("<host-name>{}</host-name>".format(xml(entry["host"])))
+            lines.append("<port>{}</port>".format(port))
+            lines += ["<txt-record>{}</txt-record>".format(xml(t)) for t in entry.get("txt", [])]
+            lines += ["</service>", "</service-group>"]
+            file_name = "static-{}-{}.service".format(os.getpid(), len(written) + 1)
+            written.append(file_name)
+            with open(os.path.join(directory, "services", file_name), "w") as service:
+                service.write("\n".join(lines) + "\n")
+    # Reloads both the service files and the hosts file.
+    os.kill(state["daemons"][-1]["pid"], signal.SIGHUP)
+    log_path = os.path.join(directory, "avahi.log")
+    deadline = time.monotonic() + STARTUP_SECONDS
+    while time.monotonic() < deadline:
+        with open(log_path) as log:
+            established = [line for line in log if "successfully established" in line]
+        if all(any(name in line for line in established) for name in written):
+            return
+        time.sleep(POLL_SECONDS)
+    raise LabError("avahi-daemon did not establish the static services")
+
+
 def withdraw(name, handles):
     with Locked():
         state = load(name)
@@ -408,6 +464,9 @@ def main():
     p = commands.add_parser("publish-many")
     p.add_argument("name")
     p.add_argument("file")
+    p = commands.add_parser("publish-static")
+    p.add_argument("name")
+    p.add_argument("file")
     p = commands.add_parser("withdraw")
     p.add_argument("name")
     p.add_argument("handles", nargs="+")
@@ -434,6 +493,8 @@ def main():
                 args.instance, args.regtype, args.port, args.host, args.subtype, args.txt)])
         elif args.command == "publish-many":
             publish_many(args.name, args.file)
+        elif args.command == "publish-static":
+            publish_static(args.name, args.file)
         elif args.command == "withdraw":
             withdraw(args.name, args.handles)
         elif args.command == "exec":
