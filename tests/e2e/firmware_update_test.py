@@ -48,6 +48,35 @@ class FirmwareUpdateFromFile(StudioCase):
         self.assertEqual(portal.status()[self.name],
                          (version_text(NEW_FIRMWARE), self.released(studio, device.code)))
 
+    def test_a_device_appearing_during_the_update_does_not_end_the_job(self):
+        newcomer = "Pelra Live"
+        studio = self.start_studio([self.name, newcomer], announced=[self.name])
+        device = studio.description.device(self.name)
+        # Slow phases keep the device busy while the newcomer is announced.
+        studio.device(self.name).configure(phase_ms=3000)
+        portal = self.portal(studio)
+        os.makedirs(portal.firmware_dir)
+        write_firmware_image(os.path.join(portal.firmware_dir, "fw.bin"), NEW_FIRMWARE, 65536)
+
+        process = portal.start("--firmware_update", self.name, "fw.bin")
+        portal.wait_log("Product Status Changed %s(%s):Firmware Updating"
+                        % (device.code, self.name))
+        studio.announce(newcomer)
+
+        self.assertEqual(portal.wait_exit(process), 0)
+        newcomer_code = studio.description.device(newcomer).code
+        self.assert_in_order(portal.log(), [
+            "Product Status Changed %s(%s):Firmware Updating" % (device.code, self.name),
+            "Product added: (%s, %s, %s, %s)" % (
+                newcomer_code, newcomer, studio.address(newcomer),
+                version_text(studio.description.device(newcomer).version)),
+            "Product Status Changed %s(%s):Device Rebooting" % (device.code, self.name),
+            "Product added: (%s, %s, %s, %s)" % (device.code, self.name,
+                                                  studio.address(self.name),
+                                                  version_text(NEW_FIRMWARE)),
+            "Product Status Changed %s(%s):Update To Date" % (device.code, self.name),
+        ])
+
     def test_names_the_missing_file_with_its_full_path_and_exits(self):
         studio = self.start_studio([self.name])
         portal = self.portal(studio)

@@ -34,11 +34,11 @@ class StudioCase(unittest.TestCase):
         self.work = tempfile.mkdtemp(prefix="kv-e2e-")
         self.addCleanup(shutil.rmtree, self.work, True)
 
-    def start_studio(self, device_names=None):
+    def start_studio(self, device_names=None, announced=None):
         description = studio_description.load()
         if device_names is not None:
             description = description.only(device_names)
-        studio = Studio(os.path.join(self.work, "studio"), description)
+        studio = Studio(os.path.join(self.work, "studio"), description, announced=announced)
         studio.__enter__()
         self.addCleanup(studio.stop)
         return studio

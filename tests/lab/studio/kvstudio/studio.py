@@ -13,9 +13,12 @@ from .release import ReleaseServer
 
 
 class Studio:
-    def __init__(self, state_dir, description=None, lab=None):
+    def __init__(self, state_dir, description=None, lab=None, announced=None):
+        """`announced`: the devices on the network from the start (default: all of them)."""
         self.state_dir = state_dir
         self.description = description or studio_description.load()
+        self.announced = [d.name for d in self.description.devices] if announced is None \
+            else announced
         self.lab = lab or studio_lab.current()
         if self.lab is None:
             raise studio_lab.LabError("the studio runs inside a lab (see studio.py run)")
@@ -59,7 +62,7 @@ class Studio:
             device.wait_ready()
         self._announcements.publish(
             [(d.name, announcement(d, self.address(d.name), d.txt()))
-             for d in self.description.devices])
+             for d in self.description.devices if d.name in self.announced])
         self._reboots = RebootWatcher(self.devices, self.withdraw, self.announce,
                                       self.description.reboot_seconds)
         self._reboots.start()
