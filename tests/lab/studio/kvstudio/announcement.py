@@ -38,11 +38,12 @@ class Announcements:
     def withdraw(self, name):
         with self._lock:
             handles = self._handles.pop(name, [])
-        for handle in reversed(handles):
-            studio_lab.withdraw(self._lab, handle)
+        if handles:
+            studio_lab.withdraw(self._lab, handles)
 
     def withdraw_all(self):
         with self._lock:
-            names = list(self._handles)
-        for name in names:
-            self.withdraw(name)
+            handles = [h for name_handles in self._handles.values() for h in name_handles]
+            self._handles.clear()
+        if handles:
+            studio_lab.withdraw(self._lab, handles)

@@ -112,5 +112,6 @@ def publish(lab, announcements):
     return handles
 
 
-def withdraw(lab, handle):
-    _netlab("withdraw", lab["name"], handle)
+def withdraw(lab, handles):
+    """Ends the announcements, all at once."""
+    _netlab("withdraw", lab["name"], *handles)
