@@ -25,3 +25,10 @@ run: build
 
 clean:
 	rm -rf build build-address build-thread
+
+# make fuzz SECONDS=N: builds the fuzz targets with clang and the sanitizers in build-fuzz and
+# runs each for N seconds (default 60); scripts/fuzz.sh tells where inputs and crashes go.
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps.sh clang libclang-rt-14-dev
+	@scripts/fuzz.sh $(SECONDS)

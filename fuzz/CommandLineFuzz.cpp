@@ -1,0 +1,81 @@
+// The command line is another program's to write. The input is the argument vector, the program
+// path first, each argument ended by a NUL byte.
+
+#include "FuzzCheck.h"
+#include "ui/main/CommandLine.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kv::portal::CommandLine;
+using kv::portal::CommandRequest;
+
+CommandLine parse(const std::vector<std::string>& arguments) {
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    argv.push_back(nullptr);
+    return kv::portal::parseCommandLine(static_cast<int>(arguments.size()), argv.data());
+}
+
+bool same(const CommandRequest& a, const CommandRequest& b) {
+    return a.kind == b.kind && a.productName == b.productName && a.fileName == b.fileName;
+}
+
+// Each argument is tested as an option, values included; an option without all its values is
+// ignored; the last complete "--uid" names the product.
+void checkOptions(const std::vector<std::string>& arguments, const CommandLine& line) {
+    bool console = false;
+    std::string uid;
+    std::vector<CommandRequest> commands;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const size_t valuesLeft = arguments.size() - 1 - i;
+        console = console || argument == "-v" || argument == "--verbose";
+        if (argument == "--uid" && valuesLeft >= 1) {
+            uid = arguments[i + 1];
+        } else if (argument == "--firmware_update" && valuesLeft >= 2) {
+            commands.push_back(
+                {CommandRequest::Kind::FirmwareUpdate, arguments[i + 1], arguments[i + 2]});
+        } else if (argument == "--firmware_download_update" && valuesLeft >= 1) {
+            commands.push_back(
+                {CommandRequest::Kind::FirmwareDownloadUpdate, arguments[i + 1], {}});
+        }
+    }
+    FUZZ_CHECK(line.console == console);
+    FUZZ_CHECK(line.uid == uid);
+    FUZZ_CHECK(line.commands.size() == commands.size());
+    for (size_t i = 0; i < commands.size(); ++i) {
+        FUZZ_CHECK(same(line.commands[i], commands[i]));
+    }
+}
+
+// One more argument can complete options at the end, never undo what came before.
+void checkAppended(const CommandLine& line, const CommandLine& longer) {
+    FUZZ_CHECK(!line.console || longer.console);
+    FUZZ_CHECK(longer.commands.size() >= line.commands.size());
+    for (size_t i = 0; i < line.commands.size(); ++i) {
+        FUZZ_CHECK(same(line.commands[i], longer.commands[i]));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> arguments;
+    const std::string input = kv::fuzz::bytesText(data, size);
+    for (size_t start = 0; start < input.size();) {
+        const size_t end = std::min(input.find('\0', start), input.size());
+        arguments.push_back(input.substr(start, end - start));
+        start = end + 1;
+    }
+    const CommandLine line = parse(arguments);
+    checkOptions(arguments, line);
+    arguments.push_back("Studio Korvex");
+    checkAppended(line, parse(arguments));
+    return 0;
+}

@@ -1,0 +1,336 @@
+// The publish file comes from a release server or a configured location. The JSON helpers read
+// it and write its local copy; the sync matches its entries to the products and works out the
+// intermediate firmware releases. The input is the publish file's text.
+
+#include "CoreTestEnvironment.h"
+#include "FixedSettings.h"
+#include "FuzzCheck.h"
+#include "TempDir.h"
+#include "core/Core.h"
+#include "core/json/JsonDocument.h"
+#include "core/json/JsonValue.h"
+#include "core/sync/ReleaseRecord.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace portal = kv::portal;
+using portal::Product;
+using portal::ProductPtr;
+using rapidjson::Value;
+
+// Equal values with members in the same order, repeated names included.
+bool sameValue(const Value& a, const Value& b) {
+    if (a.GetType() != b.GetType()) {
+        return false;
+    }
+    if (a.IsObject()) {
+        if (a.MemberCount() != b.MemberCount()) {
+            return false;
+        }
+        for (auto left = a.MemberBegin(), right = b.MemberBegin(); left != a.MemberEnd();
+             ++left, ++right) {
+            if (left->name != right->name || !sameValue(left->value, right->value)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (a.IsArray()) {
+        if (a.Size() != b.Size()) {
+            return false;
+        }
+        for (rapidjson::SizeType i = 0; i < a.Size(); ++i) {
+            if (!sameValue(a[i], b[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (a.IsNumber()) {
+        if (a.IsDouble() || b.IsDouble()) {
+            return a.IsDouble() && b.IsDouble() && a.GetDouble() == b.GetDouble();
+        }
+        return a.IsUint64() ? b.IsUint64() && a.GetUint64() == b.GetUint64()
+                            : b.IsInt64() && a.GetInt64() == b.GetInt64();
+    }
+    return a == b;
+}
+
+// What the local copy holds is read back as the same document.
+void checkWriteParse(const portal::JsonDocument& document) {
+    const std::string written = portal::writeJson(document);
+    portal::JsonDocument again;
+    portal::parseJson(again, written.c_str());
+    FUZZ_CHECK(!again.HasParseError());
+    FUZZ_CHECK(sameValue(again, document));
+    FUZZ_CHECK(portal::writeJson(again) == written);
+}
+
+bool expectedTruth(const Value& value) {
+    return value.IsBool() ? value.GetBool() : value.IsNumber() && value.GetDouble() != 0.0;
+}
+
+// Look-ups find the first member of a name, and only in objects.
+void checkLookups(const Value& value) {
+    if (!value.IsObject()) {
+        FUZZ_CHECK(&portal::member(value, "products") == &portal::nullValue());
+        FUZZ_CHECK(portal::findMember(value, "products") == nullptr);
+        FUZZ_CHECK(!portal::hasMember(value, "products"));
+        return;
+    }
+    for (auto it = value.MemberBegin(); it != value.MemberEnd(); ++it) {
+        const char* name = it->name.GetString();
+        FUZZ_CHECK(portal::isTrue(it->value) == expectedTruth(it->value));
+        if (std::strlen(name) != it->name.GetStringLength()) {
+            continue;
+        }
+        const Value* first = &it->value;
+        for (auto earlier = value.MemberBegin(); earlier != it; ++earlier) {
+            if (earlier->name == it->name) {
+                first = &earlier->value;
+                break;
+            }
+        }
+        FUZZ_CHECK(portal::findMember(value, name) == first);
+        FUZZ_CHECK(&portal::member(value, name) == first);
+        FUZZ_CHECK(portal::hasMember(value, name));
+    }
+}
+
+void checkHelpers(const portal::JsonDocument& document) {
+    if (document.HasParseError()) {
+        FUZZ_CHECK(document.IsNull());
+        return;
+    }
+    checkWriteParse(document);
+    checkLookups(document);
+    const Value* products =
+        document.IsObject() ? portal::findMember(document, "products") : nullptr;
+    if (products != nullptr && products->IsArray()) {
+        for (const Value& entry : products->GetArray()) {
+            checkLookups(entry);
+        }
+    }
+    FUZZ_CHECK(portal::nullValue().IsNull());
+}
+
+// The entry that gives a product its release record: the last one for its code that applies
+// to Windows.
+const Value* releaseEntry(const Value& file, const std::string& code) {
+    const Value* products = file.IsObject() ? portal::findMember(file, "products") : nullptr;
+    if (products == nullptr || !products->IsArray()) {
+        return nullptr;
+    }
+    const Value* last = nullptr;
+    for (const Value& entry : products->GetArray()) {
+        if (!entry.IsObject() || portal::textOf(portal::member(entry, "ID")) != code) {
+            continue;
+        }
+        const Value* os = portal::findMember(entry, "OS");
+        if (os == nullptr || portal::textOf(*os) == "Windows") {
+            last = &entry;
+        }
+    }
+    return last;
+}
+
+// The first intermediate release above the device's generation, searched one by one; gives the
+// note and takes its package into the release record when its version differs.
+std::string intermediateNote(const Value& file, portal::ProductCode code, uint32_t generation,
+                             Product::Cloud& release) {
+    const Value* entries = portal::findMember(file, "firmware_generations");
+    if (entries == nullptr || !entries->IsArray()) {
+        return {};
+    }
+    for (const Value& entry : entries->GetArray()) {
+        if (!entry.IsObject() || portal::textOf(portal::member(entry, "ID")) != code ||
+            portal::unsignedOf(portal::member(entry, "GN")) <= generation) {
+            continue;
+        }
+        Product::Cloud next;
+        portal::fillCloud(next, code, entry);
+        if (!(next.version != release.version)) {
+            return {};
+        }
+        release.fileName = next.fileName;
+        release.link = next.link;
+        release.md5 = next.md5;
+        return "Note: The released firmware version " + portal::versionText(release.version) +
+               " will be downloaded and installed after the required intermediate versions. "
+               "Next required version is: " +
+               portal::versionText(next.version) + ".";
+    }
+    return {};
+}
+
+void checkStatus(const Product& product) {
+    const uint32_t status = product.status;
+    if (!product.cloud.get()) {
+        FUZZ_CHECK(status == portal::NoCloudInformation);
+    } else if (!product.isUpdateAvailable()) {
+        FUZZ_CHECK(status == portal::UpToDate);
+    } else {
+        FUZZ_CHECK(status == portal::ReadyToDownload || status == portal::ReadyToUpdate);
+    }
+}
+
+void checkRelease(const Value& file, const Product& product) {
+    checkStatus(product);
+    const Product::CloudPtr cloud = product.cloud.get();
+    const std::string note = product.note.get();
+    const Value* entry = releaseEntry(file, product.code);
+    if (entry == nullptr) {
+        FUZZ_CHECK(!cloud && note.empty());
+        return;
+    }
+    FUZZ_CHECK(cloud);
+    Product::Cloud expected;
+    portal::fillCloud(expected, product.code, *entry);
+    const portal::Version installed = product.version.get();
+    std::string expectedNote;
+    if (installed.generation < expected.version.generation) {
+        expectedNote = intermediateNote(file, product.code, installed.generation, expected);
+    }
+    FUZZ_CHECK(note == expectedNote);
+    FUZZ_CHECK(!(cloud->version != expected.version));
+    FUZZ_CHECK(cloud->version.build == expected.version.build);
+    FUZZ_CHECK(cloud->version.generation == expected.version.generation);
+    FUZZ_CHECK(cloud->fileName == expected.fileName && cloud->link == expected.link);
+    FUZZ_CHECK(cloud->releaseNotesLink == expected.releaseNotesLink);
+    FUZZ_CHECK(cloud->agreementLink == expected.agreementLink);
+    // A package that cannot be read hashes as "?", so such a digest passes verification.
+    const bool verified = expected.md5 == "?" && product.isUpdateAvailable();
+    FUZZ_CHECK(cloud->md5 == (verified ? "OK" : expected.md5));
+}
+
+class SyncEnd : public portal::Core::Listener {
+public:
+    void syncFinished(portal::Core*, const std::string& message) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(message);
+        finished_.notify_all();
+    }
+
+    // The message of the one sync that finished since the last call.
+    std::string wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait(lock, [this] { return !messages_.empty(); });
+        FUZZ_CHECK(messages_.size() == 1);
+        const std::string message = messages_.front();
+        messages_.clear();
+        return message;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::vector<std::string> messages_;
+};
+
+struct Installed {
+    portal::ProductCode code;
+    const char* name;
+    const char* version;
+    uint32_t generation;
+    portal::ProductCode twin;
+};
+
+// Every code, two devices of one code, Dante twins, and firmware generations below, at and
+// above the releases' usual ones.
+const Installed kDevices[] = {
+    {portal::code::KORVEX_FIRMWARE, "Korvex A", "1.0.0b1", 1, portal::code::KORVEX_FIRMWARE_DANTE},
+    {portal::code::KORVEX_FIRMWARE, "Korvex B", "2.1.0b7", 4, nullptr},
+    {portal::code::RX48_FIRMWARE, "RX48", "1.2.3b4", 1, portal::code::RX48_FIRMWARE_DANTE},
+    {portal::code::VORAVERI_FIRMWARE, "Voraveri", "3.0.0b0", 2,
+     portal::code::VORAVERI_FIRMWARE_DANTE},
+    {portal::code::VESK_III_FIRMWARE, "Vesk III", "1.0.0b1", 0,
+     portal::code::VESK_III_FIRMWARE_DANTE},
+    {portal::code::VESK_FIRMWARE, "Vesk", "1.0.0b1", 1, nullptr},
+    {portal::code::PELRA_FIRMWARE, "Pelra", "0.0.0b0", 1, nullptr},
+};
+
+void addProducts(portal::Core& core) {
+    core.addProduct(portal::code::KVPORTAL, "KVPortal", "", portal::Version());
+    core.addProduct(portal::code::VORNET, "VORNET", "", portal::Version());
+    core.addProduct(portal::code::KVDISCOVERY, "KVDiscovery", "", portal::Version());
+    for (const Installed& device : kDevices) {
+        portal::Version version;
+        version.parseVersion(device.version);
+        version.generation = device.generation;
+        core.addProduct(device.code, device.name, "", version);
+        if (device.twin != nullptr) {
+            // As the Dante probe of a dual-mode device leaves it.
+            const ProductPtr product = core.findProduct(device.name);
+            product->twin = std::make_shared<Product>(
+                device.twin, std::string("dante_") + device.name, "", version);
+            product->twin->running = false;
+        }
+    }
+}
+
+// One core for the whole run, its products made anew for every input.
+class Catalogue {
+public:
+    Catalogue() {
+        auto settings = std::make_unique<kv::test::FixedSettings>();
+        // A source that fails at once: the sync falls back to the local copy, the input.
+        settings->set("publish_file", "unreachable://release.server/dozoPublishConf.json");
+        core_.setProxy(std::move(settings));
+        core_.addListener(&end_);
+    }
+
+    void sync(const std::string& text) {
+        std::vector<std::string> names;
+        core_.forEachProduct([&names](const ProductPtr& product) {
+            names.push_back(product->name);
+            return true;
+        });
+        for (const std::string& name : names) {
+            core_.removeProduct(name);
+        }
+        addProducts(core_);
+        kv::test::writeFile(core_.publishFileUrl(true), text);
+        core_.setForceRefresh();
+        core_.startSync();
+        FUZZ_CHECK(end_.wait() == "Failed to contact Kelmora Technologies Server");
+        FUZZ_CHECK(core_.usingLocalFile());
+    }
+
+    portal::Core& core() { return core_; }
+
+private:
+    kv::test::CoreTestEnvironment environment_;
+    portal::Core core_;
+    SyncEnd end_;
+};
+
+void checkSync(const std::string& text) {
+    static Catalogue catalogue;
+    catalogue.sync(text);
+    portal::JsonDocument file;
+    portal::parseJson(file, text.c_str());
+    catalogue.core().forEachProduct([&file](const ProductPtr& product) {
+        for (ProductPtr current = product; current; current = current->twin) {
+            checkRelease(file, *current);
+        }
+        return true;
+    });
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Texts are read up to their first NUL byte, as from a file.
+    const std::string text = kv::fuzz::bytesText(data, size).c_str();
+    portal::JsonDocument document;
+    portal::parseJson(document, text.c_str());
+    checkHelpers(document);
+    checkSync(text);
+    return 0;
+}
