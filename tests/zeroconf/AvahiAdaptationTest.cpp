@@ -31,6 +31,7 @@ protected:
         ScriptedTest::TearDown();
     }
 
+    state_recorder states;
     std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
     std::shared_ptr<zeroconf::browser> browser;
     std::shared_ptr<zeroconf::hostname_browser> hostname_browser;
@@ -85,7 +86,6 @@ TEST_F(AvahiAdaptation, HostNameIsFollowedThroughAnAddressRecordQuery) {
 }
 
 TEST_F(AvahiAdaptation, RenamedRegistrationIsReportedAsCollisionAndWithdrawn) {
-    state_recorder states;
     registered = client->register_service("Studio A", "_http._tcp", 80, {"a=b"},
                                           {"_ravenna", "_kelmora_maintenance"}, states.callback());
     ASSERT_NE(nullptr, registered);
@@ -101,7 +101,6 @@ TEST_F(AvahiAdaptation, RenamedRegistrationIsReportedAsCollisionAndWithdrawn) {
 }
 
 TEST_F(AvahiAdaptation, RegistrationUnderItsOwnNameIsRegistered) {
-    state_recorder states;
     registered = client->register_service("Studio A", "_http._tcp", 80, {}, {}, states.callback());
     const auto op = scripted::wait_for("DNSServiceRegister");
     scripted::register_reply(op, 0, 0, "Studio A", "_http._tcp.", "local.");

@@ -69,6 +69,7 @@ protected:
 
     static std::unique_ptr<Lab> lab;
     static std::string cannot;
+    zeroconf_test::state_recorder states;
     std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
 };
 
@@ -141,7 +142,6 @@ TEST_F(AvahiLab, NameFilterDeliversOnlyTheLatestOfTwoQuickAppearances) {
 }
 
 TEST_F(AvahiLab, RegisteredServiceIsVisibleToAvahiBrowseUntilDestroyed) {
-    zeroconf_test::state_recorder states;
     auto service = client->register_service("KVPortal Test.1", "_http._tcp", 8123,
                                             {"vendor=Kelmora Technologies", "version=2"},
                                             {"_kelmora_maintenance"}, states.callback());

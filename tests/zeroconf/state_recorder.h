@@ -9,15 +9,14 @@
 
 namespace zeroconf_test {
 
-// Collects the states a registered service reports.
+// Collects the states a registered service reports. It must outlive the service's client.
 class state_recorder {
 public:
     std::function<void(int)> callback() {
+        // Notifies under the lock: a waiter that wakes may destroy the recorder at once.
         return [this](int state) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                states_.push_back(state);
-            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            states_.push_back(state);
             changed_.notify_all();
         };
     }
