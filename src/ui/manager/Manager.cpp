@@ -55,7 +55,6 @@ Manager::~Manager() {
     link_->detach();
     watcher_.reset();
     refreshTarget_.reset();
-    uid_.clear();
     darkPixmaps_.clear();
     lightPixmaps_.clear();
     browsers_.clear();
@@ -70,9 +69,6 @@ void Manager::start() {
     core_->startSync();
 
     const std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
-    if (!client) {
-        return;
-    }
     const auto listener = std::make_shared<BrowserListener>(link_);
     for (const char* subtype : kSubtypes) {
         browsers_.push_back(client->browse("", "_http._tcp", subtype, listener, false));
