@@ -46,8 +46,6 @@ class Lab:
 
     @classmethod
     def up(cls):
-        # Labs of runs that died without cleaning up go first.
-        _netlab("gc")
         result = subprocess.run(
             [sys.executable, NETLAB, "up", "--owner", str(os.getpid())], capture_output=True,
             text=True, stdin=subprocess.DEVNULL)
@@ -55,7 +53,14 @@ class Lab:
             raise LabUnavailable(result.stderr.strip())
         if result.returncode != 0:
             raise LabError("netlab up: %s" % result.stderr.strip())
-        return cls(json.loads(result.stdout))
+        lab = cls(json.loads(result.stdout))
+        try:
+            # Labs of runs that died without cleaning up go too.
+            _netlab("gc")
+        except LabError:
+            lab.down()
+            raise
+        return lab
 
     def run(self, argv, env=None):
         """Runs a command inside the lab, in an IPC namespace of its own so that nothing of its
