@@ -6,6 +6,7 @@
 #include <rapidjson/error/error.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -100,6 +101,23 @@ TEST(JsonWrite, ScalarsAndEmptyContainers) {
         JsonDocument document;
         parseJson(document, text);
         EXPECT_EQ(writeJson(document), text);
+    }
+}
+
+TEST(JsonWrite, NumbersOfTheLocalCopyReadBackAsTheSameDoubles) {
+    // Parsed without full precision, this long number lands two steps away from its nearest
+    // double, and the copy written from it reads back as yet another one.
+    const std::string number = "429496" + std::string(73, '0');
+    JsonDocument document;
+    parseJson(document, ("[" + number + ",0.1,-1.5e-3]").c_str());
+    ASSERT_TRUE(document.IsArray());
+    EXPECT_EQ(document[0].GetDouble(), std::stod(number));
+
+    JsonDocument copy;
+    parseJson(copy, writeJson(document).c_str());
+    ASSERT_TRUE(copy.IsArray());
+    for (rapidjson::SizeType i = 0; i < document.Size(); ++i) {
+        EXPECT_EQ(copy[i].GetDouble(), document[i].GetDouble()) << i;
     }
 }
 

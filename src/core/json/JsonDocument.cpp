@@ -7,8 +7,10 @@
 namespace kv::portal {
 
 void parseJson(rapidjson::Document& document, const char* text) {
-    // The iterative parser accepts exactly what the default one does.
-    document.Parse<rapidjson::kParseIterativeFlag>(text != nullptr ? text : "");
+    // The iterative parser accepts exactly what the default one does. Full precision reads
+    // each number as its nearest double, so that the local copy reads back the same numbers.
+    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag>(
+        text != nullptr ? text : "");
     if (document.HasParseError()) {
         document.SetNull();
     }
