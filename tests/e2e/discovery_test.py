@@ -1,28 +1,10 @@
 """From DNS-SD announcements to the status file: every device family, the companion
 applications, the Dante twins, and the services the program must leave alone."""
 
-import re
-import subprocess
-
 import lab_main
+from avahi import browse
 from portal import version_text
 from studio_case import StudioCase
-
-
-def unescape(label):
-    """avahi-browse writes every byte outside [A-Za-z0-9_-] as \\DDD (decimal) or \\c."""
-    def byte(match):
-        text = match.group(1)
-        return bytes([int(text)]) if text.isdigit() else text
-    return re.sub(rb"\\(\d{3}|.)", byte, label.encode()).decode("utf-8")
-
-
-def announced_names():
-    """The service instances another DNS-SD client on the studio network resolves."""
-    listing = subprocess.run(["avahi-browse", "-rpt", "_http._tcp"], check=True,
-                             capture_output=True, text=True, timeout=60).stdout
-    return {unescape(line.split(";")[3]) for line in listing.splitlines()
-            if line.startswith("=;")}
 
 
 class DiscoveryToStatusFile(StudioCase):
@@ -60,7 +42,7 @@ class DiscoveryToStatusFile(StudioCase):
             self.assertEqual(counters["auth_failures"], 0, device.name)
 
         # The foreign services are really on the network, and the program left them alone.
-        network = announced_names()
+        network = browse("_http._tcp")
         for device in ignored:
             self.assertIn(device.name, network)
             self.assertFalse([line for line in log if device.name in line],

@@ -5,11 +5,11 @@ leaves the network when it reboots and returns with the firmware it was given.""
 import hashlib
 import json
 import os
-import re
 import subprocess
 import urllib.request
 
 import lab_main
+from avahi import browse
 from kvstudio.catalogue import write_firmware_image
 from kvstudio.child import Child
 from studio_case import StudioCase
@@ -17,27 +17,6 @@ from studio_case import StudioCase
 DEVICE_CREDENTIALS = "dvus:dvpw"
 DEADLINE_S = 60
 _OPENER = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-
-
-def browse(service_type):
-    """{instance name: (address, port, TXT entries)} as avahi-browse resolves them."""
-    listing = subprocess.run(["avahi-browse", "-rpt", service_type], check=True,
-                             capture_output=True, text=True, timeout=DEADLINE_S).stdout
-    found = {}
-    for line in listing.splitlines():
-        fields = line.split(";")
-        if fields[0] == "=":
-            found[unescape(fields[3])] = (fields[7], int(fields[8]),
-                                          set(re.findall(r'"([^"]*)"', fields[9])))
-    return found
-
-
-def unescape(label):
-    """avahi-browse writes every byte outside [A-Za-z0-9_-] as \\DDD (decimal) or \\c."""
-    def byte(match):
-        text = match.group(1)
-        return bytes([int(text)]) if text.isdigit() else text
-    return re.sub(rb"\\(\d{3}|.)", byte, label.encode()).decode("utf-8")
 
 
 def get(url):
