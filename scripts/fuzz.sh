@@ -23,10 +23,13 @@ run() {
     local corpus=$build/corpus/$target crashes=$build/crashes/$target
     local log=$build/fuzz-$target.log
     mkdir -p "$corpus" "$crashes"
+    local options=()
+    [ -f "$root/fuzz/dict/$target.dict" ] && options+=(-dict="$root/fuzz/dict/$target.dict")
     local status=0
     # Standard output carries the program's own log lines; the fuzzer reports on standard error.
     "$build/bin/fuzz_$target" -max_total_time="$duration" -timeout=20 -close_fd_mask=1 \
-        -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" "$root/fuzz/corpus/$target" \
+        -print_final_stats=1 -artifact_prefix="$crashes/" "${options[@]}" \
+        "$corpus" "$root/fuzz/corpus/$target" \
         > "$log" 2>&1 || status=$?
     local runs seconds
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
