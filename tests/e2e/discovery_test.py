@@ -14,14 +14,15 @@ class DiscoveryToStatusFile(StudioCase):
         ignored = [d for d in description.devices if d.ignored]
         devices = [d for d in description.devices if not d.ignored]
         portal = self.portal(studio)
-        portal.start()
+        process = portal.start()
 
         expected = {d.name: (version_text(d.version), self.released(studio, d.code))
                     for d in devices}
         for product in description.companions + description.applications:
             expected[product["name"]] = ("None", self.released(studio, product["code"]))
         portal.wait_status(lambda products: products == expected,
-                           "status file lists exactly the devices, companions and applications")
+                           "status file lists exactly the devices, companions and applications",
+                           running=process)
 
         statuses = {}
         for device in devices:

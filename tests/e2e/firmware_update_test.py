@@ -28,10 +28,10 @@ class FirmwareUpdateFromFile(StudioCase):
         portal.wait_status(
             lambda products: products.get(self.name) == (version_text(device.version),
                                                          "999.999.999 b999"),
-            "status file shows the file as the device's release")
+            "status file shows the file as the device's release", running=process)
         portal.wait_log("Product Status Changed %s(%s):Device Rebooting"
-                        % (device.code, self.name))
-        portal.wait_log("Product removed: (%s)" % self.name)
+                        % (device.code, self.name), running=process)
+        portal.wait_log("Product removed: (%s)" % self.name, running=process)
         self.assertIsNone(process.poll(), "kvportal waits for the device to come back")
         with open(package, "rb") as sent:
             self.assertEqual(studio.device(self.name).received_image(), sent.read())

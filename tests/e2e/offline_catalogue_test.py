@@ -35,13 +35,13 @@ class OfflineCatalogue(StudioCase):
             json.dump(studio.catalogue.document(copy), out)
         studio.release_server.stop()
 
-        portal.start()
-        portal.wait_log("Failed(0)")
-        portal.wait_log("Sync: Using local file %s" % local_copy)
+        process = portal.start()
+        portal.wait_log("Failed(0)", running=process)
+        portal.wait_log("Sync: Using local file %s" % local_copy, running=process)
         portal.wait_status(
             lambda products: products.get(name) == (version_text(device.version),
                                                     version_text(older_release)),
-            "the release of the local copy")
+            "the release of the local copy", running=process)
         self.wait_statuses(portal, {(device.code, name): "Ready To Download"})
 
         def panel():
@@ -66,11 +66,11 @@ class OfflineCatalogue(StudioCase):
         wait_until(lambda: portal.log().count(querying) > queried, "Retry queries the server",
                    explain=portal.log_tail,
                    abort=portal.crashed)
-        portal.wait_log("Success")
+        portal.wait_log("Success", running=process)
         portal.wait_status(
             lambda products: products.get(name) == (version_text(device.version),
                                                     self.released(studio, device.code)),
-            "the release of the server")
+            "the release of the server", running=process)
         self.wait_statuses(portal, {(device.code, name): "Update To Date"})
         wait_until(lambda: panel() is None, "the message panel hides after the sync",
                    abort=portal.crashed)

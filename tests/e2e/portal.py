@@ -111,6 +111,12 @@ class Portal:
                     process.pid, -process.returncode, "\n  ".join(said))
         return None
 
+    def _abort(self, running):
+        """Why waiting is pointless: a crash, or `running` ended though it should run on."""
+        if running is not None and running.poll() is not None and running.returncode >= 0:
+            return "kvportal ended with %d\n%s" % (running.returncode, self.log_tail())
+        return self.crashed()
+
     def wait_exit(self, process, deadline_s=120):
         wait_until(lambda: process.poll() is not None, "kvportal ends by itself", deadline_s,
                    explain=self.log_tail)
@@ -139,13 +145,14 @@ class Portal:
     def log_tail(self):
         return "Log ends with:\n  " + "\n  ".join(self.log()[-25:])
 
-    def wait_log(self, line, deadline_s=90):
-        """Waits for a log message that equals `line`; returns its index."""
+    def wait_log(self, line, deadline_s=90, running=None):
+        """Waits for a log message that equals `line` (while `running` runs, when given);
+        returns its index."""
         def find():
             lines = self.log()
             return lines.index(line) + 1 if line in lines else 0
         return wait_until(find, "log line %r" % line, deadline_s, explain=self.log_tail,
-                          abort=self.crashed) - 1
+                          abort=lambda: self._abort(running)) - 1
 
     def status(self):
         """The status file as {product name: (installed, released)}, or None while it does not
@@ -175,7 +182,7 @@ class Portal:
         except FileNotFoundError:
             return "No status file."
 
-    def wait_status(self, condition, what, deadline_s=90):
+    def wait_status(self, condition, what, deadline_s=90, running=None):
         return wait_until(lambda: condition(self.status() or {}), what, deadline_s,
                           explain=lambda: self.status_text() + "\n" + self.log_tail(),
-                          abort=self.crashed)
+                          abort=lambda: self._abort(running))

@@ -57,15 +57,14 @@ class UploadRetries(StudioCase):
                     last_statuses(log).get((code, name)) == "Firmware Update Error (-1)")
 
         wait_until(failed_after_third_attempt, "the error after the third attempt",
-                   explain=portal.log_tail,
-                   abort=portal.crashed)
+                   explain=portal.log_tail, abort=portal.crashed)
         counters = studio.device(name).state()["counters"]
         self.assertEqual((counters["uploads_received"], counters["uploads_failed"],
                           counters["reboot_commands"]), (3, 3, 0))
 
         # Still running and following the network.
         studio.withdraw(bystander)
-        portal.wait_log("Product removed: (%s)" % bystander)
+        portal.wait_log("Product removed: (%s)" % bystander, running=process)
         self.assertIsNone(process.poll())
         self.assertEqual(studio.device(name).state()["counters"]["uploads_started"], 3)
         self.assertEqual(last_statuses(portal.log())[code, name], "Firmware Update Error (-1)")
