@@ -32,7 +32,11 @@ def last_statuses(lines):
 class StudioCase(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="kv-e2e-")
-        self.addCleanup(shutil.rmtree, self.work, True)
+        # KV_E2E_KEEP=1 keeps the logs, status files and received images for a look.
+        if os.environ.get("KV_E2E_KEEP"):
+            print("\n%s keeps its files in %s" % (self.id(), self.work))
+        else:
+            self.addCleanup(shutil.rmtree, self.work, True)
 
     def start_studio(self, device_names=None, announced=None):
         description = studio_description.load()
