@@ -90,10 +90,11 @@ void Core::removeListener(Listener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 
+// By index: a listener may register or unregister listeners while it is being called.
 void Core::notifyListeners(const std::function<void(Listener&)>& call) {
     std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    for (Listener* listener : listeners_) {
-        call(*listener);
+    for (size_t i = 0; i < listeners_.size(); ++i) {
+        call(*listeners_[i]);
     }
 }
 
@@ -134,9 +135,7 @@ bool Core::addProduct(ProductCode code, const std::string& name, const std::stri
         if (findProduct(product->name) != product) {
             continue;
         }
-        for (Listener* listener : listeners_) {
-            listener->productAdded(this, product);
-        }
+        notifyListeners([&](Listener& listener) { listener.productAdded(this, product); });
         KV_LOG(6, "Product added: (%s, %s, %s, %s)\n", product->code, product->name.c_str(),
                product->address.get().c_str(), versionText(product->version.get()).c_str());
     }
@@ -180,9 +179,7 @@ void Core::removeProduct(const std::string& name) {
         products_.erase(found);
     }
     std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    for (Listener* listener : listeners_) {
-        listener->productRemoved(this, removed);
-    }
+    notifyListeners([&](Listener& listener) { listener.productRemoved(this, removed); });
     KV_LOG(6, "Product removed: (%s)\n", name.c_str());
 }
 

@@ -246,3 +246,26 @@ TEST_F(CoreProducts, CanUpdateAllButDownloadOnlyFirmware) {
     EXPECT_TRUE(core.canUpdate(core.findProduct("KVPortal")));
     EXPECT_TRUE(core.canUpdate(core.findProduct("vesk3")));
 }
+
+TEST_F(CoreProducts, ListenerMayRegisterListenersWhileCalled) {
+    struct Growing : Core::Listener {
+        explicit Growing(Core& core) : core_(core) {}
+        void productAdded(Core*, ProductPtr) override {
+            for (auto& other : others_) {
+                core_.addListener(&other);
+            }
+        }
+        Core& core_;
+        RecordingListener others_[32];
+    };
+    Growing growing(core);
+    core.addListener(&growing);
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    core.addProduct(code::PELRA_FIRMWARE, "q", "", Version(1, 0, 0, 0));
+    core.removeListener(&growing);
+    for (auto& other : growing.others_) {
+        core.removeListener(&other);
+        // Registered during the first announcement, behind the caller: they hear it too.
+        EXPECT_EQ((std::vector<std::string>{"added p", "added q"}), other.events());
+    }
+}

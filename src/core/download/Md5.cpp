@@ -18,59 +18,122 @@ constexpr uint32_t kSines[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
 
-constexpr uint32_t kShifts[64] = {
-    7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
-    14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
-    4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21,
-};
-
 uint32_t rotateLeft(uint32_t value, uint32_t bits) {
     return (value << bits) | (value >> (32 - bits));
+}
+
+uint32_t roundF(uint32_t x, uint32_t y, uint32_t z) {
+    return z ^ (x & (y ^ z));
+}
+uint32_t roundG(uint32_t x, uint32_t y, uint32_t z) {
+    return y ^ (z & (x ^ y));
+}
+uint32_t roundH(uint32_t x, uint32_t y, uint32_t z) {
+    return x ^ y ^ z;
+}
+uint32_t roundI(uint32_t x, uint32_t y, uint32_t z) {
+    return y ^ (x | ~z);
 }
 
 } // namespace
 
 Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
+// The four rounds written out step by step: a loop that branches on every step halves the
+// throughput, and packages are hashed whole.
+#define KV_MD5_STEP(f, a, b, c, d, word, constant, shift)                                          \
+    a += f(b, c, d) + (word) + (constant);                                                         \
+    a = rotateLeft(a, shift) + b;
+
 void Md5::transform(const uint8_t block[64]) {
-    uint32_t words[16];
+    uint32_t w[16];
     for (int i = 0; i < 16; ++i) {
-        words[i] = static_cast<uint32_t>(block[i * 4]) |
-                   (static_cast<uint32_t>(block[i * 4 + 1]) << 8) |
-                   (static_cast<uint32_t>(block[i * 4 + 2]) << 16) |
-                   (static_cast<uint32_t>(block[i * 4 + 3]) << 24);
+        w[i] = static_cast<uint32_t>(block[i * 4]) |
+               (static_cast<uint32_t>(block[i * 4 + 1]) << 8) |
+               (static_cast<uint32_t>(block[i * 4 + 2]) << 16) |
+               (static_cast<uint32_t>(block[i * 4 + 3]) << 24);
     }
     uint32_t a = state_[0];
     uint32_t b = state_[1];
     uint32_t c = state_[2];
     uint32_t d = state_[3];
-    for (uint32_t i = 0; i < 64; ++i) {
-        uint32_t f;
-        uint32_t g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        const uint32_t next = d;
-        d = c;
-        c = b;
-        b = b + rotateLeft(a + f + kSines[i] + words[g], kShifts[i]);
-        a = next;
-    }
+    const uint32_t* k = kSines;
+
+    KV_MD5_STEP(roundF, a, b, c, d, w[0], k[0], 7)
+    KV_MD5_STEP(roundF, d, a, b, c, w[1], k[1], 12)
+    KV_MD5_STEP(roundF, c, d, a, b, w[2], k[2], 17)
+    KV_MD5_STEP(roundF, b, c, d, a, w[3], k[3], 22)
+    KV_MD5_STEP(roundF, a, b, c, d, w[4], k[4], 7)
+    KV_MD5_STEP(roundF, d, a, b, c, w[5], k[5], 12)
+    KV_MD5_STEP(roundF, c, d, a, b, w[6], k[6], 17)
+    KV_MD5_STEP(roundF, b, c, d, a, w[7], k[7], 22)
+    KV_MD5_STEP(roundF, a, b, c, d, w[8], k[8], 7)
+    KV_MD5_STEP(roundF, d, a, b, c, w[9], k[9], 12)
+    KV_MD5_STEP(roundF, c, d, a, b, w[10], k[10], 17)
+    KV_MD5_STEP(roundF, b, c, d, a, w[11], k[11], 22)
+    KV_MD5_STEP(roundF, a, b, c, d, w[12], k[12], 7)
+    KV_MD5_STEP(roundF, d, a, b, c, w[13], k[13], 12)
+    KV_MD5_STEP(roundF, c, d, a, b, w[14], k[14], 17)
+    KV_MD5_STEP(roundF, b, c, d, a, w[15], k[15], 22)
+
+    KV_MD5_STEP(roundG, a, b, c, d, w[1], k[16], 5)
+    KV_MD5_STEP(roundG, d, a, b, c, w[6], k[17], 9)
+    KV_MD5_STEP(roundG, c, d, a, b, w[11], k[18], 14)
+    KV_MD5_STEP(roundG, b, c, d, a, w[0], k[19], 20)
+    KV_MD5_STEP(roundG, a, b, c, d, w[5], k[20], 5)
+    KV_MD5_STEP(roundG, d, a, b, c, w[10], k[21], 9)
+    KV_MD5_STEP(roundG, c, d, a, b, w[15], k[22], 14)
+    KV_MD5_STEP(roundG, b, c, d, a, w[4], k[23], 20)
+    KV_MD5_STEP(roundG, a, b, c, d, w[9], k[24], 5)
+    KV_MD5_STEP(roundG, d, a, b, c, w[14], k[25], 9)
+    KV_MD5_STEP(roundG, c, d, a, b, w[3], k[26], 14)
+    KV_MD5_STEP(roundG, b, c, d, a, w[8], k[27], 20)
+    KV_MD5_STEP(roundG, a, b, c, d, w[13], k[28], 5)
+    KV_MD5_STEP(roundG, d, a, b, c, w[2], k[29], 9)
+    KV_MD5_STEP(roundG, c, d, a, b, w[7], k[30], 14)
+    KV_MD5_STEP(roundG, b, c, d, a, w[12], k[31], 20)
+
+    KV_MD5_STEP(roundH, a, b, c, d, w[5], k[32], 4)
+    KV_MD5_STEP(roundH, d, a, b, c, w[8], k[33], 11)
+    KV_MD5_STEP(roundH, c, d, a, b, w[11], k[34], 16)
+    KV_MD5_STEP(roundH, b, c, d, a, w[14], k[35], 23)
+    KV_MD5_STEP(roundH, a, b, c, d, w[1], k[36], 4)
+    KV_MD5_STEP(roundH, d, a, b, c, w[4], k[37], 11)
+    KV_MD5_STEP(roundH, c, d, a, b, w[7], k[38], 16)
+    KV_MD5_STEP(roundH, b, c, d, a, w[10], k[39], 23)
+    KV_MD5_STEP(roundH, a, b, c, d, w[13], k[40], 4)
+    KV_MD5_STEP(roundH, d, a, b, c, w[0], k[41], 11)
+    KV_MD5_STEP(roundH, c, d, a, b, w[3], k[42], 16)
+    KV_MD5_STEP(roundH, b, c, d, a, w[6], k[43], 23)
+    KV_MD5_STEP(roundH, a, b, c, d, w[9], k[44], 4)
+    KV_MD5_STEP(roundH, d, a, b, c, w[12], k[45], 11)
+    KV_MD5_STEP(roundH, c, d, a, b, w[15], k[46], 16)
+    KV_MD5_STEP(roundH, b, c, d, a, w[2], k[47], 23)
+
+    KV_MD5_STEP(roundI, a, b, c, d, w[0], k[48], 6)
+    KV_MD5_STEP(roundI, d, a, b, c, w[7], k[49], 10)
+    KV_MD5_STEP(roundI, c, d, a, b, w[14], k[50], 15)
+    KV_MD5_STEP(roundI, b, c, d, a, w[5], k[51], 21)
+    KV_MD5_STEP(roundI, a, b, c, d, w[12], k[52], 6)
+    KV_MD5_STEP(roundI, d, a, b, c, w[3], k[53], 10)
+    KV_MD5_STEP(roundI, c, d, a, b, w[10], k[54], 15)
+    KV_MD5_STEP(roundI, b, c, d, a, w[1], k[55], 21)
+    KV_MD5_STEP(roundI, a, b, c, d, w[8], k[56], 6)
+    KV_MD5_STEP(roundI, d, a, b, c, w[15], k[57], 10)
+    KV_MD5_STEP(roundI, c, d, a, b, w[6], k[58], 15)
+    KV_MD5_STEP(roundI, b, c, d, a, w[13], k[59], 21)
+    KV_MD5_STEP(roundI, a, b, c, d, w[4], k[60], 6)
+    KV_MD5_STEP(roundI, d, a, b, c, w[11], k[61], 10)
+    KV_MD5_STEP(roundI, c, d, a, b, w[2], k[62], 15)
+    KV_MD5_STEP(roundI, b, c, d, a, w[9], k[63], 21)
+
     state_[0] += a;
     state_[1] += b;
     state_[2] += c;
     state_[3] += d;
 }
+
+#undef KV_MD5_STEP
 
 void Md5::update(const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
