@@ -7,7 +7,7 @@ packages=(
     qtbase5-dev libqt5dbus5 libcurl4-openssl-dev rapidjson-dev libboost-dev libboost-thread-dev
     libgtest-dev libgmock-dev
     avahi-daemon avahi-utils libavahi-compat-libdnssd1 libavahi-compat-libdnssd-dev dbus
-    iproute2 python3 openssl curl fonts-dejavu-core binutils-mingw-w64-x86-64
+    iproute2 python3 openssl curl fonts-dejavu-core fonts-crosextra-carlito binutils-mingw-w64-x86-64
     libxcb1-dev xvfb
     x11-utils imagemagick xdotool
 )

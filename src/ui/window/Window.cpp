@@ -20,7 +20,7 @@ namespace {
 
 Window* mainWindow = nullptr;
 
-const char kDocumentationUrl[] = "https://www.kelmora.com/support/kvportal/documentation";
+const char kDocumentationUrl[] = "https://www.kelmora.example/support/kvportal/documentation";
 
 } // namespace
 

@@ -101,7 +101,7 @@ TEST_F(MainWindow, RefreshIsTheOwnersAndTheOtherItemsReachTheDesktop) {
     action("actionDocumentation")->trigger();
     ASSERT_EQ(browser.urls.size(), 1u);
     EXPECT_EQ(browser.urls[0].toString(),
-              QStringLiteral("https://www.kelmora.com/support/kvportal/documentation"));
+              QStringLiteral("https://www.kelmora.example/support/kvportal/documentation"));
 
     action("actionQuit")->trigger();
     EXPECT_FALSE(window->isVisible());
