@@ -42,6 +42,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The display's cookie stays where it was found when HOME moves.
+if [ -z "${XAUTHORITY:-}" ] && [ -f "$HOME/.Xauthority" ]; then
+    export XAUTHORITY=$HOME/.Xauthority
+fi
 # A user of its own: home, settings pointing at the studio's release server, runtime folder.
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/machine
 export XDG_RUNTIME_DIR=$work/runtime TMPDIR=$work/tmp KVPORTAL_PROGRAM_FILES=$work/programs
