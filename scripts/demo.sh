@@ -18,7 +18,7 @@ stage_deadline=180
 if [ "${1:-}" != "--inside" ]; then
     [ -x "$program" ] || { echo "demo: build the program first ($program)" >&2; exit 1; }
     export KVPORTAL=$program
-    export DEMO_SCREENSHOTS=${DEMO_SCREENSHOTS:-$root/demo-screenshots-$(date +%Y%m%d-%H%M%S)}
+    export DEMO_SCREENSHOTS=${DEMO_SCREENSHOTS:-$(dirname "$(dirname "$program")")/demo-screenshots}
     # Packages arrive at 64 KiB/s and every update phase lasts a second, so there is time to
     # watch them.
     exec python3 "$root/tests/lab/studio/studio.py" run --download-rate 65536 \
