@@ -1,6 +1,7 @@
 #include "core/Core.h"
 #include "core/download/Downloads.h"
 #include "core/download/Md5.h"
+#include "core/download/PackageName.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -42,6 +43,10 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     }
     if (!product->isUpdateAvailable()) {
         return true;
+    }
+    // Never downloaded there, and the name may lead to a file that never ends (/dev/zero).
+    if (!isSafePackageName(release->fileName)) {
+        return false;
     }
     core.setStatus(product, VerifyingMd5);
     if (md5File(core.downloadPath(product, true)) != release->md5) {

@@ -1,0 +1,157 @@
+// The release server misbehaves: what the user is told, and that the releases the program
+// already knew and its local copy of the publish file survive.
+
+#include "StdoutCapture.h"
+#include "SyncFixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+namespace {
+
+using namespace kv::portal;
+using kv::test::readFile;
+using kv::test::writeFile;
+
+const char kFailedToContact[] = "Failed to contact Kelmora Technologies Server";
+const char kInvalidReply[] = "Kelmora Technologies Server invalid reply";
+
+const char kPublishFile[] =
+    R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":"korvex-2.1.0.img",)"
+    R"("LK":"https://downloads.kelmora.example/korvex-2.1.0.img",)"
+    R"("MD5":"0123456789abcdef0123456789abcdef"}]})";
+
+constexpr size_t k50MB = 50 * 1024 * 1024;
+
+std::string releaseOf(const ProductPtr& product) {
+    const Product::CloudPtr cloud = product->cloud.get();
+    return cloud ? versionText(cloud->version) + " " + cloud->fileName : "none";
+}
+
+// Replaces the session's time-outs for one test, so that a stalled server costs seconds.
+class ShortTimeouts {
+public:
+    ShortTimeouts() { ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1); }
+    ~ShortTimeouts() { ::unsetenv("KVPORTAL_HTTP_TIMEOUT"); }
+    ShortTimeouts(const ShortTimeouts&) = delete;
+    ShortTimeouts& operator=(const ShortTimeouts&) = delete;
+};
+
+// A studio that synced once: its device has a release and the local copy holds the file.
+class ReleaseServerFault : public kv::test::SyncTest {
+protected:
+    void SetUp() override {
+        publish(kPublishFile);
+        korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "2.0.0b10");
+        ASSERT_EQ(sync(), "");
+        ASSERT_EQ(releaseOf(korvex), "2.1.0 b40 korvex-2.1.0.img");
+        copy = localCopy();
+        ASSERT_EQ(copy, kPublishFile);
+    }
+
+    // Syncs afresh against the server's answer at `url`; gives the message the window shows.
+    std::string syncWith(const std::string& url) {
+        settings->set("publish_file", url);
+        core->setForceRefresh();
+        return sync();
+    }
+
+    // The same, with the reply the console would echo kept out of the test's output.
+    std::string quietSyncWith(const std::string& url) {
+        kv::test::StdoutCapture console;
+        return syncWith(url);
+    }
+
+    // The device still shows its release, and the local copy is the one from before.
+    void expectNothingLost() {
+        EXPECT_TRUE(core->usingLocalFile());
+        EXPECT_EQ(releaseOf(korvex), "2.1.0 b40 korvex-2.1.0.img");
+        EXPECT_EQ(korvex->statusText(), "Ready To Download");
+        EXPECT_EQ(localCopy(), copy);
+        EXPECT_FALSE(std::filesystem::exists(localCopyPath() + ".new"));
+    }
+
+    ProductPtr korvex;
+    std::string copy;
+};
+
+TEST_F(ReleaseServerFault, Status500IsAFailureToContactAndTheLocalCopyServes) {
+    EXPECT_EQ(syncWith(publishUrl("?status=500")), kFailedToContact);
+    expectNothingLost();
+
+    stopCore();
+    EXPECT_EQ(logCount("Failed(500)"), 1u);
+}
+
+TEST_F(ReleaseServerFault, GarbageIsAnInvalidReplyAndTheLocalCopyServes) {
+    std::string garbage(64 * 1024, '\0');
+    std::mt19937 random(9);
+    for (char& byte : garbage) {
+        byte = static_cast<char>(random());
+    }
+    writeFile(releases.file("garbage.json"), garbage);
+
+    EXPECT_EQ(quietSyncWith(server.url("/garbage.json")), kInvalidReply);
+    expectNothingLost();
+}
+
+TEST_F(ReleaseServerFault, FiftyMegabytesCutShortAreAnInvalidReply) {
+    const std::string entry = R"({"ID":"OTHER","IV":"1.0.0","IF":"other.img","LK":"x"},)";
+    std::string huge = R"({"products":[)";
+    while (huge.size() < k50MB) {
+        huge += entry;
+    }
+    writeFile(releases.file("huge.json"), huge);
+
+    EXPECT_EQ(quietSyncWith(server.url("/huge.json")), kInvalidReply);
+    expectNothingLost();
+}
+
+TEST_F(ReleaseServerFault, FiftyMegabytePublishFileIsReadWholeAndKeptAsTheLocalCopy) {
+    const std::string large =
+        R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.2.0b1","IF":"korvex-2.2.0.img",)"
+        R"("LK":"x"}],"notes":")" +
+        std::string(k50MB, 'p') + R"("})";
+    writeFile(releases.file("large.json"), large);
+
+    EXPECT_EQ(quietSyncWith(server.url("/large.json")), "");
+    EXPECT_FALSE(core->usingLocalFile());
+    EXPECT_EQ(releaseOf(korvex), "2.2.0 b1 korvex-2.2.0.img");
+    EXPECT_TRUE(localCopy() == large) << "the local copy differs from the server's file";
+}
+
+TEST_F(ReleaseServerFault, StalledBodyIsAFailureToContactAndTheLocalCopyServes) {
+    const ShortTimeouts timeouts;
+    for (const char* query : {"?stall=body", "?stall=headers"}) {
+        EXPECT_EQ(syncWith(publishUrl(query)), kFailedToContact) << query;
+        expectNothingLost();
+    }
+
+    stopCore();
+    EXPECT_EQ(logCount("Failed(0)"), 2u);
+}
+
+// A publish file naming a package outside the package folder makes the sync hash nothing
+// there: a device file such as /dev/zero would hold the sync, and every later one, for ever.
+TEST_F(ReleaseServerFault, PackageNameOutsideThePackageFolderIsNeverHashed) {
+    std::string outside;
+    for (int i = 0; i < 32; ++i) {
+        outside += "../";
+    }
+    outside += "dev/zero";
+    publish(R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":")" + outside +
+            R"(","LK":"x","MD5":"0123456789abcdef0123456789abcdef"}]})");
+
+    EXPECT_EQ(syncWith(publishUrl()), "");
+    EXPECT_EQ(releaseOf(korvex), "2.1.0 b40 " + outside);
+    EXPECT_EQ(korvex->statusText(), "Ready To Download");
+    EXPECT_EQ(korvex->cloud.get()->md5, "0123456789abcdef0123456789abcdef");
+
+    // Only the first sync checked a package: the real one, which is not there.
+    stopCore();
+    EXPECT_EQ(
+        logCount("Product Status Changed KORVEX-FIRMWARE(Korvex Studio A):Verifying file md5"), 1u);
+}
+
+} // namespace
