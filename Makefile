@@ -32,3 +32,9 @@ clean:
 fuzz:
 	@scripts/install-deps.sh clang libclang-rt-14-dev
 	@scripts/fuzz.sh $(SECONDS)
+
+# make bench: builds the benchmarks as a Release build in build-bench, runs each beside its peer
+# tool (curl, md5sum, avahi-browse, RapidJSON) and writes bench/REPORT.md and the README's table.
+.PHONY: bench
+bench: deps
+	@JOBS=$(JOBS) scripts/bench.sh

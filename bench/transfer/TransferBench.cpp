@@ -16,6 +16,7 @@
 #include "DeviceSimulator.h"
 #include "FixedSettings.h"
 #include "ReleaseServer.h"
+#include "Result.h"
 #include "TempDir.h"
 #include "core/Core.h"
 #include "kvcurl/kvcurl.h"
@@ -150,6 +151,15 @@ void printRatio(const char* what, double program, double peer, const char* peerN
                 what, program, mib / program, peerName, peer, mib / peer, peer / program);
 }
 
+// Throughputs in MiB/s; the ratio is the program's throughput over the peer's.
+void printThroughput(const std::string& name, const std::string& label, double program, double peer,
+                     const std::string& peerName, double mib) {
+    const double ours = mib / kv::bench::measured(program);
+    const double theirs = mib / kv::bench::measured(peer);
+    kv::bench::printResult({name, label, ours, "MiB/s", peerName, theirs, ours / theirs,
+                            "program / peer throughput", "ratio>=0.9"});
+}
+
 // The verification alone, in this process: prints seconds, peak growth in KiB and the outcome.
 int verifyOnly(const char* fileName, const char* digest) {
     Core core;
@@ -275,5 +285,21 @@ int main(int argc, char** argv) {
     }
     std::printf("update    whole firmware update (upload, poll, reboot): %.3f s%s\n", update,
                 updated ? "" : " (did not finish)");
+
+    const double packageSize = static_cast<double>(packageMiB);
+    const std::string best = ", best of " + std::to_string(kRuns);
+    printThroughput("download",
+                    "Download of a " + std::to_string(packageMiB) + " MiB package" + best, download,
+                    curlDownload, "curl -o", packageSize);
+    printThroughput("md5", "MD5 verification of that package" + best, verified ? md5 : -1, md5sum,
+                    "md5sum", packageSize);
+    kv::bench::printResult({"md5_memory", "Peak memory growth during MD5 verification",
+                            verified ? static_cast<double>(growthKiB) / 1024.0 : NAN, "MiB", "",
+                            NAN, NAN, "", "value<32"});
+    printThroughput("upload",
+                    "Firmware upload of a " + std::to_string(imageMiB) +
+                        " MiB image to the device simulator" + best,
+                    uploadResult == 0 ? upload : -1, curlUpload, "curl -F",
+                    static_cast<double>(imageMiB));
     return 0;
 }
