@@ -284,3 +284,26 @@ TEST_F(SyncMatching, StatusFileListsReleasedVersionsAfterTheSync) {
     EXPECT_EQ(kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"),
               "version;1\nVesk Booth 1;5.0.0 b1;5.1.0 b7\nPelra Hall;1.0.0 b1;null\n");
 }
+
+TEST_F(SyncMatching, ProductWithAJobKeepsItsRecordAndStatus) {
+    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"5.1.0b7","IF":"vesk.img","LK":"v"}]})");
+    const ProductPtr busy = addProduct(code::VESK_FIRMWARE, "Vesk Booth 1", "5.0.0b1");
+    const ProductPtr failed = addProduct(code::VESK_FIRMWARE, "Vesk Booth 2", "5.0.0b1");
+    auto commanded = std::make_shared<Product::Cloud>();
+    commanded->version = Version(999, 999, 999, 999);
+    commanded->fileName = "command.img";
+    busy->cloud.set(commanded);
+    core->setStatus(busy, FirmwareUpdating);
+    failed->errorCode = -2;
+    core->setStatus(failed, FirmwareUpdateError);
+
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(busy), "999.999.999 b999 command.img");
+    EXPECT_EQ(busy->statusText(), "Firmware Updating");
+    EXPECT_EQ(releaseOf(failed), "5.1.0 b7 vesk.img");
+    EXPECT_EQ(failed->statusText(), "Firmware Update Error (-2)");
+
+    core->setStatus(busy, Evaluate);
+    ASSERT_EQ(sync(), "");
+    EXPECT_EQ(releaseOf(busy), "5.1.0 b7 vesk.img");
+}

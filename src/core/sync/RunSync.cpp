@@ -55,6 +55,10 @@ void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& ent
         return;
     }
     for (Product* target : found->second) {
+        // A job keeps the record it started with, which may be one a command gave it.
+        if (isJobStatus(target->status)) {
+            continue;
+        }
         Product::Cloud cloud;
         fillCloud(cloud, target->code, entry);
         const Version installed = target->version.get();
@@ -151,6 +155,11 @@ bool Sync::runSync(Core& core) {
             Core::IpcFileBatch batch(core);
             for (const ProductPtr& product : products) {
                 for (ProductPtr current = product; current; current = current->twin) {
+                    // A job settles its product itself, and a failed one stays on show.
+                    const uint32_t status = current->status;
+                    if (isJobStatus(status) || isErrorStatus(status)) {
+                        continue;
+                    }
                     core.verifyDownload(current);
                     core.setStatus(current, Evaluate);
                 }
