@@ -1,7 +1,8 @@
 #pragma once
 
+#include "LabProcess.h"
+
 #include <rapidjson/document.h>
-#include <sys/types.h>
 
 #include <string>
 
@@ -24,7 +25,6 @@ public:
     };
 
     explicit DeviceSimulator(const Options& options);
-    ~DeviceSimulator();
     DeviceSimulator(const DeviceSimulator&) = delete;
     DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
@@ -42,9 +42,7 @@ public:
 
 private:
     std::string address_;
-    pid_t pid_ = -1;
-    // The device ends when this, its standard input, closes.
-    int stdinFd_ = -1;
+    LabProcess process_;
 };
 
 } // namespace kv::test

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include "LabProcess.h"
 
 #include <string>
 
@@ -12,7 +12,6 @@ class ReleaseServer {
 public:
     explicit ReleaseServer(const std::string& root, const std::string& certificate = {},
                            const std::string& key = {});
-    ~ReleaseServer();
     ReleaseServer(const ReleaseServer&) = delete;
     ReleaseServer& operator=(const ReleaseServer&) = delete;
 
@@ -21,9 +20,7 @@ public:
     int port() const { return port_; }
 
 private:
-    pid_t pid_ = -1;
-    // The server ends when this, its standard input, closes.
-    int stdinFd_ = -1;
+    LabProcess process_;
     int port_ = 0;
     std::string base_;
 };
