@@ -4,7 +4,7 @@ BUILD_DIR ?= build$(if $(SANITIZE),-$(SANITIZE))
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: all deps configure build test run clean
+.PHONY: all deps configure build test run demo clean
 
 all: build
 
@@ -22,6 +22,11 @@ test: build
 
 run: build
 	@$(BUILD_DIR)/bin/kvportal --verbose
+
+# A simulated studio (devices, DNS-SD, a release server) in a private network namespace, with
+# the program inside it; needs root for the namespace.
+demo: build
+	@BUILD_DIR=$(BUILD_DIR) scripts/demo.sh
 
 clean:
 	rm -rf build build-address build-thread
