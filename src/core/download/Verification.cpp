@@ -12,8 +12,9 @@ namespace kv::portal {
 
 namespace {
 
-// Packages can be installers of several gigabytes: hash them a chunk at a time.
-constexpr size_t kChunkSize = 1 << 20;
+// Packages can be installers of several gigabytes: hash them a chunk at a time, in chunks
+// small enough to stay in the processor's cache.
+constexpr size_t kChunkSize = 64 * 1024;
 constexpr const char* kVerified = "OK";
 
 } // namespace
