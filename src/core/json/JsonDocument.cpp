@@ -7,10 +7,10 @@
 namespace kv::portal {
 
 void parseJson(rapidjson::Document& document, const char* text) {
-    // The iterative parser accepts exactly what the default one does. Full precision reads
-    // each number as its nearest double, so that the local copy reads back the same numbers.
-    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag>(
-        text != nullptr ? text : "");
+    // The iterative parser accepts exactly what the default one does. Numbers are read at the
+    // default precision, within a few units of the last place: the full-precision reading of
+    // this library makes up a value for a zero with a large exponent, such as 0e300.
+    document.Parse<rapidjson::kParseIterativeFlag>(text != nullptr ? text : "");
     if (document.HasParseError()) {
         document.SetNull();
     }
