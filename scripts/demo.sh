@@ -42,32 +42,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# The display's cookie stays where it was found when HOME moves.
-if [ -z "${XAUTHORITY:-}" ] && [ -f "$HOME/.Xauthority" ]; then
-    export XAUTHORITY=$HOME/.Xauthority
-fi
-# A user of its own: home, settings pointing at the studio's release server, runtime folder.
-export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/machine
-export XDG_RUNTIME_DIR=$work/runtime TMPDIR=$work/tmp KVPORTAL_PROGRAM_FILES=$work/programs
-mkdir -p "$HOME/Downloads" "$XDG_CONFIG_HOME/Kelmora Technologies" "$XDG_CONFIG_DIRS" \
-    "$TMPDIR" "$KVPORTAL_PROGRAM_FILES"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-printf '[General]\npublish_file="%s"\n' "$KV_STUDIO_PUBLISH_URL" \
-    > "$XDG_CONFIG_HOME/Kelmora Technologies/KVPortal.conf"
-unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
-kv=$HOME/Downloads/KV
-
-# wait_for FILE TEXT [PID]: waits until FILE holds a line containing TEXT, while PID runs.
-wait_for() {
-    local deadline=$((SECONDS + stage_deadline))
-    until [ -f "$1" ] && grep -qF -- "$2" "$1"; do
-        if [ $SECONDS -ge $deadline ] || { [ -n "${3:-}" ] && ! kill -0 "$3" 2>/dev/null; }; then
-            echo "demo: no \"$2\" in $1" >&2
-            return 1
-        fi
-        sleep 0.2
-    done
-}
+# shellcheck source=scripts/studio-session.sh
+source "$root/scripts/studio-session.sh"
+studio_user "$work"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "KVPortal opens on $DISPLAY. Close its window to end the demo."
@@ -77,27 +54,8 @@ fi
 
 shots=$DEMO_SCREENSHOTS
 mkdir -p "$shots"
-exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 9>&-
-until [ -s "$work/display" ]; do
-    kill -0 "${pids[0]}" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-    sleep 0.1
-done
-export DISPLAY=:$(head -n 1 "$work/display") QT_QPA_PLATFORM=xcb KVPORTAL_COLOR_SCHEME=light
-
-# wait_window PID: waits until KVPortal's window shows on the virtual display, while PID runs.
-wait_window() {
-    local deadline=$((SECONDS + stage_deadline))
-    until xwininfo -name KVPortal 2>/dev/null | grep -q IsViewable; do
-        if [ $SECONDS -ge $deadline ] || ! kill -0 "$1" 2>/dev/null; then
-            echo "demo: the KVPortal window did not appear" >&2
-            return 1
-        fi
-        sleep 0.2
-    done
-}
+virtual_display "$work"
+export QT_QPA_PLATFORM=xcb KVPORTAL_COLOR_SCHEME=light
 
 shot() {
     import -display "$DISPLAY" -window root "$shots/$1.png"
