@@ -28,6 +28,12 @@ run: build
 demo: build
 	@BUILD_DIR=$(BUILD_DIR) scripts/demo.sh
 
+# The README's pictures of the window with the simulated studio, light and dark, into
+# docs/screenshots; needs root for the namespace, like the demo.
+.PHONY: screenshots
+screenshots: build
+	@BUILD_DIR=$(BUILD_DIR) scripts/screenshots.sh
+
 clean:
 	rm -rf build build-address build-thread
 
