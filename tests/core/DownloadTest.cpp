@@ -311,6 +311,21 @@ TEST_F(Download, QueuedDownloadsRunInOrderOnceEachAndTheWorkerStartsAgainLater) 
     EXPECT_TRUE(events_.waitFor(status("Third", "Ready To Update")));
 }
 
+TEST_F(Download, RequestForAProductBeingDownloadedChangesNothing) {
+    const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage, "", "?gate=g");
+
+    core_->requestDownload("Vesk");
+    ASSERT_TRUE(heldAt("g"));
+    ASSERT_TRUE(events_.waitFor(status("Vesk", "Downloading")));
+    core_->requestDownload("Vesk");
+    EXPECT_EQ(vesk->status, Downloading);
+    open("g");
+    ASSERT_TRUE(events_.waitFor(status("Vesk", "Ready To Update")));
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_EQ(events_.count(status("Vesk", "Pending Download")), 1);
+    EXPECT_EQ(requestsForPackage(), 1);
+}
+
 TEST_F(Download, ProductThatLeavesDuringItsDownloadGoesWhenTheDownloadEnds) {
     const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage, "", "?gate=g");
 

@@ -19,6 +19,11 @@ void Core::requestDownload(const std::string& name) {
         setStatus(product, DownloadError);
         return;
     }
+    // Queued already, perhaps still at the front while its worker finishes it: a new request
+    // would be dropped and leave the status pending for good.
+    if (downloadProcess_->find(name)) {
+        return;
+    }
     setStatus(product, PendingDownload);
     downloadProcess_->enqueue(product);
 }

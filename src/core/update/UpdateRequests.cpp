@@ -4,7 +4,8 @@
 namespace kv::portal {
 
 void Core::requestUpdate(const ProductPtr& product) {
-    if (!product) {
+    // As with downloads: a request for a queued product would be dropped, its status kept.
+    if (!product || updateProcess_->find(product->name)) {
         return;
     }
     setStatus(product, PendingUpdate);
