@@ -38,7 +38,8 @@ Window::All::All(Central* central)
 }
 
 Window::All::~All() {
-    central_->core()->removeListener(this);
+    // Deleted as a child of the central widget, which is no longer a Central by then.
+    core_->removeListener(this);
 }
 
 void Window::All::productAdded(Core*, ProductPtr) {
