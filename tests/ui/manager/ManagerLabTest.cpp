@@ -188,7 +188,13 @@ TEST_F(ManagerLab, RefreshRemovesTheDevicesAtOnceAndFindsThemAgain) {
             atOnce.end())
             << device;
     }
-    ASSERT_TRUE(waitUntil([&] { return known("Stage Left") && known("Stage Right"); }));
+    // Listeners hear of a product just after it enters the list: wait for what they heard.
+    const auto heardAgain = [&](const char* line) {
+        const std::vector<std::string> lines = events.lines();
+        return std::count(lines.begin() + before, lines.end(), std::string(line));
+    };
+    ASSERT_TRUE(waitUntil(
+        [&] { return heardAgain("added Stage Left") > 0 && heardAgain("added Stage Right") > 0; }));
     const std::vector<std::string> after = events.lines();
     EXPECT_EQ(std::count(after.begin() + before, after.end(), "added Stage Left"), 1);
     EXPECT_EQ(std::count(after.begin() + before, after.end(), "removed KVPortal"), 0);
