@@ -20,6 +20,11 @@ if(KV_SANITIZE STREQUAL "address")
 elseif(KV_SANITIZE STREQUAL "thread")
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)
+    # Shows ThreadSanitizer the order Qt keeps between threads; kv_add_test links it.
+    find_package(Qt5 5.15 REQUIRED COMPONENTS Core)
+    add_library(kvqthandover OBJECT ${PROJECT_SOURCE_DIR}/tests/sanitizers/QtHandOver.cpp)
+    target_link_libraries(kvqthandover PUBLIC Qt5::Core)
+    target_compile_options(kvqthandover PRIVATE -Wall -Wextra -Wshadow -Werror)
     set(KV_SANITIZE_ENV
         "TSAN_OPTIONS=suppressions=${KV_SANITIZER_DIR}/tsan.supp:halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:print_suppressions=0")
     set(KV_SANITIZE_TIME_FACTOR 3)
