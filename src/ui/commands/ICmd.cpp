@@ -15,8 +15,8 @@ ICmd::~ICmd() {
 
 void ICmd::quitApplication() {
     // The status settles on core threads; quit belongs to the interface thread's loop.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    // By name, like every call from a core thread to the interface thread.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
 }
 
 } // namespace kv::portal

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPixmap>
+#include <QTimer>
 
 #include <atomic>
 #include <map>
@@ -61,9 +62,9 @@ private:
     // Shared with every browser listener, so that a reply still on its way when the manager
     // goes finds it gone.
     std::shared_ptr<ListenerLink> link_;
-    // Lives on the interface thread and receives the posted refresh; its end drops one that
-    // has not run yet.
-    std::unique_ptr<QObject> refreshTarget_;
+    // Lives on the interface thread and runs the posted refresh; its end drops one that has not
+    // run yet.
+    std::unique_ptr<QTimer> refreshTarget_;
     std::atomic<bool> refreshPosted_{false};
 };
 

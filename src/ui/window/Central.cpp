@@ -173,8 +173,9 @@ void Window::Central::syncFinished(Core*, const std::string& message) {
             portalUpdateState_ = portal->isUpdateAvailable() ? 0 : 1;
         }
     }
-    QMetaObject::invokeMethod(
-        this, [this] { update(); }, Qt::QueuedConnection);
+    // By name: a call that Qt alone packs crosses to the interface thread in an order that the
+    // thread sanitizer can follow.
+    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
 
 void Window::Central::slotAddProduct(ProductPtr spProduct) {
