@@ -43,6 +43,9 @@ FakeFileManager::~FakeFileManager() {
         bus.unregisterService(kService);
         bus.unregisterObject(kPath);
     }
+    // The connection still watches this object's end; cut that first, so that the bus's thread,
+    // tearing the connection down, does not look at this object while it is being destroyed.
+    disconnect();
     QDBusConnection::disconnectFromBus(kConnection);
 }
 
