@@ -14,10 +14,10 @@ INSTALLER_SIZE = 16384
 
 @functools.lru_cache(maxsize=None)
 def _simulator():
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "device_simulator", os.path.join(LAB_DIR, "device_simulator.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
