@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/error/error.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -100,6 +103,25 @@ TEST(JsonWrite, ScalarsAndEmptyContainers) {
         JsonDocument document;
         parseJson(document, text);
         EXPECT_EQ(writeJson(document), text);
+    }
+}
+
+// Strings are copied in runs between the characters that need an escape; the library's own
+// writer, which looks at every character, says what each string must become.
+TEST(JsonWrite, EveryCharacterAtEveryPlaceOfARunIsEscapedAsTheLibraryDoes) {
+    for (int character = 0; character < 0x80; ++character) {
+        for (std::size_t place = 0; place < 19; ++place) {
+            std::string text(19, 'k');
+            text[place] = static_cast<char>(character);
+            text += "\xc3\xa9";
+            const rapidjson::Value value(text.data(),
+                                         static_cast<rapidjson::SizeType>(text.size()));
+            rapidjson::StringBuffer expected;
+            rapidjson::Writer<rapidjson::StringBuffer> writer(expected);
+            value.Accept(writer);
+            ASSERT_EQ(writeJson(value), expected.GetString())
+                << "character " << character << " at " << place;
+        }
     }
 }
 
