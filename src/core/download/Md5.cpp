@@ -25,9 +25,6 @@ uint32_t rotateLeft(uint32_t value, uint32_t bits) {
 uint32_t roundF(uint32_t x, uint32_t y, uint32_t z) {
     return z ^ (x & (y ^ z));
 }
-uint32_t roundG(uint32_t x, uint32_t y, uint32_t z) {
-    return y ^ (z & (x ^ y));
-}
 uint32_t roundH(uint32_t x, uint32_t y, uint32_t z) {
     return x ^ y ^ z;
 }
@@ -43,6 +40,12 @@ Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 // throughput, and packages are hashed whole.
 #define KV_MD5_STEP(f, a, b, c, d, word, constant, shift)                                          \
     a += f(b, c, d) + (word) + (constant);                                                         \
+    a = rotateLeft(a, shift) + b;
+
+// The second round's function as two disjoint halves, so that only one operation waits for b.
+#define KV_MD5_STEP_G(a, b, c, d, word, constant, shift)                                           \
+    a += (c & ~d) + (word) + (constant);                                                           \
+    a += b & d;                                                                                    \
     a = rotateLeft(a, shift) + b;
 
 void Md5::transform(const uint8_t block[64]) {
@@ -76,22 +79,22 @@ void Md5::transform(const uint8_t block[64]) {
     KV_MD5_STEP(roundF, c, d, a, b, w[14], k[14], 17)
     KV_MD5_STEP(roundF, b, c, d, a, w[15], k[15], 22)
 
-    KV_MD5_STEP(roundG, a, b, c, d, w[1], k[16], 5)
-    KV_MD5_STEP(roundG, d, a, b, c, w[6], k[17], 9)
-    KV_MD5_STEP(roundG, c, d, a, b, w[11], k[18], 14)
-    KV_MD5_STEP(roundG, b, c, d, a, w[0], k[19], 20)
-    KV_MD5_STEP(roundG, a, b, c, d, w[5], k[20], 5)
-    KV_MD5_STEP(roundG, d, a, b, c, w[10], k[21], 9)
-    KV_MD5_STEP(roundG, c, d, a, b, w[15], k[22], 14)
-    KV_MD5_STEP(roundG, b, c, d, a, w[4], k[23], 20)
-    KV_MD5_STEP(roundG, a, b, c, d, w[9], k[24], 5)
-    KV_MD5_STEP(roundG, d, a, b, c, w[14], k[25], 9)
-    KV_MD5_STEP(roundG, c, d, a, b, w[3], k[26], 14)
-    KV_MD5_STEP(roundG, b, c, d, a, w[8], k[27], 20)
-    KV_MD5_STEP(roundG, a, b, c, d, w[13], k[28], 5)
-    KV_MD5_STEP(roundG, d, a, b, c, w[2], k[29], 9)
-    KV_MD5_STEP(roundG, c, d, a, b, w[7], k[30], 14)
-    KV_MD5_STEP(roundG, b, c, d, a, w[12], k[31], 20)
+    KV_MD5_STEP_G(a, b, c, d, w[1], k[16], 5)
+    KV_MD5_STEP_G(d, a, b, c, w[6], k[17], 9)
+    KV_MD5_STEP_G(c, d, a, b, w[11], k[18], 14)
+    KV_MD5_STEP_G(b, c, d, a, w[0], k[19], 20)
+    KV_MD5_STEP_G(a, b, c, d, w[5], k[20], 5)
+    KV_MD5_STEP_G(d, a, b, c, w[10], k[21], 9)
+    KV_MD5_STEP_G(c, d, a, b, w[15], k[22], 14)
+    KV_MD5_STEP_G(b, c, d, a, w[4], k[23], 20)
+    KV_MD5_STEP_G(a, b, c, d, w[9], k[24], 5)
+    KV_MD5_STEP_G(d, a, b, c, w[14], k[25], 9)
+    KV_MD5_STEP_G(c, d, a, b, w[3], k[26], 14)
+    KV_MD5_STEP_G(b, c, d, a, w[8], k[27], 20)
+    KV_MD5_STEP_G(a, b, c, d, w[13], k[28], 5)
+    KV_MD5_STEP_G(d, a, b, c, w[2], k[29], 9)
+    KV_MD5_STEP_G(c, d, a, b, w[7], k[30], 14)
+    KV_MD5_STEP_G(b, c, d, a, w[12], k[31], 20)
 
     KV_MD5_STEP(roundH, a, b, c, d, w[5], k[32], 4)
     KV_MD5_STEP(roundH, d, a, b, c, w[8], k[33], 11)
@@ -134,6 +137,7 @@ void Md5::transform(const uint8_t block[64]) {
 }
 
 #undef KV_MD5_STEP
+#undef KV_MD5_STEP_G
 
 void Md5::update(const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
