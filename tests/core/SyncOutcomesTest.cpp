@@ -1,6 +1,8 @@
 #include "SyncFixture.h"
 #include "kvcurl/kvcurl.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 namespace {
@@ -267,6 +269,33 @@ TEST_F(SyncLocalCopy, SuccessfulSyncReplacesTheCopyWhole) {
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(localCopy(), kCompactPublishFile);
     EXPECT_FALSE(std::filesystem::exists(localCopyPath() + ".new"));
+}
+
+// An unchanged catalogue leaves the copy as it is (the same file, not a new one renamed over
+// it); a change of one character, at the same length, replaces it.
+TEST_F(SyncLocalCopy, OnlyAChangedCatalogueIsWrittenAgain) {
+    publish(kPublishFile);
+    ASSERT_EQ(sync(), "");
+    const auto inode = [&] {
+        struct stat status {};
+        return ::stat(localCopyPath().c_str(), &status) == 0 ? status.st_ino : 0;
+    };
+    const ino_t first = inode();
+    ASSERT_NE(first, 0u);
+
+    core->setForceRefresh();
+    EXPECT_EQ(sync(), "");
+    EXPECT_EQ(inode(), first);
+
+    std::string changed = kPublishFile;
+    changed.replace(changed.find("2.1.0b40"), 8, "2.1.0b41");
+    publish(changed);
+    core->setForceRefresh();
+    EXPECT_EQ(sync(), "");
+    std::string expected = kCompactPublishFile;
+    expected.replace(expected.find("2.1.0b40"), 8, "2.1.0b41");
+    EXPECT_EQ(localCopy(), expected);
+    EXPECT_NE(inode(), first);
 }
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace kv::portal {
 
@@ -19,6 +21,24 @@ constexpr char kPublicReleaseUrl[] =
 constexpr char kBetaReleaseUrl[] =
     "https://beta.downloads.kelmora.example/download/RAZezidad/trunk/packages/"
     "dozoPublishConf.json";
+
+// Compares in chunks, so that a large catalogue is not held twice.
+bool holdsExactly(const std::string& path, const std::string& text) {
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) != text.size() || error) {
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> chunk(64 * 1024);
+    for (std::size_t offset = 0; offset < text.size(); offset += chunk.size()) {
+        const std::size_t count = std::min(chunk.size(), text.size() - offset);
+        if (!in.read(chunk.data(), static_cast<std::streamsize>(count)) ||
+            text.compare(offset, count, chunk.data(), count) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -68,6 +88,11 @@ bool Sync::savePublishFile(Core& core) {
     const std::string path = core.publishFileUrl(true);
     const std::string temporary = path + ".new";
     const std::string text = writeJson(*core.publishDoc_);
+    // Most syncs bring the catalogue the copy already holds, and writing it costs more than
+    // the rest of the sync.
+    if (holdsExactly(path, text)) {
+        return true;
+    }
     std::error_code error;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (out) {
