@@ -27,6 +27,8 @@ Paths of the server's own:
     /control/wait/NAME     answers once a request is held at gate NAME (504 after 30 s)
     /control/open/NAME     opens gate NAME for good
     /control/count?path=P  the number of requests received for path P so far
+    /control/requests?path=P  those requests as a JSON list, each with its method, query,
+                           Range header (null without one) and the body bytes sent so far
 
 A stalled connection is held until the client closes it, or for 10 minutes at most.
 Files are streamed with a Content-Length; HEAD is answered with the headers alone.
@@ -56,17 +58,24 @@ class State:
     def __init__(self, root):
         self.root = os.path.realpath(root)
         self.lock = threading.Condition()
-        self.counts = {}
+        self.requests = {}
         self.held = {}
         self.open_gates = set()
 
-    def count(self, path):
+    def record(self, path, method, query, byte_range):
+        """Remembers a request; the handler adds what it sends to the record returned."""
+        entry = {"method": method, "query": query, "range": byte_range, "sent": 0}
         with self.lock:
-            self.counts[path] = self.counts.get(path, 0) + 1
+            self.requests.setdefault(path, []).append(entry)
+        return entry
+
+    def sent(self, entry, size):
+        with self.lock:
+            entry["sent"] += size
 
     def requests_for(self, path):
         with self.lock:
-            return self.counts.get(path, 0)
+            return [dict(entry) for entry in self.requests.get(path, [])]
 
     def pass_gate(self, name):
         with self.lock:
@@ -133,10 +142,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.unquote(url.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         request_body = self.read_request_body()
+        self.record = None
         if path.startswith("/control/"):
             self.control(path, query)
             return
-        self.state.count(path)
+        self.record = self.state.record(path, self.command, url.query,
+                                        self.headers.get("Range"))
         if "gate" in query:
             self.state.pass_gate(query["gate"])
         if path == "/echo":
@@ -166,8 +177,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.state.open_gate(parts[3])
             self.send_text(200, b"open\n", True)
         elif path == "/control/count":
-            count = self.state.requests_for(query.get("path", ""))
+            count = len(self.state.requests_for(query.get("path", "")))
             self.send_text(200, str(count).encode() + b"\n", True)
+        elif path == "/control/requests":
+            requests = self.state.requests_for(query.get("path", ""))
+            self.send_text(200, json.dumps(requests).encode(), True,
+                           {"Content-Type": "application/json"})
         else:
             self.send_text(404, b"unknown control\n", True)
 
@@ -194,7 +209,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         if send_body:
-            self.wfile.write(body)
+            self.write_body(body)
 
     def file_path(self, path):
         candidate = os.path.realpath(os.path.join(self.state.root, path.lstrip("/")))
@@ -221,7 +236,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 data = source.read(chunk)
                 if not data:
                     break
-                self.wfile.write(data)
+                self.write_body(data)
                 if rate > 0:
                     time.sleep(len(data) / rate)
 
@@ -236,13 +251,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body[: len(body) // 2])
+        self.write_body(body[: len(body) // 2])
         self.wfile.flush()
         if stall:
             self.hold_until_client_closes()
         else:
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
+
+    def write_body(self, data):
+        self.wfile.write(data)
+        if self.record is not None:
+            self.state.sent(self.record, len(data))
 
     def hold_until_client_closes(self):
         self.wfile.flush()

@@ -6,6 +6,7 @@ import hashlib
 import importlib.util
 import json
 import os
+import urllib.parse
 
 LAB_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PUBLISH_FILE = "dozoPublishConf.json"
@@ -75,10 +76,15 @@ class Catalogue:
     def package_path(self, file_name):
         return os.path.join(self.root, "packages", file_name)
 
-    def entry(self, release):
+    def entry(self, release, behaviour=None):
+        """`behaviour`: query parameters of the release server for the package's link, such as
+        {"stall": "body"}."""
         link = "%s/packages/%s" % (self.base_url, release["IF"])
-        if self.description.download_rate:
-            link += "?rate=%d" % self.description.download_rate
+        parameters = {"rate": self.description.download_rate} \
+            if self.description.download_rate else {}
+        parameters.update(behaviour or {})
+        if parameters:
+            link += "?" + urllib.parse.urlencode(parameters)
         entry = {"ID": release["ID"]}
         if "OS" in release:
             entry["OS"] = release["OS"]
@@ -89,17 +95,21 @@ class Catalogue:
         entry["RN"] = "%s/notes/%s.html" % (self.base_url, release["ID"])
         return entry
 
-    def document(self, releases=None):
-        """The publish file for the studio's releases, or for the releases given."""
+    def document(self, releases=None, behaviours=None):
+        """The publish file for the studio's releases, or for the releases given;
+        `behaviours` maps package file names to the server behaviour of their links."""
+        def entry(release):
+            return self.entry(release, (behaviours or {}).get(release["IF"]))
+
         return {
-            "products": [self.entry(r) for r in (releases or self.description.releases)],
-            "firmware_generations": [self.entry(r) for r in self.description.firmware_generations],
+            "products": [entry(r) for r in (releases or self.description.releases)],
+            "firmware_generations": [entry(r) for r in self.description.firmware_generations],
         }
 
-    def publish(self, releases=None):
+    def publish(self, releases=None, behaviours=None):
         """Writes the publish file the server hands out, replacing the one before."""
         path = os.path.join(self.root, PUBLISH_FILE)
         with open(path + ".tmp", "w", encoding="utf-8") as out:
-            json.dump(self.document(releases), out, indent=1)
+            json.dump(self.document(releases, behaviours), out, indent=1)
         os.replace(path + ".tmp", path)
         return path

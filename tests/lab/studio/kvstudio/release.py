@@ -1,5 +1,6 @@
 """The studio's release server: the lab's release server serving the catalogue folder."""
 
+import json
 import os
 import sys
 import urllib.parse
@@ -47,3 +48,11 @@ class ReleaseServer:
         url = "http://%s:%d/control/count?%s" % (self.address, self.port, query)
         with _OPENER.open(url, timeout=CONTROL_TIMEOUT_S) as reply:
             return int(reply.read())
+
+    def requests(self, path):
+        """The requests for `path` since the server started, oldest first: each a dict of its
+        method, query, Range header (None without one) and the body bytes sent so far."""
+        query = urllib.parse.urlencode({"path": path})
+        url = "http://%s:%d/control/requests?%s" % (self.address, self.port, query)
+        with _OPENER.open(url, timeout=CONTROL_TIMEOUT_S) as reply:
+            return json.loads(reply.read())
