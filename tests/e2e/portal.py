@@ -65,6 +65,7 @@ class Portal:
             write_settings(self.machine_config, machine_settings)
         self.display = display
         self.processes = []
+        self.killed = []
 
     def environment(self):
         env = {key: value for key, value in os.environ.items()
@@ -105,6 +106,8 @@ class Portal:
     def crashed(self):
         """Why waiting for kvportal is pointless: one of its runs died of a signal."""
         for process in self.processes:
+            if process in self.killed:
+                continue
             if process.poll() is not None and process.returncode < 0:
                 said = self.console(process).splitlines()[-10:]
                 return "kvportal (pid %d) died of signal %d; its console ends with:\n  %s" % (
@@ -121,6 +124,13 @@ class Portal:
         wait_until(lambda: process.poll() is not None, "kvportal ends by itself", deadline_s,
                    explain=self.log_tail)
         return process.returncode
+
+    def kill(self, process):
+        """Ends a run at once, as a power cut or the task manager would: no clean-up of its
+        own. Its death is no crash."""
+        self.killed.append(process)
+        os.kill(process.pid, signal.SIGKILL)
+        process.wait()
 
     def stop(self):
         """Ends every kvportal this runner started that is still running."""
