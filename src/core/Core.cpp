@@ -306,11 +306,17 @@ void Core::writeIpcFile() {
         content += product->name + ";" + versionText(product->version.get()) + ";" +
                    (release ? versionText(release->version) : std::string("null")) + "\n";
     }
-    // Written whole under the products lock, so two threads never mix their files.
+    // Written whole under the products lock, so two threads never mix their files, and renamed
+    // into place, so that a reader, or a program killed meanwhile, never leaves half a file.
     const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";
-    if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(content.data(), 1, content.size(), file);
-        std::fclose(file);
+    const std::string temporary = path + ".new";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return;
+    }
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
     }
 }
 

@@ -8,8 +8,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace kv::portal;
@@ -234,6 +238,43 @@ TEST_F(CoreProducts, StatusFileIsWrittenOnlyWhenEnabled) {
     core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
     core.setStatus(core.findProduct("p"), Evaluate);
     EXPECT_EQ("", kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
+}
+
+// Other programs read the status file whenever they like: each read finds a whole file.
+TEST_F(CoreProducts, StatusFileIsNeverSeenHalfWritten) {
+    core.setIpcEnabled(true);
+    constexpr int kProducts = 300;
+    for (int i = 0; i < kProducts; ++i) {
+        core.addProduct(code::PELRA_FIRMWARE, "Pelra studio room " + std::to_string(i), "",
+                        Version(1, 2, 3, static_cast<uint32_t>(i)));
+    }
+    const ProductPtr product = core.findProduct("Pelra studio room 0");
+    const std::string ipcFile = environment.downloadsDir() + "/kvportal.ipc";
+    core.setStatus(product, UpToDate);
+
+    std::atomic<bool> writing{true};
+    std::vector<std::string> broken;
+    int reads = 0;
+    std::thread reader([&] {
+        while (writing) {
+            const std::string content = kv::test::readFile(ipcFile);
+            ++reads;
+            if (std::count(content.begin(), content.end(), '\n') != kProducts + 1 ||
+                content.back() != '\n') {
+                broken.push_back(content);
+            }
+        }
+    });
+    for (int i = 0; i < 1000; ++i) {
+        core.setStatus(product, i % 2 ? UpToDate : NoCloudInformation);
+    }
+    writing = false;
+    reader.join();
+
+    EXPECT_GT(reads, 0);
+    EXPECT_TRUE(broken.empty()) << broken.size() << " of " << reads << " reads, the first "
+                                << broken.front().size() << " bytes long";
+    EXPECT_FALSE(std::filesystem::exists(ipcFile + ".new"));
 }
 
 TEST_F(CoreProducts, CanUpdateAllButDownloadOnlyFirmware) {
