@@ -44,7 +44,8 @@ namespace {
 //   slow line, and device answers are small;
 // - download and fetch have no limit in all, packages being large, but give up when less than
 //   1 byte per second arrived over 30 s;
-// - upload has only the connect time-out: the device answers once it has taken the image.
+// - upload has only the connect time-out: the device answers once it has taken the image; its
+//   caller gives it up when it learns the device will not.
 // KVPORTAL_HTTP_TIMEOUT (seconds) replaces the 60 s and the 30 s.
 constexpr long kConnectTimeoutSeconds = 10;
 constexpr long kRequestTimeoutSeconds = 60;
@@ -160,6 +161,14 @@ int progressTrampoline(void* data, curl_off_t downloadTotal, curl_off_t download
     }
 }
 
+int abandonTrampoline(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    try {
+        return (*static_cast<const std::function<bool()>*>(data))() ? 1 : 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
 CURLcode performStream(session& transfer, const std::string& url, curl_write_callback sink,
                        void* sinkData) {
     CURL* handle = transfer.handle.get();
@@ -245,7 +254,8 @@ int32_t fetch(const std::string& url, std::string& text, const ProgressFunction&
     return performStream(transfer, url, textSink, &text);
 }
 
-int32_t upload(const std::string& url, const char* partName, const std::string& path) {
+int32_t upload(const std::string& url, const char* partName, const std::string& path,
+               const std::function<bool()>& abandoned) {
     EasyHandle handle(curl_easy_init());
     if (!handle) {
         return CURLE_FAILED_INIT;
@@ -269,6 +279,11 @@ int32_t upload(const std::string& url, const char* partName, const std::string& 
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+    if (abandoned) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abandonTrampoline);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &abandoned);
+    }
     setCommonOptions(h);
     return curl_easy_perform(h);
 }

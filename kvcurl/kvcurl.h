@@ -51,8 +51,10 @@ int32_t download(const std::string& url, const std::string& path, const Progress
 // Appends the body to the text.
 int32_t fetch(const std::string& url, std::string& text, const ProgressFunction& progress);
 
-// Multipart POST of one file as the part `partName`; returns libcurl's result code.
-int32_t upload(const std::string& url, const char* partName, const std::string& path);
+// Multipart POST of one file as the part `partName`; returns libcurl's result code. The upload
+// asks `abandoned` about once a second while it waits, and gives up with 42 when it says true.
+int32_t upload(const std::string& url, const char* partName, const std::string& path,
+               const std::function<bool()>& abandoned = {});
 
 std::string errorText(int32_t code);
 void globalCleanup();

@@ -134,6 +134,9 @@ private:
     // The firmware update of the current upload attempt.
     std::unique_ptr<std::thread> pollThread_;
     std::atomic<bool> uploadFinished_{false};
+    // Set by the poller when the device restarted during the upload, which it then waits
+    // for in vain.
+    std::atomic<bool> uploadAbandoned_{false};
     // Wakes the poller from its pause between queries once the upload has returned.
     std::mutex uploadFinishedMutex_;
     std::condition_variable uploadFinishedSignal_;

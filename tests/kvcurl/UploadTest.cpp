@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 using kv::test::ReleaseServer;
@@ -62,6 +64,24 @@ TEST_F(KvcurlUpload, DeviceErrorStatusIsNotATransferFailure) {
 
     EXPECT_EQ(result, 0);
     EXPECT_EQ(answer, "status 500\n");
+}
+
+// A device that restarted has forgotten the upload: its caller gives it up rather than wait for
+// an answer that never comes.
+TEST_F(KvcurlUpload, AbandonedUploadToASilentServerGivesUp) {
+    const std::string image = files.file("image.img");
+    kv::test::writeFile(image, "IMAGE");
+    const auto start = std::chrono::steady_clock::now();
+    const auto giveUpAt = start + std::chrono::milliseconds(300);
+
+    const int32_t result =
+        kvcurl::upload(server.url("/commands/upload?stall=headers"), "firmware.bin", image,
+                       [&] { return std::chrono::steady_clock::now() >= giveUpAt; });
+
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, 42);
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "core/device/DeviceReply.h"
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
+#include "ru_rod.h"
 
 #include <chrono>
 
@@ -68,6 +69,28 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
         return core.uploadFinishedSignal_.wait_for(lock, kPollPause,
                                                    [&core] { return core.uploadFinished_.load(); });
     };
+    // A device that reported this update, then answered neither service, and now answers with
+    // no update under way has restarted: its answer to the upload, whose connection it forgot,
+    // never comes.
+    bool reported = false;
+    bool away = false;
+    const auto handled = [&](const rapidjson::Value& state) {
+        if (handleUpdateState(core, product, state)) {
+            return true;
+        }
+        if (core.lastUpdateState_ != 0) {
+            reported = true;
+            away = false;
+            return false;
+        }
+        if (!away) {
+            return false;
+        }
+        KV_LOG(4, "Firmware upload given up %s(%s): the device restarted\n", product->code,
+               product->name.c_str());
+        core.uploadAbandoned_ = true;
+        return true;
+    };
     while (!core.uploadFinished_) {
         auto reply = kvcurl::get(address + "/API/get_device_status:$._firmware_update.state",
                                  kPollTimeoutMs);
@@ -76,7 +99,7 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
             parseJson(document, reply->body.c_str());
             if (const rapidjson::Value* data = successData(document)) {
                 const rapidjson::Value& value = member(*data, "value");
-                if (value.IsObject() && handleUpdateState(core, product, value)) {
+                if (value.IsObject() && handled(value)) {
                     return;
                 }
             }
@@ -88,6 +111,7 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
         // The status service is silent: ask the command service, back to back.
         reply = kvcurl::get(address + ":8080/commands/get_fwupdate_state", kPollTimeoutMs);
         if (reply->code != 200) {
+            away = reported;
             core.setStatus(product, ProgressUnavailable);
             // Neither service answers: without a pause this would spin on refused connections
             // for as long as the upload takes.
@@ -99,7 +123,7 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
         JsonDocument document;
         parseJson(document, reply->body.c_str());
         if (const rapidjson::Value* data = successData(document)) {
-            if (handleUpdateState(core, product, *data)) {
+            if (handled(*data)) {
                 return;
             }
         }

@@ -56,6 +56,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         }
         product->errorCode = 0;
         core.uploadFinished_ = false;
+        core.uploadAbandoned_ = false;
         core.lastUpdateState_ = 0;
         core.pollThread_ = std::make_unique<std::thread>(&DeviceInterface::pollFirmwareUpdate,
                                                          std::ref(core), product);
@@ -63,7 +64,8 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         KV_LOG(6, "Updating firmware %s(%s):%s\n", product->code, product->name.c_str(),
                path.c_str());
         core.setStatus(product, FirmwareUpdateRequest);
-        const int32_t result = kvcurl::upload(url, "firmware.bin", path);
+        const int32_t result = kvcurl::upload(url, "firmware.bin", path,
+                                              [&core] { return core.uploadAbandoned_.load(); });
 
         {
             std::lock_guard<std::mutex> lock(core.uploadFinishedMutex_);
