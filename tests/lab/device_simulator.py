@@ -60,6 +60,19 @@ DEFAULT_BEHAVIOUR = {
     "drop_uploads": 0,
     # The next N uploads are never answered.
     "stall_uploads": 0,
+    # The next N updates end in a reboot of the device's own: both service ports go away
+    # (connections refused, open ones cut) for reboot_down_ms, then the device is back, idle.
+    "reboot_updates": 0,
+    # "updating": reboot_after_ms into writing the image, which is lost (the old version comes
+    # back); "applied": once the image is in and the upload answered, before any reboot
+    # command (the new version comes back).
+    "reboot_point": "updating",
+    "reboot_after_ms": 0,
+    "reboot_down_ms": 1500,
+    # How the upload's connection ends at an "updating" reboot: "reset", as a device that shuts
+    # its network down, or "silent", as one that lost power: nothing more comes on it (for
+    # stall_s), not even when the device is back.
+    "reboot_cut": "reset",
     "resize_partitions": False,
     # Each phase shown to at least one state query before the next (bounded by hold_ms).
     "lockstep": False,
@@ -124,6 +137,9 @@ class Device:
         self.percent = 0
         self.text = None
         self.pending = None
+        # The status and command servers, which a reboot of the device's own takes down.
+        self.services = []
+        self.down = False
         # Incremented whenever a state query is answered with the current phase.
         self.phase_serial = 0
         self.phase_seen = True
@@ -201,13 +217,15 @@ class Device:
                 "percent": self.percent,
                 "text": self.text,
                 "pending_version": self.pending[0] if self.pending else None,
+                "down": self.down,
                 "counters": dict(self.counters),
                 "last_upload": dict(self.last_upload),
                 "behaviour": dict(self.behaviour),
             }
 
-    def run_update(self, image_path):
-        """Moves through the device's phases after an image arrived; True when it succeeded."""
+    def run_update(self, image_path, reboot_while_updating=False):
+        """Moves through the device's phases after an image arrived; True when it succeeded.
+        Raises Rebooted when the device reboots on its own while it writes the image."""
         b = self.behaviour
         header = parse_image_header(image_path) if image_path else None
         lockstep_s = b["hold_ms"] / 1000.0 if b["lockstep"] and self.observable() else 0
@@ -228,6 +246,9 @@ class Device:
             self.set_phase(STATE_FAILED, 40, "Firmware update failed")
             return False
         phase(STATE_UPDATING, 40, "Writing firmware")
+        if reboot_while_updating:
+            self.pause(b["reboot_after_ms"])
+            raise Rebooted()
         phase(STATE_UPDATING, 100, "Writing firmware")
         if b["resize_partitions"]:
             phase(STATE_RESIZING, 50, "Resizing partitions")
@@ -247,8 +268,38 @@ class Device:
             self.phase_seen = True
             self.cond.notify_all()
 
+    def reboot_by_itself(self, applied, spare):
+        """Takes both service ports down for reboot_down_ms, cutting their open connections but
+        `spare`; the device comes back idle, running the pending image only when `applied`."""
+        with self.cond:
+            self.down = True
+        for server in self.services:
+            server.go_down(spare)
+        with self.cond:
+            if applied and self.pending:
+                self.version, self.generation = self.pending
+            self.pending = None
+            self.counters["reboots"] += 1
+            self.state, self.percent, self.text = STATE_NONE, 0, None
+            self.phase_seen = True
+            self.cond.notify_all()
+
+        def come_back():
+            if self.stopping.wait(self.behaviour["reboot_down_ms"] / 1000.0):
+                return
+            for server in self.services:
+                server.come_back()
+            with self.cond:
+                self.down = False
+
+        threading.Thread(target=come_back, daemon=True).start()
+
 
 class DroppedConnection(Exception):
+    pass
+
+
+class Rebooted(Exception):
     pass
 
 
@@ -259,6 +310,10 @@ class Handler(BaseHTTPRequestHandler):
     @property
     def device(self):
         return self.server.device
+
+    def setup(self):
+        super().setup()
+        self.server.opened(self.connection)
 
     def log_message(self, fmt, *args):
         if self.server.verbose:
@@ -271,6 +326,7 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
 
     def finish(self):
+        self.server.closed(self.connection)
         try:
             super().finish()
         except (OSError, ValueError):
@@ -393,18 +449,34 @@ class Handler(BaseHTTPRequestHandler):
             length -= len(data)
             yield data
 
-    def drop(self):
+    def reset(self):
         # An abortive close: the client sees a reset, not a reply.
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.connection.close()
-        self.device.count("uploads_dropped")
         raise DroppedConnection()
+
+    def drop(self):
+        self.device.count("uploads_dropped")
+        self.reset()
+
+    def reboot_while_updating(self):
+        d = self.device
+        # The image being written is lost with the reboot.
+        try:
+            os.remove(self.image_file_for_upload())
+        except FileNotFoundError:
+            pass
+        d.reboot_by_itself(False, self.connection)
+        if d.behaviour["reboot_cut"] == "silent":
+            return self.stall()
+        return self.reset()
 
     def upload(self):
         d = self.device
         d.count("uploads_started")
         stall = d.take("stall_uploads")
         drop = d.take("drop_uploads")
+        reboot_point = d.behaviour["reboot_point"] if d.take("reboot_updates") else None
         content_type = self.headers.get("Content-Type", "")
         boundary = None
         for item in content_type.split(";"):
@@ -450,7 +522,10 @@ class Handler(BaseHTTPRequestHandler):
         image = self.image_file_for_upload()
         os.replace(target, image)
         d.count("uploads_received")
-        ok = d.run_update(image)
+        try:
+            ok = d.run_update(image, reboot_point == "updating")
+        except Rebooted:
+            return self.reboot_while_updating()
         d.pause(d.behaviour["upload_delay_ms"])
         if not ok:
             d.count("uploads_failed")
@@ -459,6 +534,10 @@ class Handler(BaseHTTPRequestHandler):
         if not ok:
             # Idle again before the reply, so the next attempt's poller never reads this failure.
             d.set_phase(STATE_NONE, 0, None)
+        elif reboot_point == "applied":
+            # The ports go first, so that the program's reboot command finds them gone.
+            d.reboot_by_itself(True, self.connection)
+            self.close_connection = True
         return self.send_json(200, {"error": "Success" if ok else "Firmware update failed"})
 
     def image_file_for_upload(self):
@@ -600,7 +679,38 @@ class Server(ThreadingHTTPServer):
     def __init__(self, address, port, role, device, verbose):
         self.address, self.port, self.role = address, port, role
         self.device, self.verbose = device, verbose
+        self.connections_lock = threading.Lock()
+        self.connections = set()
         super().__init__((address, port), Handler)
+
+    def opened(self, connection):
+        with self.connections_lock:
+            self.connections.add(connection)
+
+    def closed(self, connection):
+        with self.connections_lock:
+            self.connections.discard(connection)
+
+    def serve(self):
+        threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
+
+    def go_down(self, spare):
+        """Refuses new connections from now on and cuts the open ones but `spare`."""
+        self.shutdown()
+        self.socket.close()
+        with self.connections_lock:
+            cut = [c for c in self.connections if c is not spare]
+        for connection in cut:
+            try:
+                connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def come_back(self):
+        self.socket = socket.socket(self.address_family, self.socket_type)
+        self.server_bind()
+        self.server_activate()
+        self.serve()
 
 
 def main():
@@ -631,16 +741,15 @@ def main():
     device = Device(args)
     if args.config:
         device.behaviour.update(json.loads(args.config))
-    servers = [
+    device.services = [
         Server(args.address, args.status_port, "status", device, args.verbose),
         Server(args.address, args.command_port, "command", device, args.verbose),
-        Server(args.address, args.control_port, "control", device, args.verbose),
     ]
-    threads = [
-        threading.Thread(target=s.serve_forever, args=(0.05,), daemon=True) for s in servers
+    servers = device.services + [
+        Server(args.address, args.control_port, "control", device, args.verbose)
     ]
-    for thread in threads:
-        thread.start()
+    for s in servers:
+        s.serve()
 
     done = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: done.set())
