@@ -54,11 +54,12 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow send_destination="*"/>
     <allow receive_sender="*"/>
   </policy>
-  <!-- Avahi's Bonjour layer opens one connection per operation. -->
-  <limit name="max_connections_per_user">8192</limit>
-  <limit name="max_completed_connections">8192</limit>
-  <limit name="max_incomplete_connections">1024</limit>
-  <limit name="max_match_rules_per_connection">8192</limit>
+  <!-- A machine's system bus allows no more: Avahi's Bonjour layer opens one connection per
+       operation, and the program must live within these. -->
+  <limit name="max_connections_per_user">256</limit>
+  <limit name="max_completed_connections">2048</limit>
+  <limit name="max_incomplete_connections">64</limit>
+  <limit name="max_match_rules_per_connection">512</limit>
 </busconfig>
 """
 
