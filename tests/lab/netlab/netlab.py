@@ -8,7 +8,11 @@ avahi-publish-address; every process the lab starts is recorded by PID and ended
     netlab.py down NAME                 end its processes, delete the namespace
     netlab.py gc                        bring down labs whose owner process has gone
     netlab.py info NAME                 print the description as JSON
-    netlab.py address NAME IP           add IP (/24) to the lab's interface
+    netlab.py address NAME [--peer] IP...
+                                        add each IP (/24) to the lab's interface, or to its veth
+                                        peer, which avahi does not serve: there an address that
+                                        avahi announces for another host does not collide with
+                                        its own, and connections to it are refused at once
     netlab.py publish-address NAME HOST IP
     netlab.py publish-service NAME [--host HOST] [--subtype SUB]... INSTANCE TYPE PORT [TXT...]
     netlab.py publish-many NAME FILE    one JSON object per line: {"address": [HOST, IP]} or
@@ -16,11 +20,12 @@ avahi-publish-address; every process the lab starts is recorded by PID and ended
                                          "subtypes": [...], "txt": [...]}
     netlab.py publish-static NAME FILE  the same lines, served by avahi-daemon itself from its
                                         service and hosts files: no client per announcement, for
-                                        labs with many devices; withdrawn with the lab
+                                        labs with many devices; one handle for all of them
     netlab.py withdraw NAME HANDLE...   end announcements
     netlab.py exec NAME -- COMMAND...   run a command inside the namespace, on the lab's bus
 
-The publish commands print one handle per announcement once avahi has established it.
+The publish commands print, once avahi has established the announcements, one handle for each
+(publish-static: one for all of them).
 `up` exits with 77 when this machine cannot create a network namespace.
 """
 
@@ -28,6 +33,7 @@ import argparse
 import fcntl
 import json
 import os
+import re
 import secrets
 import shutil
 import signal
@@ -315,9 +321,14 @@ def gc():
             down(entry)
 
 
-def add_address(name, ip):
-    state = load(name)
-    run("ip", "netns", "exec", name, "ip", "addr", "add", ip + "/24", "dev", INTERFACE)
+def add_addresses(name, ips, peer=False):
+    load(name)
+    device = PEER if peer else INTERFACE
+    commands = "".join("addr add {}/24 dev {}\n".format(ip, device) for ip in ips)
+    result = subprocess.run(["ip", "netns", "exec", name, "ip", "-batch", "-"], input=commands,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        raise LabError("adding addresses failed: " + result.stderr.strip())
 
 
 def start_publishers(name, announcements):
@@ -375,57 +386,140 @@ def xml(text):
             .replace('"', "&quot;"))
 
 
-def publish_static(name, path):
-    state = load(name)
-    directory = state["state_dir"]
-    written = []
-    with open(path) as f, open(os.path.join(directory, "hosts"), "a") as hosts:
-        for line in f:
-            if not line.strip():
-                continue
-            entry = json.loads(line)
-            if "address" in entry:
-                host, ip = entry["address"]
-                hosts.write("{} {}\n".format(ip, host))
-                continue
-            instance, regtype, port = entry["service"]
-            lines = ['<?xml version="1.0" standalone="no"?>',
-                     '<!DOCTYPE service-group SYSTEM "avahi-service.dtd">',
-                     "<service-group>", "<name>{}</name>".format(xml(instance)), "<service>",
-                     "<type>{}</type>".format(xml(regtype))]
-            lines += ["<subtype>{}._sub.{}</subtype>".format(xml(sub), xml(regtype))
-                      for sub in entry.get("subtypes", [])]
-            if entry.get("host"):
-                lines.append("<host-name>{}</host-name>".format(xml(entry["host"])))
-            lines.append("<port>{}</port>".format(port))
-            lines += ["<txt-record>{}</txt-record>".format(xml(t)) for t in entry.get("txt", [])]
-            lines += ["</service>", "</service-group>"]
-            file_name = "static-{}-{}.service".format(os.getpid(), len(written) + 1)
-            written.append(file_name)
-            with open(os.path.join(directory, "services", file_name), "w") as service:
-                service.write("\n".join(lines) + "\n")
-    # Reloads both the service files and the hosts file.
+STATIC_PREFIX = "static-"
+SERVICE_ESTABLISHED = re.compile(r'^Service ".*" \(.*/([^/]+)\) successfully established\.$')
+SERVICE_VANISHED = re.compile(r"^Service group file .*/([^/]+) vanished, removing services\.$")
+HOST_ESTABLISHED = re.compile(r'^Static host name "(.+)" successfully established\.$')
+HOST_VANISHED = re.compile(r"^Static hostname (.+) vanished, removing\.$")
+
+
+def service_file(entry):
+    instance, regtype, port = entry["service"]
+    lines = ['<?xml version="1.0" standalone="no"?>',
+             '<!DOCTYPE service-group SYSTEM "avahi-service.dtd">',
+             "<service-group>", "<name>{}</name>".format(xml(instance)), "<service>",
+             "<type>{}</type>".format(xml(regtype))]
+    lines += ["<subtype>{}._sub.{}</subtype>".format(xml(sub), xml(regtype))
+              for sub in entry.get("subtypes", [])]
+    if entry.get("host"):
+        lines.append("<host-name>{}</host-name>".format(xml(entry["host"])))
+    lines.append("<port>{}</port>".format(port))
+    lines += ["<txt-record>{}</txt-record>".format(xml(t)) for t in entry.get("txt", [])]
+    lines += ["</service>", "</service-group>"]
+    return "\n".join(lines) + "\n"
+
+
+def write_hosts(state, lines):
+    # In place: avahi-daemon sees this very file through a bind mount.
+    with open(os.path.join(state["state_dir"], "hosts"), "w") as hosts:
+        hosts.writelines(lines)
+
+
+def read_hosts(state):
+    with open(os.path.join(state["state_dir"], "hosts")) as hosts:
+        return hosts.readlines()
+
+
+def reload_until(state, change, wanted, what):
+    """Makes the change to avahi-daemon's service and hosts files, has it reload them, and
+    waits until its log, from before the change on, holds every wanted (pattern, names) pair:
+    the daemon also reloads by itself as soon as it sees a file change."""
+    log_path = os.path.join(state["state_dir"], "avahi.log")
+    offset = os.path.getsize(log_path)
+    missing = [(pattern, set(names)) for pattern, names in wanted]
+    change()
     os.kill(state["daemons"][-1]["pid"], signal.SIGHUP)
-    log_path = os.path.join(directory, "avahi.log")
     deadline = time.monotonic() + STARTUP_SECONDS
-    while time.monotonic() < deadline:
-        with open(log_path) as log:
-            established = [line for line in log if "successfully established" in line]
-        if all(any(name in line for line in established) for name in written):
-            return
-        time.sleep(POLL_SECONDS)
-    raise LabError("avahi-daemon did not establish the static services")
+    with open(log_path) as log:
+        log.seek(offset)
+        pending = ""
+        while any(names for _, names in missing):
+            if time.monotonic() > deadline:
+                raise LabError("avahi-daemon did not " + what)
+            pending += log.read()
+            *lines, pending = pending.split("\n")
+            if not lines:
+                time.sleep(POLL_SECONDS)
+            for line in lines:
+                for pattern, names in missing:
+                    match = pattern.match(line)
+                    if match:
+                        names.discard(match.group(1))
+
+
+def publish_static(name, path):
+    """Serves the announcements from avahi-daemon's own files: the addresses first, so that
+    every service can be resolved as soon as it appears. Prints one handle for all of them."""
+    handle = STATIC_PREFIX + secrets.token_hex(4)
+    hosts, services = [], []
+    with open(path) as f:
+        for line in f:
+            if line.strip():
+                entry = json.loads(line)
+                (hosts if "address" in entry else services).append(entry)
+    names = [entry["address"][0] for entry in hosts]
+    files = ["{}-{}.service".format(handle, number) for number in range(1, len(services) + 1)]
+    with Locked():
+        state = load(name)
+        directory = state["state_dir"]
+
+        def add_hosts():
+            write_hosts(state, read_hosts(state) + ["{} {}\n".format(ip, host)
+                                                    for host, ip in (e["address"] for e in hosts)])
+
+        def add_services():
+            for file_name, entry in zip(files, services):
+                # Moved into place whole: avahi-daemon reloads as soon as the folder changes.
+                with open(os.path.join(directory, file_name), "w") as out:
+                    out.write(service_file(entry))
+                os.rename(os.path.join(directory, file_name),
+                          os.path.join(directory, "services", file_name))
+
+        if names:
+            reload_until(state, add_hosts, [(HOST_ESTABLISHED, names)],
+                         "establish the static host names")
+        if files:
+            reload_until(state, add_services, [(SERVICE_ESTABLISHED, files)],
+                         "establish the static services")
+        state.setdefault("static", {})[handle] = {"services": files, "hosts": names}
+        save(state)
+    print(handle)
+
+
+def withdraw_static(state, handle):
+    """Removes the services of one publish-static, then their addresses."""
+    published = state["static"].pop(handle)
+    gone = set(published["hosts"])
+
+    def remove_services():
+        for file_name in published["services"]:
+            os.remove(os.path.join(state["state_dir"], "services", file_name))
+
+    def remove_hosts():
+        write_hosts(state, [line for line in read_hosts(state)
+                            if line.split()[1:2] and line.split()[1] not in gone])
+
+    if published["services"]:
+        reload_until(state, remove_services, [(SERVICE_VANISHED, published["services"])],
+                     "withdraw the static services")
+    if gone:
+        reload_until(state, remove_hosts, [(HOST_VANISHED, gone)],
+                     "withdraw the static host names")
 
 
 def withdraw(name, handles):
     with Locked():
         state = load(name)
-        pids = {int(handle) for handle in handles}
-        unknown = pids - {p["pid"] for p in state["publishers"]}
+        static = {handle for handle in handles if handle.startswith(STATIC_PREFIX)}
+        pids = {int(handle) for handle in handles if handle not in static}
+        unknown = (pids - {p["pid"] for p in state["publishers"]}) | (
+            static - set(state.get("static", {})))
         if unknown:
-            raise LabError("no announcement {} in lab {}".format(sorted(unknown), name))
+            raise LabError("no announcement {} in lab {}".format(sorted(unknown, key=str), name))
         stop([p for p in state["publishers"] if p["pid"] in pids])
         state["publishers"] = [p for p in state["publishers"] if p["pid"] not in pids]
+        for handle in sorted(static):
+            withdraw_static(state, handle)
         save(state)
 
 
@@ -449,7 +543,8 @@ def main():
         commands.add_parser(command).add_argument("name")
     p = commands.add_parser("address")
     p.add_argument("name")
-    p.add_argument("ip")
+    p.add_argument("--peer", action="store_true")
+    p.add_argument("ips", nargs="+")
     p = commands.add_parser("publish-address")
     p.add_argument("name")
     p.add_argument("host")
@@ -486,7 +581,7 @@ def main():
         elif args.command == "info":
             print(json.dumps(describe(load(args.name))))
         elif args.command == "address":
-            add_address(args.name, args.ip)
+            add_addresses(args.name, args.ips, args.peer)
         elif args.command == "publish-address":
             start_publishers(args.name, [address_announcement(args.host, args.ip)])
         elif args.command == "publish-service":

@@ -90,31 +90,45 @@ def address(lab, host_number):
     return "%s.%d" % (lab["subnet"], host_number)
 
 
-def add_addresses(lab, addresses):
-    """Gives the lab's interface the addresses it does not have yet."""
-    shown = subprocess.run(["ip", "-o", "-4", "addr", "show", "dev", lab["interface"]],
-                           check=True, capture_output=True, text=True).stdout
+def add_addresses(lab, addresses, peer=False):
+    """Gives the lab's interface the addresses it does not have yet; with `peer`, gives them to
+    the other end of its wire, which avahi does not serve (see netlab.py)."""
+    shown = subprocess.run(["ip", "-o", "-4", "addr", "show"], check=True, capture_output=True,
+                           text=True).stdout
     present = {field.split("/")[0] for field in shown.split() if field.count(".") == 3}
-    for ip in addresses:
-        if ip not in present:
-            _netlab("address", lab["name"], ip)
+    missing = [ip for ip in addresses if ip not in present]
+    if missing:
+        _netlab("address", lab["name"], *(["--peer"] if peer else []), *missing)
 
 
-def publish(lab, announcements):
-    """Publishes the netlab announcements (JSON objects) at once; returns their handles once
-    avahi has established all of them."""
+def _publish(lab, command, announcements):
+    """Hands the netlab announcements (JSON objects) to a netlab publish command; returns what
+    it prints."""
     descriptor, path = tempfile.mkstemp(prefix="studio-publish-", dir=lab["state_dir"])
     with os.fdopen(descriptor, "w", encoding="utf-8") as out:
         for announcement in announcements:
             out.write(json.dumps(announcement) + "\n")
     try:
-        handles = _netlab("publish-many", lab["name"], path).split()
+        return _netlab(command, lab["name"], path)
     finally:
         os.remove(path)
+
+
+def publish(lab, announcements):
+    """Publishes the netlab announcements at once; returns their handles once avahi has
+    established all of them."""
+    handles = _publish(lab, "publish-many", announcements).split()
     if len(handles) != len(announcements):
         raise LabError("netlab published %d of %d announcements" % (len(handles),
                                                                      len(announcements)))
     return handles
+
+
+def publish_static(lab, announcements):
+    """Has the lab's avahi-daemon serve the announcements itself, without a client for each:
+    for studios of hundreds of devices. Returns one handle for all of them once avahi has
+    established every one."""
+    return _publish(lab, "publish-static", announcements).strip()
 
 
 def withdraw(lab, handles):
