@@ -178,9 +178,13 @@ void Core::removeProduct(const std::string& name) {
         removed = *found;
         products_.erase(found);
     }
-    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    notifyListeners([&](Listener& listener) { listener.productRemoved(this, removed); });
-    KV_LOG(6, "Product removed: (%s)\n", name.c_str());
+    {
+        std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+        notifyListeners([&](Listener& listener) { listener.productRemoved(this, removed); });
+        KV_LOG(6, "Product removed: (%s)\n", name.c_str());
+    }
+    // Other programs read the status file as the list of products: one that left goes from it.
+    writeIpcFile();
 }
 
 // A product with a queued job stays until its worker is done with it; the worker removes it

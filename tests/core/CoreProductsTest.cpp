@@ -234,6 +234,16 @@ TEST_F(CoreProducts, StatusFileListsEveryProductWithReleasedVersion) {
               kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
 }
 
+TEST_F(CoreProducts, StatusFileNoLongerListsARemovedProduct) {
+    core.setIpcEnabled(true);
+    core.addProduct(code::PELRA_FIRMWARE, "Pelra Room 1", "", Version(1, 2, 3, 4));
+    core.addProduct(code::VESK_FIRMWARE, "Vesk", "", Version(0, 0, 0, 0));
+    core.setStatus(core.findProduct("Vesk"), Evaluate);
+    core.removeProduct("Pelra Room 1");
+    EXPECT_EQ("version;1\nVesk;None;null\n",
+              kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
+}
+
 TEST_F(CoreProducts, StatusFileIsWrittenOnlyWhenEnabled) {
     core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
     core.setStatus(core.findProduct("p"), Evaluate);
