@@ -41,7 +41,9 @@ def version_text(version):
 
 class Portal:
     def __init__(self, root, publish_url=None, user_settings=None, machine_settings=None,
-                 display=None):
+                 display=None, open_files=None):
+        """`open_files`: the soft limit of open files the program starts with, for instance the
+        1024 a desktop session gives its programs; by default this runner's own."""
         self.root = root
         self.home = os.path.join(root, "home")
         self.config_home = os.path.join(root, "config")
@@ -64,6 +66,7 @@ class Portal:
         if machine_settings:
             write_settings(self.machine_config, machine_settings)
         self.display = display
+        self.open_files = open_files
         self.processes = []
         self.killed = []
 
@@ -91,7 +94,10 @@ class Portal:
         """Starts one more kvportal with the given command line; returns its process."""
         index = len(self.processes)
         console = open(os.path.join(self.root, "console-%d.txt" % index), "wb")
-        process = subprocess.Popen([program_path()] + list(arguments), env=self.environment(),
+        # prlimit execs the program: the process is the program's.
+        limit = ["prlimit", "--nofile=%d:" % self.open_files, "--"] if self.open_files else []
+        process = subprocess.Popen(limit + [program_path()] + list(arguments),
+                                   env=self.environment(),
                                    stdin=subprocess.DEVNULL, stdout=console,
                                    stderr=subprocess.STDOUT)
         console.close()
