@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qtbase5-dev libqt5dbus5 libcurl4-openssl-dev rapidjson-dev libboost-dev libboost-thread-dev
     libgtest-dev libgmock-dev
-    avahi-daemon avahi-utils libavahi-compat-libdnssd1 libavahi-compat-libdnssd-dev dbus
+    avahi-daemon avahi-utils libavahi-compat-libdnssd1 libavahi-compat-libdnssd-dev dbus libdbus-1-dev
     iproute2 python3 openssl curl fonts-dejavu-core fonts-crosextra-carlito binutils-mingw-w64-x86-64
     libxcb1-dev xvfb
     x11-utils imagemagick xdotool
