@@ -255,6 +255,10 @@ void Lab::withdraw(std::vector<std::unique_ptr<Announcement>>& announcements) co
     announcements.clear();
 }
 
+void Lab::stopAvahi() const {
+    runNetlab({"stop-avahi", name_});
+}
+
 int Lab::run(const std::vector<std::string>& command, std::string* output) const {
     std::vector<std::string> arguments{"exec", name_, "--"};
     arguments.insert(arguments.end(), command.begin(), command.end());

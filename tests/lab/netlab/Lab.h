@@ -72,6 +72,9 @@ public:
     // Withdraws all of them at once.
     void withdraw(std::vector<std::unique_ptr<Announcement>>& announcements) const;
 
+    // Ends the lab's avahi-daemon; its bus stays.
+    void stopAvahi() const;
+
     // Runs a command inside the namespace on the lab's bus; returns its exit status.
     int run(const std::vector<std::string>& command, std::string* output = nullptr) const;
 

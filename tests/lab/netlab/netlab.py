@@ -23,6 +23,7 @@ avahi-publish-address; every process the lab starts is recorded by PID and ended
                                         labs with many devices; one handle for all of them
     netlab.py withdraw NAME HANDLE...   end announcements
     netlab.py exec NAME -- COMMAND...   run a command inside the namespace, on the lab's bus
+    netlab.py stop-avahi NAME           end the lab's avahi-daemon; its bus stays
 
 The publish commands print, once avahi has established the announcements, one handle for each
 (publish-static: one for all of them).
@@ -523,6 +524,12 @@ def withdraw(name, handles):
         save(state)
 
 
+def stop_avahi(name):
+    with Locked():
+        # The daemon started last is avahi-daemon.
+        stop([load(name)["daemons"][-1]])
+
+
 def exec_in(name, command):
     state = load(name)
     if command and command[0] == "--":
@@ -566,6 +573,7 @@ def main():
     p = commands.add_parser("withdraw")
     p.add_argument("name")
     p.add_argument("handles", nargs="+")
+    commands.add_parser("stop-avahi").add_argument("name")
     p = commands.add_parser("exec")
     p.add_argument("name")
     p.add_argument("args", nargs=argparse.REMAINDER)
@@ -593,6 +601,8 @@ def main():
             publish_static(args.name, args.file)
         elif args.command == "withdraw":
             withdraw(args.name, args.handles)
+        elif args.command == "stop-avahi":
+            stop_avahi(args.name)
         elif args.command == "exec":
             exec_in(args.name, args.args)
     except LabError as error:
