@@ -1,9 +1,12 @@
 #include "dns_sd_library.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdlib>
+#include <string>
 
 namespace zeroconf::dns_sd_library {
 namespace {
@@ -15,12 +18,34 @@ constexpr const char* kEntryNames[] = {
 };
 constexpr int kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
 
+// The program's own provider, installed beside it.
+std::string provider_beside_program() {
+    char program[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof(program));
+    if (length <= 0 || length == static_cast<ssize_t>(sizeof(program))) {
+        return std::string();
+    }
+    const std::string path(program, static_cast<std::size_t>(length));
+    return path.substr(0, path.rfind('/') + 1) + KV_DNSSD_PROVIDER;
+}
+
+// A provider named by KVPORTAL_DNSSD_LIBRARY is the only one tried; otherwise the program's own,
+// then Avahi's compatibility library.
+void* open_provider() {
+    const char* chosen = std::getenv("KVPORTAL_DNSSD_LIBRARY");
+    if (chosen != nullptr && *chosen != '\0') {
+        return ::dlopen(chosen, RTLD_NOW);
+    }
+    const std::string own = provider_beside_program();
+    void* handle = own.empty() ? nullptr : ::dlopen(own.c_str(), RTLD_NOW);
+    return handle != nullptr ? handle : ::dlopen("libdns_sd.so.1", RTLD_NOW);
+}
+
 struct loaded_library {
     loaded_library() {
         // Silences the banner Avahi's library prints when a program loads it.
         ::setenv("AVAHI_COMPAT_NOWARN", "1", 1);
-        const char* path = std::getenv("KVPORTAL_DNSSD_LIBRARY");
-        handle = ::dlopen(path != nullptr && *path != '\0' ? path : "libdns_sd.so.1", RTLD_NOW);
+        handle = open_provider();
         avahi = handle != nullptr && ::dlsym(handle, "avahi_warn_unsupported") != nullptr;
     }
 
