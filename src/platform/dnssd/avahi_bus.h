@@ -18,7 +18,8 @@ namespace kvdns_sd {
 
 class operation;
 
-// What avahi-daemon is asked to do for one operation. Its functions run on the dispatch thread.
+// What avahi-daemon is asked to do for one operation. Its functions run on the dispatch thread,
+// except on_error for a creation that meets a connection already lost.
 struct daemon_object {
     // The object's interface, for its signals and its Free method.
     const char* interface = nullptr;
