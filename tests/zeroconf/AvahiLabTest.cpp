@@ -1,5 +1,5 @@
 // Discovery against a real avahi-daemon in a private network namespace (tests/lab/netlab).
-#include "Lab.h"
+#include "LabSuite.h"
 #include "StdoutCapture.h"
 #include "client.h"
 #include "recording_listeners.h"
@@ -28,24 +28,8 @@ std::vector<std::string> sorted(std::vector<std::string> items) {
     return items;
 }
 
-class AvahiLab : public ::testing::Test {
+class AvahiLab : public kv::test::LabSuite {
 protected:
-    static void SetUpTestSuite() {
-        lab = Lab::start(cannot);
-        if (lab != nullptr) {
-            // Avahi's library reaches the daemon over the system bus: the lab's.
-            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", lab->busAddress().c_str(), 1);
-        }
-    }
-
-    static void TearDownTestSuite() { lab.reset(); }
-
-    void SetUp() override {
-        if (lab == nullptr) {
-            GTEST_SKIP() << "no network namespace on this machine: " << cannot;
-        }
-    }
-
     struct Device {
         int host;
         std::string instance;
@@ -67,14 +51,9 @@ protected:
         return lab->publishMany(addresses, services);
     }
 
-    static std::unique_ptr<Lab> lab;
-    static std::string cannot;
     zeroconf_test::state_recorder states;
     std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
 };
-
-std::unique_ptr<Lab> AvahiLab::lab;
-std::string AvahiLab::cannot;
 
 TEST_F(AvahiLab, EverySubtypeFindsItsDevicesWithHostAddressPortAndTxtAndSeesThemGo) {
     auto devices =

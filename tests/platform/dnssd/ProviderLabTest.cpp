@@ -1,5 +1,5 @@
 // The program's own DNS-SD provider against a real avahi-daemon in a private network namespace.
-#include "Lab.h"
+#include "LabSuite.h"
 #include "provider_harness.h"
 
 #include <arpa/inet.h>
@@ -102,23 +102,8 @@ void on_registered(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType error, co
     result->name = name;
 }
 
-class ProviderLab : public ::testing::Test {
+class ProviderLab : public kv::test::LabSuite {
 protected:
-    static void SetUpTestSuite() {
-        lab = Lab::start(cannot);
-        if (lab != nullptr) {
-            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", lab->busAddress().c_str(), 1);
-        }
-    }
-
-    static void TearDownTestSuite() { lab.reset(); }
-
-    void SetUp() override {
-        if (lab == nullptr) {
-            GTEST_SKIP() << "no network namespace on this machine: " << cannot;
-        }
-    }
-
     void TearDown() override {
         for (DNSServiceRef ref : refs) {
             DNSServiceRefDeallocate(ref);
@@ -161,14 +146,9 @@ protected:
         return ref;
     }
 
-    static std::unique_ptr<Lab> lab;
-    static std::string cannot;
     // Deallocated after each test.
     std::vector<DNSServiceRef> refs;
 };
-
-std::unique_ptr<Lab> ProviderLab::lab;
-std::string ProviderLab::cannot;
 
 TEST_F(ProviderLab, ThreeHundredResolvesInFlightShareOneConnectionAndAllAnswer) {
     auto devices = announce("_kvres._tcp", 11, 10);

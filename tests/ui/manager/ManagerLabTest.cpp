@@ -2,7 +2,7 @@
 // answering HTTP on loopback addresses that their announcements carry.
 
 #include "DeviceSimulator.h"
-#include "Lab.h"
+#include "LabSuite.h"
 #include "ManagerEnvironment.h"
 #include "core/Core.h"
 #include "ui/manager/DeviceWatcher.h"
@@ -69,23 +69,13 @@ const std::vector<std::string> kRx48Txt{"vendor=Trennel", "product=RX 48 Mk2", "
 const std::vector<std::string> kVeskTxt{"vendor=Kelmora Technologies", "product=VESK-III",
                                         "version=3.1.0b2"};
 
-class ManagerLab : public ::testing::Test {
+class ManagerLab : public kv::test::LabSuite {
 protected:
-    static void SetUpTestSuite() {
-        lab = Lab::start(cannot);
-        if (lab != nullptr) {
-            // The DNS-SD library reaches the lab's avahi-daemon over the lab's system bus.
-            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", lab->busAddress().c_str(), 1);
-        }
-    }
-
-    static void TearDownTestSuite() { lab.reset(); }
-
     void SetUp() override {
-        if (lab == nullptr) {
-            GTEST_SKIP() << "no network namespace on this machine: " << cannot;
+        LabSuite::SetUp();
+        if (!IsSkipped()) {
+            environment().setSettings("");
         }
-        environment().setSettings("");
     }
 
     void TearDown() override {
@@ -125,16 +115,11 @@ protected:
     ProductPtr product(const std::string& name) { return manager->core()->findProduct(name); }
     bool known(const std::string& name) { return product(name) != nullptr; }
 
-    static std::unique_ptr<Lab> lab;
-    static std::string cannot;
     EventLog events;
     std::vector<std::unique_ptr<DeviceSimulator>> simulators;
     std::vector<std::unique_ptr<Lab::Announcement>> announcements;
     std::unique_ptr<Manager> manager;
 };
-
-std::unique_ptr<Lab> ManagerLab::lab;
-std::string ManagerLab::cannot;
 
 DeviceSimulator::Options danteCapable() {
     DeviceSimulator::Options options;
