@@ -148,6 +148,9 @@ private:
     std::atomic<bool> forceRefresh_{false};
     Guarded<std::string> downloadsDir_;
     std::atomic<bool> firmwareUpdateActive_{false};
+    // Guarded by syncMutex_: whether a sync thread is at work, and the requests it has yet to
+    // serve.
+    bool syncRunning_ = false;
     int syncRequests_ = 0;
 };
 

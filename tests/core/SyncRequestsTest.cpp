@@ -1,7 +1,8 @@
 #include "SyncFixture.h"
 #include "kvcurl/kvcurl.h"
 
-#include <thread>
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -117,16 +118,20 @@ private:
     bool released_ = false;
 };
 
-TEST_F(SyncRequests, RequestWhileMatchingStartsANewSyncAfterwards) {
+// The caller does not wait for the matching (the interface thread asks for a sync whenever a
+// device appears): the running sync starts over once it has matched.
+TEST_F(SyncRequests, RequestWhileMatchingReturnsAtOnceAndASecondPassFollows) {
     MatchingHold hold;
     core->addListener(&hold);
     openGate();
     core->startSync();
     ASSERT_TRUE(hold.waitUntilHeld());
 
-    std::thread requester([&] { core->startSync(); });
+    auto request = std::async(std::launch::async, [&] { core->startSync(); });
+    const bool returned = request.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     hold.release();
-    requester.join();
+    request.get();
+    EXPECT_TRUE(returned) << "the request waited for the matching";
 
     EXPECT_EQ(listener.waitForFinished(2), "");
     core->removeListener(&hold);

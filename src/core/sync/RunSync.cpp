@@ -16,12 +16,6 @@ namespace {
 constexpr char kFailedToContact[] = "Failed to contact Kelmora Technologies Server";
 constexpr char kInvalidReply[] = "Kelmora Technologies Server invalid reply";
 
-// Ends one pass of the sync; true when requests came in meanwhile and the sync must start over.
-bool requestsRemain(std::recursive_mutex& syncMutex, int& syncRequests) {
-    std::lock_guard<std::recursive_mutex> lock(syncMutex);
-    return --syncRequests > 0;
-}
-
 // The products and twins that a publish-file "ID" can reach, in the order of the product list.
 using Targets = std::unordered_map<std::string_view, std::vector<Product*>>;
 
@@ -77,6 +71,20 @@ void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& ent
 
 } // namespace
 
+bool Sync::requestsRemain(Core& core) {
+    std::lock_guard<std::recursive_mutex> lock(core.syncMutex_);
+    return --core.syncRequests_ > 0;
+}
+
+bool Sync::syncEnds(Core& core) {
+    std::lock_guard<std::recursive_mutex> lock(core.syncMutex_);
+    if (core.syncRequests_ > 0) {
+        return false;
+    }
+    core.syncRunning_ = false;
+    return true;
+}
+
 bool Sync::runSync(Core& core) {
     for (;;) {
         std::string message;
@@ -117,7 +125,7 @@ bool Sync::runSync(Core& core) {
                     core.notifyListeners(
                         [&](Core::Listener& listener) { listener.syncFinished(&core, message); });
                     KV_LOG(6, "Sync failed: No publish file found\n");
-                    if (requestsRemain(core.syncMutex_, core.syncRequests_)) {
+                    if (requestsRemain(core) || !syncEnds(core)) {
                         continue;
                     }
                     return false;
@@ -133,7 +141,7 @@ bool Sync::runSync(Core& core) {
             products = core.products_;
         }
         // Requests that came in while this pass ran are served by one matching pass, now.
-        if (requestsRemain(core.syncMutex_, core.syncRequests_)) {
+        if (requestsRemain(core)) {
             continue;
         }
 
@@ -168,7 +176,9 @@ bool Sync::runSync(Core& core) {
         core.notifyListeners(
             [&](Core::Listener& listener) { listener.syncFinished(&core, message); });
         KV_LOG(6, "Sync finished\n");
-        return true;
+        if (syncEnds(core)) {
+            return true;
+        }
     }
 }
 

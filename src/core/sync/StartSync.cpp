@@ -4,12 +4,12 @@
 namespace kv::portal {
 
 // The whole request is made under the sync lock, so that callers on several threads agree on
-// the one thread object. Waiting for a finished sync under that lock is safe: once the count of
-// requests has reached 0, the sync thread never takes the lock again.
+// the one thread object. A running sync serves the request by starting over, before matching or
+// after it, so that no caller (the interface thread, for every device that appears) waits for a
+// sync. Joining a sync that has ended under that lock is safe: it never takes the lock again.
 void Core::startSync() {
     std::lock_guard<std::recursive_mutex> lock(syncMutex_);
-    if (syncRequests_ > 0) {
-        // The running sync starts over before it matches, and so serves this request too.
+    if (syncRunning_) {
         ++syncRequests_;
         return;
     }
@@ -17,6 +17,7 @@ void Core::startSync() {
         syncThread_->join();
     }
     syncThread_ = std::make_unique<std::thread>([this] { Sync::runSync(*this); });
+    syncRunning_ = true;
     syncRequests_ = 1;
 }
 

@@ -15,6 +15,13 @@ public:
     // current one.
     static bool loadLocalPublishFile(Core& core);
     static bool savePublishFile(Core& core);
+
+private:
+    // Serves one request before matching; true when requests came in meanwhile and the sync
+    // must start over.
+    static bool requestsRemain(Core& core);
+    // Ends the sync, unless requests came in after its last start: it then starts over for them.
+    static bool syncEnds(Core& core);
 };
 
 } // namespace kv::portal
