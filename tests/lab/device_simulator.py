@@ -260,13 +260,18 @@ class Device:
     def reboot(self):
         with self.cond:
             self.counters["reboot_commands"] += 1
-            if self.pending:
-                self.version, self.generation = self.pending
-                self.pending = None
-            self.counters["reboots"] += 1
-            self.state, self.percent, self.text = STATE_NONE, 0, None
-            self.phase_seen = True
-            self.cond.notify_all()
+            self.restart(applied=True)
+
+    def restart(self, applied):
+        """With the lock held: the device comes back idle, running the pending image only when
+        `applied`."""
+        if applied and self.pending:
+            self.version, self.generation = self.pending
+        self.pending = None
+        self.counters["reboots"] += 1
+        self.state, self.percent, self.text = STATE_NONE, 0, None
+        self.phase_seen = True
+        self.cond.notify_all()
 
     def reboot_by_itself(self, applied, spare):
         """Takes both service ports down for reboot_down_ms, cutting their open connections but
@@ -276,13 +281,7 @@ class Device:
         for server in self.services:
             server.go_down(spare)
         with self.cond:
-            if applied and self.pending:
-                self.version, self.generation = self.pending
-            self.pending = None
-            self.counters["reboots"] += 1
-            self.state, self.percent, self.text = STATE_NONE, 0, None
-            self.phase_seen = True
-            self.cond.notify_all()
+            self.restart(applied)
 
         def come_back():
             if self.stopping.wait(self.behaviour["reboot_down_ms"] / 1000.0):
