@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -235,11 +236,18 @@ TEST_F(DeviceReboot, AfterTakingTheImageIsASuccessAndTheDeviceRunsItsNewVersion)
     ASSERT_TRUE(events_.waitFor("status Korvex Device Rebooting"));
     ASSERT_TRUE(waitUntilIdle());
 
+    // The ports go down before the upload's answer leaves, so a poll in between may find the
+    // device away and say so once.
+    std::vector<std::string> seen = statuses();
+    const auto away = std::find(seen.begin(), seen.end(), "Firmware Update progress unavailable");
+    if (away != seen.end() && away + 1 != seen.end() && *(away + 1) == "Device Rebooting") {
+        seen.erase(away);
+    }
     const std::vector<std::string> expected = {
         "Pending Update",    "Firmware Update Request", "Firmware Uploading",
         "Firmware Updating", "Device Rebooting",
     };
-    EXPECT_EQ(statuses(), expected);
+    EXPECT_EQ(seen, expected);
     EXPECT_EQ(korvex_->status, DeviceRebooting);
     EXPECT_EQ(korvex_->errorCode, 0);
     EXPECT_FALSE(core_->firmwareUpdateActive());
