@@ -85,5 +85,7 @@ portal=$!
 pids+=("$portal")
 wait_window "$portal"
 wait_for "$kv/log.txt" "Product Status Changed RX48-FIRMWARE($device):Update To Date" "$portal"
+# The window shows what the log says once it has handled the events queued for it.
+sleep 2
 shot 6-up-to-date
 echo "Screenshots: $shots"
