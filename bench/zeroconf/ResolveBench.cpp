@@ -33,23 +33,12 @@ double millisecondsSince(clock_type::time_point start) {
     return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
 }
 
-int threadCount() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Threads:", 0) == 0) {
-            return std::atoi(line.c_str() + 8);
-        }
-    }
-    return 0;
-}
-
 class Counter : public zeroconf::browser_listener {
 public:
     void on_service_resolved(std::uint32_t, const std::string& name, const std::string&,
                              const std::string&, const std::string&, std::uint16_t,
                              const std::vector<std::string>&) override {
-        const int threads = threadCount();
+        const int threads = kv::test::threadCount();
         std::lock_guard<std::mutex> lock(mutex_);
         names_.insert(name);
         peakThreads_ = std::max(peakThreads_, threads);

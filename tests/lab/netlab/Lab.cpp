@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 
 extern char** environ;
 
@@ -267,6 +268,17 @@ int Lab::run(const std::vector<std::string>& command, std::string* output) const
         *output = outcome.output;
     }
     return outcome.status;
+}
+
+int threadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::atoi(line.c_str() + 8);
+        }
+    }
+    return 0;
 }
 
 } // namespace kv::test

@@ -86,4 +86,7 @@ private:
     std::string bus_;
 };
 
+// The threads of this process, for tests and benchmarks that watch a library's thread use.
+int threadCount();
+
 } // namespace kv::test

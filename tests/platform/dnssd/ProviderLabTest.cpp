@@ -23,17 +23,6 @@ std::vector<std::string> sorted(std::vector<std::string> items) {
     return items;
 }
 
-int thread_count() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Threads:", 0) == 0) {
-            return std::atoi(line.c_str() + 8);
-        }
-    }
-    return 0;
-}
-
 struct resolve_answer {
     int calls = 0;
     DNSServiceErrorType error = kDNSServiceErr_NoError;
@@ -163,11 +152,11 @@ TEST_F(ProviderLab, ThreeHundredResolvesInFlightShareOneConnectionAndAllAnswer) 
                                     "local.", on_resolved, &answers[i]));
         refs.push_back(ref);
         if (i == 0) {
-            threads_after_first = thread_count();
+            threads_after_first = kv::test::threadCount();
         }
     }
     EXPECT_EQ(1, provider_test::connections_of_this_process(lab->busAddress()));
-    EXPECT_EQ(threads_after_first, thread_count());
+    EXPECT_EQ(threads_after_first, kv::test::threadCount());
 
     ASSERT_TRUE(pump(refs, [&] {
         return std::all_of(answers.begin(), answers.end(),
