@@ -32,16 +32,19 @@ void dns_service::add_dns_service() {
     std::weak_ptr<dns_service> self = shared_from_this();
     const bool beyond = socket_beyond_select(binding::DNSServiceRefSockFD(sd_ref_));
     poll_state& state = owner->state();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    std::size_t live = 0;
-    for (const auto& entry : state.services) {
-        live += entry.expired() ? 0 : 1;
+    {
+        std::lock_guard<std::recursive_mutex> lock(state.mutex);
+        std::size_t live = 0;
+        for (const auto& entry : state.services) {
+            live += entry.expired() ? 0 : 1;
+        }
+        if (live >= kMaxOperations || beyond) {
+            ZEROCONF_LOG(3, "fdset too small\n");
+            throw std::runtime_error("fdset too small.");
+        }
+        state.services.push_back(std::move(self));
     }
-    if (live >= kMaxOperations || beyond) {
-        ZEROCONF_LOG(3, "fdset too small\n");
-        throw std::runtime_error("fdset too small.");
-    }
-    state.services.push_back(std::move(self));
+    state.operation_added();
 }
 
 void dns_service::remove_dns_service() {

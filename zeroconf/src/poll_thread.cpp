@@ -166,10 +166,19 @@ void poll_state::request_stop() {
     wake_.notify_all();
 }
 
+void poll_state::operation_added() {
+    {
+        std::lock_guard<std::mutex> lock(sleep_mutex_);
+        added_ = true;
+    }
+    wake_.notify_all();
+}
+
 void poll_state::sleep() {
     std::unique_lock<std::mutex> lock(sleep_mutex_);
     wake_.wait_for(lock, std::chrono::microseconds(kWaitMicroseconds),
-                   [this] { return stop_.load(); });
+                   [this] { return stop_.load() || added_; });
+    added_ = false;
 }
 
 void run_poll_loop(const std::shared_ptr<poll_state>& state) {

@@ -27,13 +27,17 @@ public:
 
     bool stopping() const { return stop_.load(); }
     void request_stop();
-    // Waits up to 100 ms; returns early when stop is requested.
+    // Ends a sleep early, so that the first operation of an idle thread joins the set at once.
+    void operation_added();
+    // Waits up to 100 ms; returns early when stop is requested or an operation was added.
     void sleep();
 
 private:
     std::atomic<bool> stop_{false};
     std::mutex sleep_mutex_;
     std::condition_variable wake_;
+    // Guarded by sleep_mutex_.
+    bool added_ = false;
 };
 
 // Waits on the sockets of all operations in services and dispatches their replies until stop.
