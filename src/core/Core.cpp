@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace kv::portal {
 
@@ -289,8 +290,18 @@ bool Core::canUpdate(const ProductPtr& product) const {
     return product && product->code != code::VESK_FIRMWARE && product->code != code::PELRA_FIRMWARE;
 }
 
+Core::IpcFileBatch::IpcFileBatch(Core& core) : core_(core) {
+    std::lock_guard<std::mutex> lock(core_.ipcBatchMutex_);
+    ++core_.ipcBatches_;
+}
+
 Core::IpcFileBatch::~IpcFileBatch() {
-    if (--core_.ipcBatches_ == 0 && core_.ipcPending_.exchange(false)) {
+    bool owed = false;
+    {
+        std::lock_guard<std::mutex> lock(core_.ipcBatchMutex_);
+        owed = --core_.ipcBatches_ == 0 && std::exchange(core_.ipcPending_, false);
+    }
+    if (owed) {
         core_.writeIpcFile();
     }
 }
@@ -299,9 +310,12 @@ void Core::writeIpcFile() {
     if (!ipcEnabled_) {
         return;
     }
-    if (ipcBatches_ > 0) {
-        ipcPending_ = true;
-        return;
+    {
+        std::lock_guard<std::mutex> lock(ipcBatchMutex_);
+        if (ipcBatches_ > 0) {
+            ipcPending_ = true;
+            return;
+        }
     }
     std::string content = "version;1\n";
     std::lock_guard<std::recursive_mutex> lock(productsMutex_);
