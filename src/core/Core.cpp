@@ -1,5 +1,6 @@
 #include "core/Core.h"
 
+#include "core/StatusFileText.h"
 #include "core/device/DeviceInterface.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/PathSeparator.h"
@@ -317,13 +318,8 @@ void Core::writeIpcFile() {
             return;
         }
     }
-    std::string content = "version;1\n";
     std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-    for (const ProductPtr& product : products_) {
-        const Product::CloudPtr release = product->cloud.get();
-        content += product->name + ";" + versionText(product->version.get()) + ";" +
-                   (release ? versionText(release->version) : std::string("null")) + "\n";
-    }
+    const std::string content = statusFileText(products_);
     // Written whole under the products lock, so two threads never mix their files, and renamed
     // into place, so that a reader, or a program killed meanwhile, never leaves half a file.
     const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";
