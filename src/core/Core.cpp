@@ -1,5 +1,6 @@
 #include "core/Core.h"
 
+#include "core/StatusFileText.h"
 #include "core/device/DeviceInterface.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/PathSeparator.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace kv::portal {
 
@@ -289,8 +291,18 @@ bool Core::canUpdate(const ProductPtr& product) const {
     return product && product->code != code::VESK_FIRMWARE && product->code != code::PELRA_FIRMWARE;
 }
 
+Core::IpcFileBatch::IpcFileBatch(Core& core) : core_(core) {
+    std::lock_guard<std::mutex> lock(core_.ipcBatchMutex_);
+    ++core_.ipcBatches_;
+}
+
 Core::IpcFileBatch::~IpcFileBatch() {
-    if (--core_.ipcBatches_ == 0 && core_.ipcPending_.exchange(false)) {
+    bool owed = false;
+    {
+        std::lock_guard<std::mutex> lock(core_.ipcBatchMutex_);
+        owed = --core_.ipcBatches_ == 0 && std::exchange(core_.ipcPending_, false);
+    }
+    if (owed) {
         core_.writeIpcFile();
     }
 }
@@ -299,17 +311,15 @@ void Core::writeIpcFile() {
     if (!ipcEnabled_) {
         return;
     }
-    if (ipcBatches_ > 0) {
-        ipcPending_ = true;
-        return;
+    {
+        std::lock_guard<std::mutex> lock(ipcBatchMutex_);
+        if (ipcBatches_ > 0) {
+            ipcPending_ = true;
+            return;
+        }
     }
-    std::string content = "version;1\n";
     std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-    for (const ProductPtr& product : products_) {
-        const Product::CloudPtr release = product->cloud.get();
-        content += product->name + ";" + versionText(product->version.get()) + ";" +
-                   (release ? versionText(release->version) : std::string("null")) + "\n";
-    }
+    const std::string content = statusFileText(products_);
     // Written whole under the products lock, so two threads never mix their files, and renamed
     // into place, so that a reader, or a program killed meanwhile, never leaves half a file.
     const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";

@@ -103,7 +103,7 @@ private:
     // once: rewriting it per product makes a large sync quadratic.
     class IpcFileBatch {
     public:
-        explicit IpcFileBatch(Core& core) : core_(core) { ++core_.ipcBatches_; }
+        explicit IpcFileBatch(Core& core);
         ~IpcFileBatch();
         IpcFileBatch(const IpcFileBatch&) = delete;
         IpcFileBatch& operator=(const IpcFileBatch&) = delete;
@@ -119,8 +119,11 @@ private:
     friend class Updater;
 
     std::atomic<bool> ipcEnabled_{false};
-    std::atomic<int> ipcBatches_{0};
-    std::atomic<bool> ipcPending_{false};
+    // Guards the open batches and the write they owe, so that a write held back by a batch is
+    // never lost to that batch closing at the same moment.
+    std::mutex ipcBatchMutex_;
+    int ipcBatches_ = 0;
+    bool ipcPending_ = false;
     std::unique_ptr<IProxy> proxy_;
     std::vector<ProductPtr> products_;
     std::unique_ptr<DownloadProcess> downloadProcess_;

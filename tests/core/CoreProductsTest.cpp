@@ -234,6 +234,29 @@ TEST_F(CoreProducts, StatusFileListsEveryProductWithReleasedVersion) {
               kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
 }
 
+// Device names are the users' own: whatever they hold, each line stays one product of three
+// fields, and the name can be read back by undoing the %XX escapes.
+TEST_F(CoreProducts, StatusFileEscapesWhatWouldBreakItsLines) {
+    const std::pair<const char*, const char*> names[] = {
+        {"Room;2", "Room%3B2"},
+        {"A;;%B", "A%3B%3B%25B"},
+        {"Stage\nLeft", "Stage%0ALeft"},
+        {"Stage\r\nRight", "Stage%0D%0ARight"},
+        {"100% Hall", "100%25 Hall"},
+        {"Bell\a\x7f", "Bell%07%7F"},
+        {"Next\xc2\x85Line \xe2\x80\xa8 \xe2\x80\xa9", "Next%C2%85Line %E2%80%A8 %E2%80%A9"},
+        {"Caf\xc3\xa9 \xe2\x80\x94 Room", "Caf\xc3\xa9 \xe2\x80\x94 Room"},
+    };
+    core.setIpcEnabled(true);
+    std::string expected = "version;1\n";
+    for (const auto& [name, written] : names) {
+        core.addProduct(code::VESK_FIRMWARE, name, "", Version(1, 0, 0, 0));
+        expected += std::string(written) + ";1.0.0 b0;null\n";
+    }
+    core.setStatus(core.findProduct("Room;2"), Evaluate);
+    EXPECT_EQ(expected, kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
+}
+
 TEST_F(CoreProducts, StatusFileNoLongerListsARemovedProduct) {
     core.setIpcEnabled(true);
     core.addProduct(code::PELRA_FIRMWARE, "Pelra Room 1", "", Version(1, 2, 3, 4));

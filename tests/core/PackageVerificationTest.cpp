@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 using namespace kv::portal;
@@ -104,6 +105,16 @@ TEST_F(PackageVerification, MismatchAndUpperCaseDigestFail) {
     }
     publish(upper);
     EXPECT_FALSE(core.verifyDownload(product));
+}
+
+// "?" is what hashing answers for a file it cannot read: a catalogue giving it must not pass
+// off a missing package, or a folder in its place, as verified.
+TEST_F(PackageVerification, UnreadablePackageNeverVerifies) {
+    publish("?");
+    EXPECT_FALSE(core.verifyDownload(product));
+    std::filesystem::create_directories(core.downloadPath(product, true));
+    EXPECT_FALSE(core.isDownloaded(product));
+    EXPECT_EQ("?", product->cloud.get()->md5);
 }
 
 TEST_F(PackageVerification, ReleaseWithoutDigestVerifiesTrivially) {

@@ -1,7 +1,9 @@
 #include "SyncFixture.h"
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -71,6 +73,50 @@ TEST_F(SyncStress, ReadersSeeWholeRecordsWhileSyncsReplaceThem) {
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(products[0]->cloud.get()->fileName, "step.img");
     EXPECT_NE(products[0]->note.get(), "");
+}
+
+// Products come and go and settle on worker threads while syncs settle every product: whichever
+// writes the status file last, it ends up listing the products as they stand.
+TEST_F(SyncStress, StatusFileKeepsUpWithWorkersWhileSyncsRun) {
+    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"5.1.0b7","IF":"vesk.img","LK":"v"}]})");
+    for (int i = 0; i < 200; ++i) {
+        addProduct(code::VESK_FIRMWARE, "Vesk " + std::to_string(i), "5.0.0b1");
+    }
+    ASSERT_EQ(sync(), "");
+    const auto productList = [&] {
+        std::string text = "version;1\n";
+        core->forEachProduct([&](const ProductPtr& product) {
+            const Product::CloudPtr release = product->cloud.get();
+            text += product->name + ";" + versionText(product->version.get()) + ";" +
+                    (release ? versionText(release->version) : "null") + "\n";
+            return true;
+        });
+        return text;
+    };
+
+    std::vector<std::string> lastNames(2);
+    for (int round = 1; round <= 40; ++round) {
+        const size_t finished = listener.messages().size() + 1;
+        core->startSync();
+        std::vector<std::thread> workers;
+        for (int w = 0; w < 2; ++w) {
+            workers.emplace_back([&, w] {
+                for (int job = 0; listener.messages().size() < finished; ++job) {
+                    core->removeProduct(lastNames[w]);
+                    lastNames[w] = "Pelra " + std::to_string(w) + "." + std::to_string(round) +
+                                   "." + std::to_string(job);
+                    core->addProduct(code::PELRA_FIRMWARE, lastNames[w], "", Version());
+                    core->setStatus(core->findProduct(lastNames[w]), NoCloudInformation);
+                }
+            });
+        }
+        listener.waitForFinished(finished);
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        ASSERT_EQ(kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"), productList())
+            << "round " << round;
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import subprocess
+import urllib.parse
 
 from waiting import wait_until
 
@@ -185,7 +186,8 @@ class Portal:
             raise AssertionError("status file starts with %r" % (lines[:1],))
         products = {}
         for line in lines[1:]:
-            name, installed, released = line.rsplit(";", 2)
+            name, installed, released = line.split(";")
+            name = urllib.parse.unquote(name)
             if name in products:
                 raise AssertionError("status file lists %r twice" % name)
             products[name] = (installed, released)

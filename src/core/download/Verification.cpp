@@ -16,13 +16,14 @@ namespace {
 // small enough to stay in the processor's cache.
 constexpr size_t kChunkSize = 64 * 1024;
 constexpr const char* kVerified = "OK";
+constexpr const char* kUnreadable = "?";
 
 } // namespace
 
 std::string Downloads::md5File(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
-        return "?";
+        return kUnreadable;
     }
     Md5 md5;
     std::vector<char> chunk(kChunkSize);
@@ -31,7 +32,7 @@ std::string Downloads::md5File(const std::string& path) {
         md5.update(chunk.data(), got);
     }
     if (std::ferror(file.get())) {
-        return "?";
+        return kUnreadable;
     }
     md5.finalise();
     return md5.hexDigest();
@@ -50,7 +51,9 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
         return false;
     }
     core.setStatus(product, VerifyingMd5);
-    if (md5File(core.downloadPath(product, true)) != release->md5) {
+    // A catalogue may give the very text that stands for an unreadable file.
+    const std::string digest = md5File(core.downloadPath(product, true));
+    if (digest == kUnreadable || digest != release->md5) {
         return false;
     }
     // Remember the success in a new record, unless the sync replaced the record meanwhile.

@@ -5,6 +5,7 @@
 #include "ui/theme/QKVTheme.h"
 #include "ui/window/Central.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,10 +27,8 @@ Window::Message::Message(Central* central)
     text_->setObjectName(QStringLiteral("messageText"));
     text_->setTextFormat(Qt::PlainText);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The panel is light in both schemes.
-    QPalette palette = text_->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    text_->setPalette(palette);
+    keepTextBlack();
+    text_->installEventFilter(this);
 
     link_->setObjectName(QStringLiteral("messageLink"));
     link_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -58,6 +57,23 @@ void Window::Message::slotLinkClicked(const QString& link) {
         central_->core()->setForceRefresh();
         central_->core()->startSync();
     }
+}
+
+// The panel is light in both schemes, while a scheme change gives every widget the scheme's
+// palette, white text included in the dark one.
+void Window::Message::keepTextBlack() {
+    QPalette palette = text_->palette();
+    if (palette.color(QPalette::WindowText) != QColor(Qt::black)) {
+        palette.setColor(QPalette::WindowText, Qt::black);
+        text_->setPalette(palette);
+    }
+}
+
+bool Window::Message::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == text_ && event->type() == QEvent::PaletteChange) {
+        keepTextBlack();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Window::Message::resizeEvent(QResizeEvent*) {

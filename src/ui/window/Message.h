@@ -25,10 +25,13 @@ public slots:
     void slotShow(bool show, const QString& text, const QString& link);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void keepTextBlack();
+
     Central* const central_;
     QLabel* const text_;
     QLabel* const link_;

@@ -167,19 +167,22 @@ protected:
         QKVTheme::instance()->slotThemeChanged();
     }
 
-    static int darkestLevel(QWidget* widget) {
-        const QImage image = widget->grab().toImage();
-        int darkest = 255;
+    // How much darker the message's text is than its panel, as the panel paints them both: the
+    // text starts right of the panel's margin, where the panel's own colour shows.
+    static int textContrast(QWidget* message) {
+        const QImage image = message->grab().toImage();
+        const int panel = qGray(image.pixel(scaled(3), image.height() / 2));
+        int darkest = panel;
         for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
+            for (int x = scaled(14); x < image.width() / 2; ++x) {
                 darkest = std::min(darkest, qGray(image.pixel(x, y)));
             }
         }
-        return darkest;
+        return panel - darkest;
     }
 };
 
-TEST_F(DarkScheme, RowsAndGroupsTurnDarkAndTheMessageStaysReadable) {
+TEST_F(DarkScheme, RowsAndGroupsTurnDarkWhileTheMessagePanelStaysLight) {
     showWindow();
     addProduct(code::PELRA_FIRMWARE, "Pelra");
     Window::Product* pelra = row("Pelra");
@@ -195,8 +198,22 @@ TEST_F(DarkScheme, RowsAndGroupsTurnDarkAndTheMessageStaysReadable) {
     QWidget* message = child("message");
     EXPECT_EQ(message->grab().toImage().pixelColor(scaled(3), message->height() / 2),
               QColor(255, 227, 191));
-    EXPECT_LT(darkestLevel(window->findChild<QLabel*>(QStringLiteral("messageText"))), 60)
-        << "the message's text must stay dark on its light panel";
+}
+
+// The panel is light in both schemes, so its text stays dark whichever scheme the window
+// opened in and however the scheme switched since.
+TEST_F(DarkScheme, MessageTextStaysDarkOnItsPanelAfterEverySwitch) {
+    for (const char* start : {"light", "dark"}) {
+        switchTo(start);
+        showWindow();
+        EXPECT_GT(textContrast(child("message")), 128) << "opened " << start;
+        for (const char* scheme : {"dark", "light", "dark", "light"}) {
+            switchTo(scheme);
+            EXPECT_GT(textContrast(child("message")), 128)
+                << "opened " << start << ", then " << scheme;
+        }
+        delete window;
+    }
 }
 
 } // namespace
