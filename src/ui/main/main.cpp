@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication app(argc, argv);
+    // Lets the desktop match the window with the menu's entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.kelmora.KVPortal"));
     if (ipc::instance().raiseOtherInstance()) {
         KV_LOG(4, "KVPortal instance is already running...\n");
         return 0;
