@@ -46,7 +46,8 @@ class Package(unittest.TestCase):
     def setUpClass(cls):
         cls.scratch = tempfile.TemporaryDirectory(prefix="kvpackage-")
         scratch = Path(cls.scratch.name)
-        made = run("cpack", "-G", "DEB", "-B", str(scratch / "out"), cwd=BINARY_DIR)
+        made = run(os.environ["KV_CPACK"], "-G", "DEB", "-B", str(scratch / "out"),
+                   cwd=BINARY_DIR)
         if made.returncode != 0:
             raise AssertionError("cpack failed:\n" + made.stdout + made.stderr)
         (cls.deb,) = (scratch / "out").glob("*.deb")
@@ -54,8 +55,8 @@ class Package(unittest.TestCase):
         subprocess.run(["dpkg-deb", "-x", str(cls.deb), str(cls.unpacked)], check=True)
         # make install's step, below a prefix of its own and inside DESTDIR.
         cls.installed = scratch / "destdir"
-        subprocess.run(["cmake", "--install", str(BINARY_DIR), "--prefix", "/opt/kvportal"],
-                       check=True, capture_output=True,
+        subprocess.run([os.environ["KV_CMAKE"], "--install", str(BINARY_DIR),
+                        "--prefix", "/opt/kvportal"], check=True, capture_output=True,
                        env=dict(os.environ, DESTDIR=str(cls.installed)))
 
     @classmethod
