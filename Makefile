@@ -3,6 +3,7 @@ SANITIZE ?=
 BUILD_DIR ?= build$(if $(SANITIZE),-$(SANITIZE))
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
+PREFIX ?= /usr/local
 
 .PHONY: all deps configure build test run demo clean
 
@@ -19,6 +20,19 @@ build: configure
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The Debian package kvportal_<version>_amd64.deb, left in this folder.
+.PHONY: package
+package: build
+	@rm -rf $(BUILD_DIR)/package
+	@cd $(BUILD_DIR) && cpack -G DEB -B package > /dev/null
+	@cp $(BUILD_DIR)/package/kvportal_*.deb .
+	@cd $(BUILD_DIR)/package && ls kvportal_*.deb
+
+# The package's layout below PREFIX (default /usr/local), inside DESTDIR when it is set.
+.PHONY: install
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)" --strip
 
 run: build
 	@$(BUILD_DIR)/bin/kvportal --verbose

@@ -10,6 +10,7 @@ packages=(
     iproute2 python3 openssl curl fonts-dejavu-core fonts-crosextra-carlito binutils-mingw-w64-x86-64
     libxcb1-dev xvfb
     x11-utils imagemagick xdotool
+    dpkg-dev file lintian desktop-file-utils appstream
 )
 packages+=("$@")
 

@@ -3,6 +3,7 @@
 #include "core/StatusFileText.h"
 #include "core/device/DeviceInterface.h"
 #include "core/workers/DequeProcess.h"
+#include "platform/OwnReleases.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
 
@@ -288,6 +289,9 @@ void Core::setStatus(const ProductPtr& product, uint32_t status) {
 }
 
 bool Core::canUpdate(const ProductPtr& product) const {
+    if (product && product->code == code::KVPORTAL) {
+        return platform::kInstallsOwnReleases;
+    }
     return product && product->code != code::VESK_FIRMWARE && product->code != code::PELRA_FIRMWARE;
 }
 

@@ -2,6 +2,8 @@
 
 #include "platform/PathSeparator.h"
 #include "platform/ProgramFilesFolder.h"
+#include "platform/ProgramLocation.h"
+#include "platform/ProgramVersion.h"
 
 namespace kv::portal {
 
@@ -15,6 +17,9 @@ Product::Product(ProductCode productCode, std::string productName, std::string p
 }
 
 bool Product::refreshInstalledVersion() {
+    if (code == code::KVPORTAL) {
+        return takeOwnVersion();
+    }
     const char* executable = executablePath(code);
     std::string path = platform::programFilesFolder();
     if (executable == nullptr) {
@@ -28,6 +33,18 @@ bool Product::refreshInstalledVersion() {
         return false;
     }
     version.set(installed);
+    return true;
+}
+
+// This program is the KVPORTAL product: it is the version it was built as, wherever it was
+// installed, until it runs again (an installed update may set the release's version meanwhile).
+bool Product::takeOwnVersion() {
+    address.set(platform::programPath());
+    if (version.get().isValid()) {
+        return false;
+    }
+    const platform::ProgramVersion own = platform::programVersion();
+    version.set(Version(own.major, own.minor, own.revision, own.build));
     return true;
 }
 

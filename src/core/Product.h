@@ -56,6 +56,9 @@ public:
     bool isUpdateAvailable() const;
     std::string downloadPath(const std::string& baseDirectory, bool includeFile) const;
     std::string statusText() const;
+
+private:
+    bool takeOwnVersion();
 };
 
 } // namespace kv::portal

@@ -29,13 +29,22 @@ protected:
 } // namespace
 
 TEST_F(InstalledApplication, VersionComesFromTheExecutablesResource) {
-    const std::string path =
-        install("application.exe", "/Kelmora Technologies/KVPortal/KVPortal.exe");
+    const std::string path = install("application.exe", "/Kelmora Technologies/VORNET/VORNET.exe");
+    Core core;
+    core.addProduct(code::VORNET, "VORNET", "", Version());
+    const ProductPtr vornet = core.findProduct("VORNET");
+    EXPECT_EQ("4.3.2 b1", versionText(vornet->version.get()));
+    EXPECT_EQ(path, vornet->address.get());
+}
+
+TEST_F(InstalledApplication, ThisProgramShowsTheVersionItWasBuiltAs) {
+    install("application.exe", "/Kelmora Technologies/KVPortal/KVPortal.exe");
     Core core;
     core.addProduct(code::KVPORTAL, "KVPortal", "", Version());
     const ProductPtr portal = core.findProduct("KVPortal");
-    EXPECT_EQ("4.3.2 b1", versionText(portal->version.get()));
-    EXPECT_EQ(path, portal->address.get());
+    EXPECT_EQ(KV_BUILT_VERSION, versionText(portal->version.get()));
+    EXPECT_EQ(fs::canonical("/proc/self/exe").string(), portal->address.get());
+    EXPECT_FALSE(portal->refreshInstalledVersion()) << "it cannot change while it runs";
 }
 
 TEST_F(InstalledApplication, CompanionPathsFollowTheirTable) {
@@ -69,7 +78,7 @@ TEST_F(InstalledApplication, RemovedExecutableKeepsTheLastVersionRead) {
 }
 
 TEST_F(InstalledApplication, FileWithoutVersionResourceGivesNoVersion) {
-    install("unversioned.exe", "/Kelmora Technologies/KVPortal/KVPortal.exe");
-    Product portal(code::KVPORTAL, "KVPortal", "", Version());
-    EXPECT_EQ("None", versionText(portal.version.get()));
+    install("unversioned.exe", "/Kelmora Technologies/KVDiscovery/KVDiscovery.exe");
+    Product discovery(code::KVDISCOVERY, "KVDiscovery", "", Version());
+    EXPECT_EQ("None", versionText(discovery.version.get()));
 }

@@ -128,12 +128,19 @@ TEST_F(SoftwareUpdate, InstallerNamedOutsideThePackageFolderIsNeverRun) {
     EXPECT_TRUE(installers_.started().empty());
 }
 
-TEST_F(SoftwareUpdate, ProgramsOwnProductIsUpToDateAsSoonAsItsInstallerSucceeds) {
-    const ProductPtr portal = addApplication(code::KVPORTAL, "KVPortal", "exit 0");
+// A newer package replaces this program; the catalogue's installer is for another system.
+TEST_F(SoftwareUpdate, ThisProgramsOwnInstallerIsDownloadedButNeverRun) {
+    kv::test::writeFile(served_.file("KVPortal-setup.sh"), "exit 0\n");
+    const ProductPtr portal = addApplication(code::KVPORTAL, "KVPortal", "");
+    EXPECT_FALSE(core_->canUpdate(portal));
 
+    portal->updateAfterDownload = true;
+    core_->requestDownload("KVPortal");
+    ASSERT_TRUE(events_.waitFor(status("KVPortal", "Ready To Update")));
     core_->requestUpdate(portal);
-    ASSERT_TRUE(events_.waitFor(status("KVPortal", "Update To Date")));
-    EXPECT_EQ(versionText(portal->version.get()), "3.1.0 b2690");
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_EQ(portal->status, PendingUpdate);
+    EXPECT_TRUE(installers_.started().empty());
 }
 
 TEST_F(SoftwareUpdate, InstallerRestartingTheComputerEmptiesBothQueues) {

@@ -19,7 +19,8 @@ class DiscoveryToStatusFile(StudioCase):
         expected = {d.name: (version_text(d.version), self.released(studio, d.code))
                     for d in devices}
         for product in description.companions + description.applications:
-            expected[product["name"]] = ("None", self.released(studio, product["code"]))
+            expected[product["name"]] = (self.installed(product["code"]),
+                                         self.released(studio, product["code"]))
         portal.wait_status(lambda products: products == expected,
                            "status file lists exactly the devices, companions and applications",
                            running=process)

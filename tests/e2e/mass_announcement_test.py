@@ -89,7 +89,7 @@ class MassAnnouncement(StudioCase):
         process = portal.start()
         display.wait_window("KVPortal", abort=portal.crashed)
 
-        applications = {a["name"]: ("None", self.released(studio, a["code"]))
+        applications = {a["name"]: (self.installed(a["code"]), self.released(studio, a["code"]))
                         for a in studio.description.applications}
         portal.wait_status(lambda products: products == applications,
                            "the program lists its applications before any device appears",

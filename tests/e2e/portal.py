@@ -40,6 +40,13 @@ def version_text(version):
     return "%d.%d.%d b%d" % tuple(numbers[:4])
 
 
+def own_version_text():
+    """The version the program was built as, as it tells it ("KVPortal 1.0.0 b0")."""
+    answer = subprocess.run([program_path(), "--version"], capture_output=True, text=True,
+                            check=True)
+    return answer.stdout.splitlines()[0].split(" ", 1)[1]
+
+
 class Portal:
     def __init__(self, root, publish_url=None, user_settings=None, machine_settings=None,
                  display=None, open_files=None):

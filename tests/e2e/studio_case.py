@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 
 from kvstudio import description as studio_description  # noqa: E402
 from kvstudio.studio import Studio  # noqa: E402
-from portal import Portal, version_text  # noqa: E402
+from portal import Portal, own_version_text, version_text  # noqa: E402
 from waiting import wait_until  # noqa: E402
 
 STATUS_LINE = re.compile(r"^Product Status Changed (\S+)\((.*)\):(.*)$")
@@ -54,6 +54,11 @@ class StudioCase(unittest.TestCase):
 
     def released(self, studio, code):
         return version_text(studio.description.release(code)["IV"])
+
+    def installed(self, code):
+        """An application's installed version in the lab, where none is installed: KVPortal
+        is the program itself."""
+        return own_version_text() if code == "KVPORTAL" else "None"
 
     def wait_statuses(self, portal, expected, deadline_s=90):
         """Waits until the log's last status of every (code, name) is the one expected."""

@@ -246,6 +246,18 @@ TEST(Startup, LogOlderThanFiveDaysIsStartedAfreshAndAYoungerOneContinued) {
     EXPECT_EQ(count(studio.log(), kSeparator), 1);
 }
 
+TEST(Startup, VersionIsAnsweredBeforeAnythingNeedsADisplay) {
+    Studio studio;
+    // Without a platform plugin Qt would end the program at once, without a display.
+    Portal portal(studio, {"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, "--version"},
+                  QStringLiteral("/usr/bin/env"));
+    ASSERT_TRUE(portal.started());
+    EXPECT_EQ(portal.exitCode(), 0);
+    EXPECT_EQ(portal.output().toStdString(),
+              "KVPortal " KV_BUILT_VERSION "\nDNS-SD provider: " KV_DNSSD_PROVIDER "\n");
+    EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
+}
+
 TEST(Startup, RestartLauncherStartsTheProgramAgainOnceItHasEnded) {
     Studio studio;
     // A copy of its own, so that no other test's instance is waited for.

@@ -5,9 +5,9 @@
 // the signature of the documented function of the same name; when the library or the entry
 // point is missing it answers kDNSServiceErr_ServiceNotRunning (DNSServiceRefSockFD: -1).
 //
-// The library is the file named by KVPORTAL_DNSSD_LIBRARY, else the program's own provider beside
-// the program (libkvdns_sd.so), else Avahi's "libdns_sd.so.1". It is loaded while the process
-// starts and stays loaded until the process ends.
+// The library is the file named by KVPORTAL_DNSSD_LIBRARY, else the program's own provider
+// (libkvdns_sd.so among the program's helpers), else Avahi's "libdns_sd.so.1". It is loaded while
+// the process starts and stays loaded until the process ends.
 
 #include <dns_sd.h>
 

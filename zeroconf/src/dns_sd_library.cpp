@@ -1,10 +1,12 @@
 #include "dns_sd_library.h"
 
+#include "platform/ProgramLocation.h"
+#include "provider.h"
+
 #include <dlfcn.h>
-#include <unistd.h>
+#include <link.h>
 
 #include <atomic>
-#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -18,15 +20,10 @@ constexpr const char* kEntryNames[] = {
 };
 constexpr int kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
 
-// The program's own provider, installed beside it.
-std::string provider_beside_program() {
-    char program[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof(program));
-    if (length <= 0 || length == static_cast<ssize_t>(sizeof(program))) {
-        return std::string();
-    }
-    const std::string path(program, static_cast<std::size_t>(length));
-    return path.substr(0, path.rfind('/') + 1) + KV_DNSSD_PROVIDER;
+// The program's own provider, among the program's helpers.
+std::string own_provider() {
+    const std::string folder = kv::platform::helperFolder();
+    return folder.empty() ? folder : folder + "/" + KV_DNSSD_PROVIDER;
 }
 
 // A provider named by KVPORTAL_DNSSD_LIBRARY is the only one tried; otherwise the program's own,
@@ -36,7 +33,7 @@ void* open_provider() {
     if (chosen != nullptr && *chosen != '\0') {
         return ::dlopen(chosen, RTLD_NOW);
     }
-    const std::string own = provider_beside_program();
+    const std::string own = own_provider();
     void* handle = own.empty() ? nullptr : ::dlopen(own.c_str(), RTLD_NOW);
     return handle != nullptr ? handle : ::dlopen("libdns_sd.so.1", RTLD_NOW);
 }
@@ -88,3 +85,16 @@ bool is_avahi() {
 }
 
 } // namespace zeroconf::dns_sd_library
+
+namespace zeroconf {
+
+std::string provider_path() {
+    void* handle = dns_sd_library::library().handle;
+    link_map* map = nullptr;
+    if (handle == nullptr || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+        return std::string();
+    }
+    return map->l_name;
+}
+
+} // namespace zeroconf

@@ -118,8 +118,7 @@ void Downloads::process(Core& core, const ProductPtr& product) {
         core.setStatus(product, DownloadError);
         return;
     }
-    bool updatable = false;
-    if (product->updateAfterDownload && (!product->isFirmware(&updatable) || updatable)) {
+    if (product->updateAfterDownload && core.canUpdate(product)) {
         core.requestUpdate(product);
         return;
     }

@@ -28,11 +28,10 @@ int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
         KV_LOG(6, "Skipping update %s(%s): No cloud\n", product->code, product->name.c_str());
         return 0;
     }
-    bool updatable = false;
-    const bool firmware = product->isFirmware(&updatable);
-    if (firmware && !updatable) {
+    if (!core.canUpdate(product)) {
         return 0;
     }
+    const bool firmware = product->isFirmware();
     // The package path is built from the release's file name: never upload or run a file
     // outside the package folder.
     if (!isSafePackageName(release->fileName)) {

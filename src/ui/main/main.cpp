@@ -10,6 +10,7 @@
 #include "ui/main/CommandLine.h"
 #include "ui/main/InterfaceDefaults.h"
 #include "ui/main/LogFile.h"
+#include "ui/main/VersionOption.h"
 #include "ui/manager/Manager.h"
 #include "ui/theme/QKVTheme.h"
 #include "ui/window/Window.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QFont>
 
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -35,7 +37,13 @@ std::unique_ptr<ICmd> createCommand(Core* core, const CommandRequest& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (asksForVersion(argc, argv)) {
+        std::fputs(versionReport().c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
+    // Lets the desktop match the window with the menu's entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.kelmora.KVPortal"));
     if (ipc::instance().raiseOtherInstance()) {
         KV_LOG(4, "KVPortal instance is already running...\n");
         return 0;

@@ -129,15 +129,19 @@ void Window::Product::slotUpdateUI() {
         break;
     }
     case ReadyToDownload:
-    case DownloadError:
-        setLink(actionLink_, true,
+    case DownloadError: {
+        // Software the program does not install (itself, on this system) is offered only to be
+        // downloaded and taken elsewhere.
+        const bool elsewhere = !updatable() && !product_->isFirmware();
+        setLink(actionLink_, !elsewhere,
                 updatable() ? QStringLiteral("<a href=\"Update\">Download & Update</a>")
                             : QStringLiteral("<a href=\"Update\">Download</a>"));
-        setLink(downloadLink_, updatable());
+        setLink(downloadLink_, updatable() || elsewhere);
         setLink(releaseNotesLink_, releaseNotes);
         hideProgress();
         emit central()->all()->signalUpdateUI();
         break;
+    }
     case ReadyToUpdate:
     case FirmwareUpdateError:
         setLink(

@@ -1,6 +1,7 @@
 #include "ui/window/RestartLauncher.h"
 
 #include "core/IProxy.h"
+#include "platform/ProgramLocation.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,8 +19,7 @@ const char kRestartFlags[] = "1";
 
 void startRestartLauncher(IProxy& proxy) {
     const QFileInfo program(QCoreApplication::applicationFilePath());
-    const std::string launcher =
-        (program.absolutePath() + QStringLiteral("/app_launcher")).toStdString();
+    const std::string launcher = platform::helperFolder() + "/app_launcher";
     const std::string name = program.fileName().toStdString();
     const std::string path = program.absoluteFilePath().toStdString();
     const char* const arguments[] = {"--name",     name.c_str(), "--path",

@@ -4,7 +4,7 @@ namespace kv::portal {
 
 class IProxy;
 
-// Starts the restart launcher next to this program, which starts the program again once it
+// Starts the restart launcher among this program's helpers, which starts the program again once it
 // has ended. Does not wait for it.
 void startRestartLauncher(IProxy& proxy);
 

@@ -129,6 +129,24 @@ TEST_F(ProductRowStatus, ADownloadOnlyDeviceOffersTheDownloadAndThenItsFolder) {
     }
 }
 
+TEST_F(ProductRowStatus, ThisProgramOffersItsPackageForElsewhereButNotToInstallIt) {
+    const ProductPtr portal = addProduct(code::KVPORTAL, "KVPortal");
+    ASSERT_TRUE(laidOut(row("KVPortal")));
+    giveRelease(portal, "9.0.0b1", "https://notes.kelmora.example/kvportal");
+    const std::string folder = environment.downloadsDir() + "/Software";
+    const Expected table[] = {
+        {ReadyToDownload, 0, "Update available", nullptr, nullptr, true, true, false},
+        {DownloadError, 0, "Download failed: Unexpected Error", nullptr, nullptr, true, true,
+         false},
+        {ReadyToUpdate, 0, "Please install manually. Software has been downloaded at",
+         "DownloadDirectory", folder.c_str(), false, true, false},
+    };
+    for (const Expected& expected : table) {
+        setStatus(portal, expected.status, expected.errorCode);
+        expectRow("KVPortal", expected);
+    }
+}
+
 TEST_F(ProductRowStatus, SoftwareStatusesKeepTheProgressBarAsItWasAndOfferTheInstaller) {
     const ProductPtr vornet = addProduct(code::VORNET, "VORNET");
     giveRelease(vornet, "5.0.0b9");

@@ -168,9 +168,10 @@ TEST_F(WindowSync, AFailedSyncOnTheLastCatalogueSaysSinceWhenAndRetries) {
 TEST_F(WindowSync, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
     publish(entry("KORVEX-FIRMWARE", "2.0.0b1") + "," + entry("RX48-FIRMWARE", "2.0.0b1") + "," +
             entry("PELRA-FIRMWARE", "2.0.0b1") + "," + entry("VORNET", "5.0.0b1") + "," +
-            entry("KVDISCOVERY", "0.0.0b0"));
+            entry("KVDISCOVERY", "0.0.0b0") + "," + entry("KVPORTAL", "9.0.0b1"));
     showWindow();
     EXPECT_FALSE(summary()->isVisible());
+    const ProductPtr portal = addProduct(code::KVPORTAL, "KVPortal");
     const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
     const ProductPtr rx48 = addProduct(code::RX48_FIRMWARE, "RX 48");
     const ProductPtr pelra = addProduct(code::PELRA_FIRMWARE, "Pelra");
@@ -181,7 +182,7 @@ TEST_F(WindowSync, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
         [&] {
             return summary()->isVisible() &&
                    summaryText()->text() ==
-                       QStringLiteral("Firmware(3) / Software(1): Total 4 products require update");
+                       QStringLiteral("Firmware(3) / Software(2): Total 5 products require update");
         },
         kDeadlineMs))
         << summaryText()->text().toStdString();
@@ -197,6 +198,8 @@ TEST_F(WindowSync, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
             << product->name;
     }
     EXPECT_EQ(discovery->status, static_cast<uint32_t>(UpToDate));
+    EXPECT_FALSE(portal->updateAfterDownload) << "a newer package replaces this program";
+    EXPECT_EQ(portal->status, static_cast<uint32_t>(ReadyToDownload));
     EXPECT_TRUE(syncsSettled());
 }
 
