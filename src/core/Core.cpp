@@ -2,6 +2,7 @@
 
 #include "core/device/DeviceInterface.h"
 #include "core/workers/DequeProcess.h"
+#include "platform/FileOpening.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
 
@@ -328,7 +329,7 @@ void Core::writeIpcFile() {
     // into place, so that a reader, or a program killed meanwhile, never leaves half a file.
     const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";
     const std::string temporary = path + ".new";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
+    FILE* file = platform::createReplacing(temporary).release();
     if (file == nullptr) {
         return;
     }

@@ -291,6 +291,19 @@ TEST_F(CoreProducts, StatusFileIsWrittenOnlyWhenEnabled) {
     EXPECT_EQ("", kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
 }
 
+TEST_F(CoreProducts, StatusFileIsNeverWrittenThroughASymbolicLink) {
+    const std::string victim = environment.home() + "/.bashrc";
+    const std::string ipcFile = environment.downloadsDir() + "/kvportal.ipc";
+    kv::test::writeFile(victim, "keep");
+    std::filesystem::create_symlink(victim, ipcFile + ".new");
+    core.setIpcEnabled(true);
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    core.setStatus(core.findProduct("p"), Evaluate);
+    EXPECT_EQ("keep", kv::test::readFile(victim));
+    EXPECT_FALSE(std::filesystem::is_symlink(ipcFile));
+    EXPECT_EQ("version;1\np;1.0.0 b0;null\n", kv::test::readFile(ipcFile));
+}
+
 // Other programs read the status file whenever they like: each read finds a whole file.
 TEST_F(CoreProducts, StatusFileIsNeverSeenHalfWritten) {
     core.setIpcEnabled(true);
