@@ -1,5 +1,7 @@
 #include "kvcurl/kvcurl.h"
 
+#include "platform/FileOpening.h"
+
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -232,7 +234,7 @@ std::unique_ptr<response> post(const std::string& url, const char* const* header
 
 int32_t download(const std::string& url, const std::string& path,
                  const ProgressFunction& progress) {
-    File file(std::fopen(path.c_str(), "wb"));
+    File file(kv::platform::createReplacing(path).release());
     if (!file) {
         return kCannotOpenFile;
     }

@@ -3,6 +3,7 @@
 #include "core/StatusFileText.h"
 #include "core/device/DeviceInterface.h"
 #include "core/workers/DequeProcess.h"
+#include "platform/FileOpening.h"
 #include "platform/OwnReleases.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
@@ -103,6 +104,12 @@ void Core::notifyListeners(const std::function<void(Listener&)>& call) {
 
 bool Core::addDevice(const std::string& name, const std::string& address,
                      const std::vector<std::string>& txtEntries) {
+    if (const char* problem = deviceNameProblem(name)) {
+        if (refusedNames_.firstRefusal(name)) {
+            KV_LOG(4, "Ignoring device %s: %s\n", printableName(name).c_str(), problem);
+        }
+        return false;
+    }
     const std::string product = txtValue(txtEntries, "product");
     if (product.size() >= 8 && product.find("Emulator") != std::string::npos) {
         return false;
@@ -159,10 +166,11 @@ void Core::addProductLocked(ProductCode code, const std::string& name, const std
         added.push_back(product);
     }
     if (code == code::KORVEX_FIRMWARE) {
-        addProductLocked(code::KORVEX_REMOTE_CONTROLLER, "Korvex Remote Controllers", {}, Version(),
-                         added);
+        addProductLocked(code::KORVEX_REMOTE_CONTROLLER,
+                         applicationName(code::KORVEX_REMOTE_CONTROLLER), {}, Version(), added);
     } else if (code == code::RX48_FIRMWARE) {
-        addProductLocked(code::RX48_TOOLKIT_CONTROLLER, "RX48 Toolkit", {}, Version(), added);
+        addProductLocked(code::RX48_TOOLKIT_CONTROLLER,
+                         applicationName(code::RX48_TOOLKIT_CONTROLLER), {}, Version(), added);
     }
 }
 
@@ -188,6 +196,13 @@ void Core::removeProduct(const std::string& name) {
     }
     // Other programs read the status file as the list of products: one that left goes from it.
     writeIpcFile();
+}
+
+// A refused name was never added: removing it would take the entry of whoever has the name.
+void Core::removeDevice(const std::string& name) {
+    if (deviceNameProblem(name) == nullptr) {
+        removeProduct(name);
+    }
 }
 
 // A product with a queued job stays until its worker is done with it; the worker removes it
@@ -328,7 +343,7 @@ void Core::writeIpcFile() {
     // into place, so that a reader, or a program killed meanwhile, never leaves half a file.
     const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";
     const std::string temporary = path + ".new";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
+    FILE* file = platform::createReplacing(temporary).release();
     if (file == nullptr) {
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/DeviceNames.h"
 #include "core/IProxy.h"
 #include "core/Product.h"
 #include "kvcurl/kvcurl.h"
@@ -61,6 +62,8 @@ public:
     bool addDevice(const std::string& name, const std::string& address,
                    const std::vector<std::string>& txtEntries);
     void removeProduct(const std::string& name);
+    // A device withdrawn from the network.
+    void removeDevice(const std::string& name);
     ProductPtr findProduct(const std::string& name);
     void forEachProduct(std::function<bool(const ProductPtr&)> callback);
     ProductPtr findProductByCode(ProductCode code);
@@ -155,6 +158,7 @@ private:
     // serve.
     bool syncRunning_ = false;
     int syncRequests_ = 0;
+    RefusedNames refusedNames_;
 };
 
 } // namespace kv::portal

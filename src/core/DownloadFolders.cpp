@@ -1,5 +1,6 @@
 #include "core/Core.h"
 #include "platform/DownloadsFolder.h"
+#include "platform/FileOpening.h"
 #include "platform/FileTime.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
@@ -12,15 +13,6 @@ namespace kv::portal {
 namespace {
 
 constexpr int64_t kPackageLifetime = 604800;
-
-// The Downloads folder itself may be missing on a fresh account, so parents are made too.
-bool ensureDirectory(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        return true;
-    }
-    return std::filesystem::create_directories(path, error);
-}
 
 // Removes packages older than a week. An entry that cannot be examined or removed (still
 // open elsewhere, say) is left for the next sweep.
@@ -49,8 +41,9 @@ bool Core::createDownloadDirectories() {
         firmware = root + platform::kPathSeparator + "Firmware";
         software = root + platform::kPathSeparator + "Software";
     }
-    if (firmware.empty() || !ensureDirectory(downloadsDir()) || !ensureDirectory(firmware) ||
-        !ensureDirectory(software)) {
+    // The Downloads folder itself may be missing on a fresh account: it is made as usual.
+    if (firmware.empty() || !platform::createPrivateFolder(downloadsDir()) ||
+        !platform::createPrivateFolder(firmware) || !platform::createPrivateFolder(software)) {
         KV_LOG(3, "Failed to create required download directories\n");
         return false;
     }

@@ -1,5 +1,6 @@
 #include "core/ProductCode.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace kv::portal {
@@ -30,26 +31,30 @@ struct CodeInfo {
     bool updatable;
     ProductCode danteTwin;
     const char* executable;
+    const char* applicationName;
 };
 
 const CodeInfo codeTable[] = {
-    {code::KORVEX_FIRMWARE, true, true, code::KORVEX_FIRMWARE_DANTE, nullptr},
-    {code::KORVEX_FIRMWARE_DANTE, true, true, nullptr, nullptr},
-    {code::RX48_FIRMWARE, true, true, code::RX48_FIRMWARE_DANTE, nullptr},
-    {code::RX48_FIRMWARE_DANTE, true, true, nullptr, nullptr},
-    {code::VORAVERI_FIRMWARE, true, true, code::VORAVERI_FIRMWARE_DANTE, nullptr},
-    {code::VORAVERI_FIRMWARE_DANTE, true, true, nullptr, nullptr},
-    {code::VESK_III_FIRMWARE, true, true, code::VESK_III_FIRMWARE_DANTE, nullptr},
-    {code::VESK_III_FIRMWARE_DANTE, true, true, nullptr, nullptr},
-    {code::VESK_FIRMWARE, true, false, nullptr, nullptr},
-    {code::PELRA_FIRMWARE, true, false, nullptr, nullptr},
-    {code::KVPORTAL, false, false, nullptr, "/Kelmora Technologies/KVPortal/KVPortal.exe"},
-    {code::VORNET, false, false, nullptr, "/Kelmora Technologies/VORNET/VORNET.exe"},
-    {code::KVDISCOVERY, false, false, nullptr, "/Kelmora Technologies/KVDiscovery/KVDiscovery.exe"},
+    {code::KORVEX_FIRMWARE, true, true, code::KORVEX_FIRMWARE_DANTE, nullptr, nullptr},
+    {code::KORVEX_FIRMWARE_DANTE, true, true, nullptr, nullptr, nullptr},
+    {code::RX48_FIRMWARE, true, true, code::RX48_FIRMWARE_DANTE, nullptr, nullptr},
+    {code::RX48_FIRMWARE_DANTE, true, true, nullptr, nullptr, nullptr},
+    {code::VORAVERI_FIRMWARE, true, true, code::VORAVERI_FIRMWARE_DANTE, nullptr, nullptr},
+    {code::VORAVERI_FIRMWARE_DANTE, true, true, nullptr, nullptr, nullptr},
+    {code::VESK_III_FIRMWARE, true, true, code::VESK_III_FIRMWARE_DANTE, nullptr, nullptr},
+    {code::VESK_III_FIRMWARE_DANTE, true, true, nullptr, nullptr, nullptr},
+    {code::VESK_FIRMWARE, true, false, nullptr, nullptr, nullptr},
+    {code::PELRA_FIRMWARE, true, false, nullptr, nullptr, nullptr},
+    {code::KVPORTAL, false, false, nullptr, "/Kelmora Technologies/KVPortal/KVPortal.exe",
+     "KVPortal"},
+    {code::VORNET, false, false, nullptr, "/Kelmora Technologies/VORNET/VORNET.exe", "VORNET"},
+    {code::KVDISCOVERY, false, false, nullptr, "/Kelmora Technologies/KVDiscovery/KVDiscovery.exe",
+     "KVDiscovery"},
     {code::KORVEX_REMOTE_CONTROLLER, false, false, nullptr,
-     "/Kelmora Technologies/Korvex Remote Controllers/KorvexMusic.exe"},
+     "/Kelmora Technologies/Korvex Remote Controllers/KorvexMusic.exe",
+     "Korvex Remote Controllers"},
     {code::RX48_TOOLKIT_CONTROLLER, false, false, nullptr,
-     "/Trennel RX 48 Toolkit/RX 48 Agent/RX48Agent.exe"},
+     "/Trennel RX 48 Toolkit/RX 48 Agent/RX48Agent.exe", "RX48 Toolkit"},
 };
 
 const CodeInfo* infoOf(ProductCode code) {
@@ -84,6 +89,17 @@ ProductCode danteTwinCode(ProductCode code) {
 const char* executablePath(ProductCode code) {
     const CodeInfo* info = infoOf(code);
     return info != nullptr ? info->executable : nullptr;
+}
+
+const char* applicationName(ProductCode code) {
+    const CodeInfo* info = infoOf(code);
+    return info != nullptr ? info->applicationName : nullptr;
+}
+
+bool isApplicationName(const std::string& name) {
+    return std::any_of(std::begin(codeTable), std::end(codeTable), [&](const CodeInfo& info) {
+        return info.applicationName != nullptr && name == info.applicationName;
+    });
 }
 
 } // namespace kv::portal

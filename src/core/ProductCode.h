@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace kv::portal {
 
 // A product's kind: one of the constants below. Kinds are compared by the constant's identity;
@@ -31,5 +33,8 @@ bool isDanteCode(ProductCode code);
 ProductCode danteTwinCode(ProductCode code);
 // The application's executable below the Program Files folder, or null for firmware.
 const char* executablePath(ProductCode code);
+// The fixed name of an application's product, or null for firmware.
+const char* applicationName(ProductCode code);
+bool isApplicationName(const std::string& name);
 
 } // namespace kv::portal

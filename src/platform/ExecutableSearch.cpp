@@ -17,13 +17,14 @@ std::optional<std::string> findExecutable(const std::string& name) {
     while (true) {
         const size_t colon = folders.find(':');
         const std::string_view folder = folders.substr(0, colon);
-        // An empty entry stands for the current folder.
-        const std::string candidate =
-            (folder.empty() ? std::string(".") : std::string(folder)) + "/" + name;
-        std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error) &&
-            ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
+        // An empty or relative entry names whatever folder the program was started in.
+        if (!folder.empty() && folder.front() == '/') {
+            const std::string candidate = std::string(folder) + "/" + name;
+            std::error_code error;
+            if (std::filesystem::is_regular_file(candidate, error) &&
+                ::access(candidate.c_str(), X_OK) == 0) {
+                return candidate;
+            }
         }
         if (colon == std::string_view::npos) {
             return std::nullopt;

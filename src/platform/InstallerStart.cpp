@@ -5,13 +5,13 @@
 
 namespace kv::platform {
 
-InstallerStart installerStart(const std::string& path) {
+std::optional<InstallerStart> installerStart(const std::string& path) {
     if (isPeFile(path)) {
         if (auto wine = findExecutable("wine")) {
             return InstallerStart{*wine, {path}};
         }
     }
-    return InstallerStart{path, {}};
+    return std::nullopt;
 }
 
 } // namespace kv::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,8 @@ struct InstallerStart {
     std::vector<std::string> arguments;
 };
 
-// A Windows installer runs through wine when wine is installed; anything else starts itself.
-InstallerStart installerStart(const std::string& path);
+// Only a Windows installer runs, and only through wine; nullopt for anything else, or without
+// wine.
+std::optional<InstallerStart> installerStart(const std::string& path);
 
 } // namespace kv::platform

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace kv::portal {
@@ -87,12 +88,18 @@ int QtProxy::runProgram(const char* program, const char* workingDirectory, int a
 }
 
 int QtProxy::runInstaller(const char* path, [[maybe_unused]] const char* secondArgument) {
-    const platform::InstallerStart start = platform::installerStart(path != nullptr ? path : "");
+    const char* installer = path != nullptr ? path : "";
+    const std::optional<platform::InstallerStart> start = platform::installerStart(installer);
+    if (!start) {
+        KV_LOG(3, "Cannot start %s: not a Windows installer, or wine is not installed\n",
+               installer);
+        return -1;
+    }
     std::vector<const char*> arguments;
-    for (const std::string& argument : start.arguments) {
+    for (const std::string& argument : start->arguments) {
         arguments.push_back(argument.c_str());
     }
-    return runProgram(start.program.c_str(), nullptr, static_cast<int>(arguments.size()),
+    return runProgram(start->program.c_str(), nullptr, static_cast<int>(arguments.size()),
                       arguments.data(), true);
 }
 

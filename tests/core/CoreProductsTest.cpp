@@ -98,6 +98,43 @@ TEST_F(CoreProducts, TrennelRx48OnlyWhenItLeadsTheProductText) {
     EXPECT_FALSE(core.findProduct("rx2"));
 }
 
+TEST_F(CoreProducts, NamesWithControlCharactersAreRefusedOnceEach) {
+    const std::vector<std::string> txt = {"vendor=Kelmora Technologies", "product=Pelra"};
+    const std::string cases[] = {"Studio\x1b[2J", std::string("Stu\0dio", 7),
+                                 "Line\nbreak",   "Tab\tname",
+                                 "Delete\x7f",    "C1 \xc2\x9b"};
+    kv::test::StdoutCapture capture;
+    for (const std::string& name : cases) {
+        EXPECT_FALSE(announce(name, txt));
+        EXPECT_FALSE(announce(name, txt));
+    }
+    EXPECT_TRUE(names().empty());
+    const std::string log = capture.text();
+    size_t lines = 0;
+    for (size_t at = log.find("Ignoring device "); at != std::string::npos;
+         at = log.find("Ignoring device ", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(std::size(cases), lines);
+    EXPECT_NE(std::string::npos, log.find("Studio\\027[2J"));
+    EXPECT_EQ(std::string::npos, log.find_first_of(std::string("\t\x7f\0\x9b", 4)));
+}
+
+// Withdrawing such a device must not take the application's row with it either.
+TEST_F(CoreProducts, ADeviceNeverTakesAnApplicationsEntry) {
+    const std::vector<std::string> txt = {"vendor=Kelmora Technologies", "product=Pelra"};
+    core.addProduct(code::KVPORTAL, "KVPortal", "", Version());
+    for (const char* name : {"KVPortal", "VORNET", "Korvex Remote Controllers", "RX48 Toolkit"}) {
+        EXPECT_FALSE(announce(name, txt)) << name;
+        core.removeDevice(name);
+    }
+    EXPECT_EQ(std::vector<std::string>{"KVPortal"}, names());
+    EXPECT_EQ(code::KVPORTAL, core.findProduct("KVPortal")->code);
+    EXPECT_EQ(1u, core.findProduct("KVPortal")->presenceCount);
+    ASSERT_TRUE(announce("RX 48 hall", {"vendor=Trennel", "product=RX 48"}));
+    EXPECT_EQ(code::RX48_TOOLKIT_CONTROLLER, core.findProduct("RX48 Toolkit")->code);
+}
+
 TEST_F(CoreProducts, TxtKeyWithoutValueReadsAsEmpty) {
     EXPECT_FALSE(announce("bare", {"vendor", "product"}));
     EXPECT_TRUE(announce("bare2", {"vendor=Kelmora Technologies", "product=Pelra", "version"}));
@@ -271,6 +308,19 @@ TEST_F(CoreProducts, StatusFileIsWrittenOnlyWhenEnabled) {
     core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
     core.setStatus(core.findProduct("p"), Evaluate);
     EXPECT_EQ("", kv::test::readFile(environment.downloadsDir() + "/kvportal.ipc"));
+}
+
+TEST_F(CoreProducts, StatusFileIsNeverWrittenThroughASymbolicLink) {
+    const std::string victim = environment.home() + "/.bashrc";
+    const std::string ipcFile = environment.downloadsDir() + "/kvportal.ipc";
+    kv::test::writeFile(victim, "keep");
+    std::filesystem::create_symlink(victim, ipcFile + ".new");
+    core.setIpcEnabled(true);
+    core.addProduct(code::PELRA_FIRMWARE, "p", "", Version(1, 0, 0, 0));
+    core.setStatus(core.findProduct("p"), Evaluate);
+    EXPECT_EQ("keep", kv::test::readFile(victim));
+    EXPECT_FALSE(std::filesystem::is_symlink(ipcFile));
+    EXPECT_EQ("version;1\np;1.0.0 b0;null\n", kv::test::readFile(ipcFile));
 }
 
 // Other programs read the status file whenever they like: each read finds a whole file.

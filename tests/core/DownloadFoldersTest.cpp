@@ -30,6 +30,17 @@ TEST(DownloadFolders, CoreCreatesRootFirmwareAndSoftware) {
     EXPECT_TRUE(fs::is_directory(environment.downloadsDir() + "/Software"));
 }
 
+// Only the user may look into the folders the program makes; the Downloads folder is the user's.
+TEST(DownloadFolders, FoldersTheProgramMakesAreTheUsersAlone) {
+    kv::test::CoreTestEnvironment environment;
+    Core core;
+    for (const char* folder : {"", "/Firmware", "/Software"}) {
+        EXPECT_EQ(fs::perms::owner_all,
+                  fs::status(environment.downloadsDir() + folder).permissions() & fs::perms::all)
+            << folder;
+    }
+}
+
 TEST(DownloadFolders, FollowsTheDesktopsDownloadFolder) {
     kv::test::CoreTestEnvironment environment;
     kv::test::TempDir config;

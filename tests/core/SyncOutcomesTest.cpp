@@ -251,6 +251,24 @@ TEST_F(SyncLocalCopy, FailedWriteKeepsTheOldCopyAndTheSyncGoesOn) {
     EXPECT_EQ(logCount("Sync finished"), 1u);
 }
 
+TEST_F(SyncLocalCopy, CopyIsNeitherWrittenNorReadThroughASymbolicLink) {
+    const std::string victim = environment.home() + "/victim.json";
+    writeFile(victim, R"({"products":[]})");
+    std::filesystem::create_symlink(victim, localCopyPath() + ".new");
+    publish(kPublishFile);
+    EXPECT_EQ(sync(), "");
+    EXPECT_EQ(readFile(victim), R"({"products":[]})");
+    EXPECT_FALSE(std::filesystem::is_symlink(localCopyPath()));
+    EXPECT_EQ(localCopy(), kCompactPublishFile);
+
+    std::filesystem::remove(localCopyPath());
+    std::filesystem::create_symlink(victim, localCopyPath());
+    settings->set("publish_file", unreachableUrl());
+    core->setForceRefresh();
+    EXPECT_EQ(sync(), kFailedToContact);
+    EXPECT_FALSE(core->usingLocalFile());
+}
+
 TEST_F(SyncLocalCopy, FailedReplaceLeavesNoTemporaryFileAndTheSyncGoesOn) {
     std::filesystem::create_directories(localCopyPath() + "/occupied");
     publish(kPublishFile);

@@ -65,6 +65,18 @@ TEST_F(KvcurlTransfer, Download404FailsWith22AndLeavesAnEmptyFile) {
     EXPECT_EQ(fs::file_size(path), 0u);
 }
 
+// Whatever stands at the destination is replaced, never written through.
+TEST_F(KvcurlTransfer, DownloadReplacesASymbolicLinkInsteadOfWritingThroughIt) {
+    kv::test::writeFile(root.file("victim"), "keep");
+    const std::string path = downloads.file("firmware.img");
+    fs::create_symlink(root.file("victim"), path);
+
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img"), path, {}), 0);
+    EXPECT_EQ(kv::test::readFile(root.file("victim")), "keep");
+    EXPECT_FALSE(fs::is_symlink(path));
+    EXPECT_EQ(kv::test::readFile(path), package);
+}
+
 TEST_F(KvcurlTransfer, DownloadIntoMissingFolderFailsWith100) {
     const std::string path = downloads.file("no/such/folder/firmware.img");
 

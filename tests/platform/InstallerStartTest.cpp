@@ -49,24 +49,21 @@ TEST_F(InstallerStartTest, WindowsInstallerRunsThroughWineWhenWineIsInstalled) {
     const std::string wine = installProgram(dir, "wine", true);
     searchOnly(dir.path());
     const auto start = installerStart(kWindowsInstaller);
-    EXPECT_EQ(wine, start.program);
-    EXPECT_EQ(std::vector<std::string>{kWindowsInstaller}, start.arguments);
+    ASSERT_TRUE(start.has_value());
+    EXPECT_EQ(wine, start->program);
+    EXPECT_EQ(std::vector<std::string>{kWindowsInstaller}, start->arguments);
 }
 
-TEST_F(InstallerStartTest, InstallersStartThemselvesWhenWineCannotRunThem) {
+// A package that is not a Windows program is never executed, whatever its mode bits say.
+TEST_F(InstallerStartTest, NothingStartsButAWindowsInstallerThroughWine) {
     TempDir dir;
     installProgram(dir, "wine", false);
     searchOnly(dir.path());
-    const auto windows = installerStart(kWindowsInstaller);
-    EXPECT_EQ(kWindowsInstaller, windows.program);
-    EXPECT_TRUE(windows.arguments.empty());
+    EXPECT_FALSE(installerStart(kWindowsInstaller).has_value());
 
     installProgram(dir, "wine", true);
-    const std::string script = dir.file("setup.sh");
-    writeFile(script, "#!/bin/sh\n");
-    const auto native = installerStart(script);
-    EXPECT_EQ(script, native.program);
-    EXPECT_TRUE(native.arguments.empty());
+    const std::string script = installProgram(dir, "setup.sh", true);
+    EXPECT_FALSE(installerStart(script).has_value());
 }
 
 TEST_F(InstallerStartTest, FindsTheFirstExecutableOfTheNameAlongPath) {
@@ -81,4 +78,21 @@ TEST_F(InstallerStartTest, FindsTheFirstExecutableOfTheNameAlongPath) {
     EXPECT_FALSE(findExecutable("kv-no-such-program").has_value());
     EXPECT_FALSE(findExecutable("").has_value());
     EXPECT_FALSE(findExecutable(first.file("kvtool")).has_value());
+}
+
+// Empty and relative entries name whatever folder the program runs in.
+TEST_F(InstallerStartTest, RelativePathEntriesAreNotSearched) {
+    TempDir dir;
+    installProgram(dir, "kvtool", true);
+    std::filesystem::create_directory(dir.file("bin"));
+    installProgram(dir, "bin/kvtool", true);
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    for (const char* folders : {"", ":", ".", "bin", "./bin:", "::bin"}) {
+        searchOnly(folders);
+        EXPECT_FALSE(findExecutable("kvtool").has_value()) << '"' << folders << '"';
+    }
+    searchOnly("bin:" + dir.file("bin"));
+    EXPECT_EQ(dir.file("bin/kvtool"), findExecutable("kvtool"));
+    std::filesystem::current_path(saved);
 }

@@ -239,9 +239,14 @@ private:
 
 } // namespace
 
-TEST_F(QtProxyInstallers, InstallerRunsAndGivesItsExitCode) {
-    const std::string installer = script(dir.file("setup.sh"), "exit 7");
-    EXPECT_EQ(7, proxy.runInstaller(installer.c_str(), "192.168.1.20"));
+TEST_F(QtProxyInstallers, InstallerThatIsNotAWindowsProgramIsNeverRun) {
+    const std::string ran = dir.file("ran");
+    script(dir.file("bin/wine"), "exit 0");
+    const std::string installer = script(dir.file("setup.sh"), "touch '" + ran + "'\nexit 7");
+    StdoutCapture capture;
+    EXPECT_EQ(-1, proxy.runInstaller(installer.c_str(), "192.168.1.20"));
+    EXPECT_FALSE(std::filesystem::exists(ran));
+    EXPECT_NE(std::string::npos, capture.text().find("Cannot start " + installer));
 }
 
 TEST_F(QtProxyInstallers, WindowsInstallerRunsThroughWine) {

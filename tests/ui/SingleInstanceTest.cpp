@@ -1,6 +1,6 @@
 // The single-instance mechanism between real processes: each probe is the program's start-up
 // reduced to its single-instance steps (tests/ui/ipc). Every test gives its probes a private
-// temporary folder, which holds the block's key files, so tests never meet each other or a
+// runtime and temporary folder, which hold the block, so tests never meet each other or a
 // KVPortal that runs on the machine.
 
 #include "TempDir.h"
@@ -12,8 +12,12 @@
 #include <QStringList>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -21,14 +25,36 @@ constexpr int kDeadlineMs = 20000;
 // "Within about a second" for a raise, with room for a busy machine.
 constexpr int kRaiseDeadlineMs = 4000;
 
+// Where a user's probes run: their runtime folder and the temporary folder.
+struct Session {
+    std::string runtime;
+    std::string temporary;
+    // The user id to run as; -1 for this process's own.
+    int user = -1;
+};
+
 class Probe {
 public:
-    explicit Probe(const kv::test::TempDir& folder, const QStringList& arguments = {}) {
+    explicit Probe(const kv::test::TempDir& folder, const QStringList& arguments = {})
+        : Probe(Session{folder.path(), folder.path()}, arguments) {}
+
+    explicit Probe(const Session& session, const QStringList& arguments = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(folder.path()));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                           QString::fromStdString(session.runtime));
+        environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(session.temporary));
         process_.setProcessEnvironment(environment);
-        process_.setProgram(QStringLiteral(KV_INSTANCE_PROBE));
-        process_.setArguments(arguments);
+        if (session.user < 0) {
+            process_.setProgram(QStringLiteral(KV_INSTANCE_PROBE));
+            process_.setArguments(arguments);
+        } else {
+            const QString id = QString::number(session.user);
+            process_.setProgram(QStringLiteral("setpriv"));
+            process_.setArguments(
+                QStringList{QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                            QStringLiteral("--clear-groups"), QStringLiteral(KV_INSTANCE_PROBE)} +
+                arguments);
+        }
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start();
     }
@@ -186,6 +212,45 @@ TEST(SingleInstance, SimultaneousStartsLeaveExactlyOneRunning) {
     }
     Probe last(folder);
     EXPECT_TRUE(last.runs());
+}
+
+// Another user of the machine, with a runtime folder of its own, shares the temporary folder.
+TEST(SingleInstance, EachUserHasAnInstanceOfItsOwn) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to start a probe as another user";
+    }
+    constexpr int kNobody = 65534;
+    kv::test::TempDir shared;
+    kv::test::TempDir runtime;
+    const std::string otherRuntime = shared.file("nobody");
+    std::filesystem::create_directory(otherRuntime);
+    ASSERT_EQ(0, ::chown(otherRuntime.c_str(), kNobody, kNobody));
+    std::filesystem::permissions(shared.path(),
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    const Session mine{runtime.path(), shared.path()};
+    const Session other{otherRuntime, shared.path(), kNobody};
+
+    // A block that someone else left in the runtime folder, counting an instance, is not used.
+    const std::string block = runtime.file("SM_KVPortal");
+    kv::test::writeFile(block, std::string("\1\0\0\0\1\0\0\0", 8));
+    ASSERT_EQ(0, ::chown(block.c_str(), kNobody, kNobody));
+
+    Probe otherFirst(other);
+    ASSERT_TRUE(otherFirst.waitFor("running"));
+    Probe first(mine);
+    ASSERT_TRUE(first.runs());
+    struct stat status {};
+    ASSERT_EQ(0, ::stat(block.c_str(), &status));
+    EXPECT_EQ(::geteuid(), status.st_uid);
+    EXPECT_EQ(0600u, status.st_mode & 0777);
+
+    Probe otherSecond(other);
+    EXPECT_EQ(0, otherSecond.exitCode());
+    EXPECT_TRUE(otherFirst.waitFor("raised", 1, kRaiseDeadlineMs));
+    Probe second(mine);
+    EXPECT_EQ(0, second.exitCode());
+    EXPECT_TRUE(first.waitFor("raised", 1, kRaiseDeadlineMs));
+    EXPECT_EQ(1, otherFirst.said("raised"));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -139,6 +140,19 @@ TEST(LogFile, AppendModeKeepsEarlierLines) {
     ru_rod::logMessage(6, "a.cpp", 1, "later\n");
     EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")),
                                  std::regex("earlier\n" + kStamp + "later\n")));
+}
+
+// A link planted where the log goes is refused when appending and replaced when starting over.
+TEST(LogFile, NeverWritesThroughASymbolicLink) {
+    TempDir dir;
+    kv::test::writeFile(dir.file("victim"), "keep\n");
+    std::filesystem::create_symlink(dir.file("victim"), dir.file("log.txt"));
+    StdoutCapture capture;
+    EXPECT_EQ(-1, ru_rod::openLogFile(dir.file("log.txt").c_str(), false));
+    EXPECT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
+    ru_rod::logMessage(6, "a.cpp", 1, "written\n");
+    EXPECT_EQ("keep\n", readFile(dir.file("victim")));
+    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")), std::regex(kStamp + "written\n")));
 }
 
 TEST(LogFile, OpeningInMissingFolderFailsWithSystemText) {

@@ -1,6 +1,7 @@
 #include "ru_rod.h"
 
 #include "platform/Console.h"
+#include "platform/FileOpening.h"
 
 #include <algorithm>
 #include <atomic>
@@ -148,7 +149,9 @@ void logCategoryMessage(const char* category, unsigned level, const char* source
 }
 
 int openLogFile(const char* path, bool truncate) {
-    FILE* file = std::fopen(path, truncate ? "w+" : "a+");
+    FILE* file =
+        (truncate ? kv::platform::createReplacing(path) : kv::platform::openForAppending(path))
+            .release();
     if (file == nullptr) {
         const int error = errno;
         logMessage(4, baseName(__FILE__), __LINE__, "failed to create file: %s (%s)\n", path,

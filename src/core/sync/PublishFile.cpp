@@ -1,13 +1,13 @@
 #include "core/Core.h"
 #include "core/json/JsonDocument.h"
 #include "core/sync/Sync.h"
+#include "platform/FileOpening.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace kv::portal {
@@ -28,11 +28,11 @@ bool holdsExactly(const std::string& path, const std::string& text) {
     if (std::filesystem::file_size(path, error) != text.size() || error) {
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    const platform::FilePtr in = platform::openForReading(path);
     std::vector<char> chunk(64 * 1024);
     for (std::size_t offset = 0; offset < text.size(); offset += chunk.size()) {
         const std::size_t count = std::min(chunk.size(), text.size() - offset);
-        if (!in.read(chunk.data(), static_cast<std::streamsize>(count)) ||
+        if (!in || std::fread(chunk.data(), 1, count, in.get()) != count ||
             text.compare(offset, count, chunk.data(), count) != 0) {
             return false;
         }
@@ -68,11 +68,15 @@ bool Sync::loadLocalPublishFile(Core& core) {
     if (core.downloadsDir().empty()) {
         return false;
     }
-    std::ifstream in(core.publishFileUrl(true), std::ios::binary);
+    const platform::FilePtr in = platform::openForReading(core.publishFileUrl(true));
     if (!in) {
         return false;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    std::vector<char> chunk(64 * 1024);
+    for (std::size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), in.get())) > 0;) {
+        text.append(chunk.data(), got);
+    }
     auto document = std::make_shared<JsonDocument>();
     parseJson(*document, text.c_str());
     core.publishDoc_ = std::move(document);
@@ -94,11 +98,9 @@ bool Sync::savePublishFile(Core& core) {
         return true;
     }
     std::error_code error;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) {
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out.fail()) {
+    if (FILE* out = platform::createReplacing(temporary).release()) {
+        const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        if (std::fclose(out) == 0 && written) {
             std::filesystem::rename(temporary, path, error);
             if (!error) {
                 return true;

@@ -1,20 +1,13 @@
 #include "ui/ipc/ipc.h"
 
-#include "platform/FileLock.h"
-#include "platform/SharedMemoryAttachments.h"
+#include "ru_rod.h"
 
-#include <QFile>
+#include <algorithm>
 
 namespace kv::portal {
 namespace {
 
 constexpr int kPollIntervalMs = 1000;
-
-// Starting and ending processes take turns under this lock, so that every process attached to
-// the block has counted itself, and only a killed one can leave a count behind.
-std::string turnLockPath(const QSharedMemory& sharedMemory) {
-    return QFile::encodeName(sharedMemory.nativeKey() + QStringLiteral(".turn")).toStdString();
-}
 
 } // namespace
 
@@ -23,18 +16,17 @@ ipc& ipc::instance() {
     return single;
 }
 
-ipc::ipc() : sharedMemory_(QStringLiteral("SM_KVPortal")) {
-    {
-        platform::FileLock turn(turnLockPath(sharedMemory_));
-        attachOrCreate();
+ipc::ipc() : block_("SM_KVPortal", sizeof(Block)) {
+    if (!block_.isAttached()) {
+        KV_LOG(4, "Running without the single-instance check: %s\n", block_.failure().c_str());
     }
+    countSelf();
     connect(&timer_, &QTimer::timeout, this, &ipc::poll);
     timer_.start(kPollIntervalMs);
 }
 
 ipc::~ipc() {
     timer_.stop();
-    platform::FileLock turn(turnLockPath(sharedMemory_));
     if (lock()) {
         Block* block = data();
         if (block->instanceCount > 0) {
@@ -42,19 +34,18 @@ ipc::~ipc() {
         }
         unlock();
     }
-    sharedMemory_.detach();
 }
 
 bool ipc::lock() {
-    return sharedMemory_.isAttached() && sharedMemory_.lock();
+    return block_.lock();
 }
 
 bool ipc::unlock() {
-    return sharedMemory_.unlock();
+    return block_.unlock();
 }
 
 ipc::Block* ipc::data() {
-    return static_cast<Block*>(sharedMemory_.data());
+    return static_cast<Block*>(block_.data());
 }
 
 bool ipc::raiseOtherInstance() {
@@ -68,38 +59,18 @@ bool ipc::raiseOtherInstance() {
     return true;
 }
 
-void ipc::attachOrCreate() {
-    if (sharedMemory_.attach()) {
-        countSelf();
-        return;
-    }
-    if (sharedMemory_.create(sizeof(Block))) {
-        if (lock()) {
-            data()->instanceCount = 1;
-            data()->raiseRequest = 0;
-            unlock();
-        }
-        return;
-    }
-    // Another process created the block between the two calls: count in it like any later one.
-    if (sharedMemory_.attach()) {
-        countSelf();
-    }
-}
-
+// Counting and looking for others are one step under the lock, so that every process holding
+// the block has counted itself. A killed process never took itself out of the count, but the
+// system let go of its hold.
 void ipc::countSelf() {
     if (!lock()) {
         return;
     }
     Block* block = data();
-    uint32_t others = block->instanceCount;
-    // A killed process never took itself out of the count, but the system detached it.
-    const int attached = platform::sharedMemoryAttachments(
-        QFile::encodeName(sharedMemory_.nativeKey()).toStdString());
-    if (attached > 0 && others > static_cast<uint32_t>(attached - 1)) {
-        others = static_cast<uint32_t>(attached - 1);
-    }
-    if (others == 0) {
+    uint32_t others = 0;
+    if (block_.joinAndFindOthers()) {
+        others = std::max<uint32_t>(block->instanceCount, 1);
+    } else {
         // A request left for an instance that is gone would raise this one for nothing.
         block->raiseRequest = 0;
     }

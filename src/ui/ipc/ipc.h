@@ -1,16 +1,18 @@
 #pragma once
 
+#include "platform/SessionBlock.h"
+
 #include <QObject>
-#include <QSharedMemory>
 #include <QTimer>
 
 #include <cstdint>
 
 namespace kv::portal {
 
-// Keeps one KVPortal running per desktop. Every process counts itself in the shared block
-// "SM_KVPortal"; a later process that finds another one leaves a raise request, which the
-// running one picks up within a second and answers with `signalSetWindowForeground`.
+// Keeps one KVPortal running per user session. Every process counts itself in the shared block
+// "SM_KVPortal", which lives in the user's runtime folder where no other user can reach it; a
+// later process that finds another one leaves a raise request, which the running one picks up
+// within a second and answers with `signalSetWindowForeground`.
 class ipc : public QObject {
     Q_OBJECT
 
@@ -44,11 +46,10 @@ private:
     ipc();
     ~ipc() override;
 
-    void attachOrCreate();
     void countSelf();
     void poll();
 
-    QSharedMemory sharedMemory_;
+    platform::SessionBlock block_;
     QTimer timer_;
     bool otherInstance_ = false;
 };

@@ -22,7 +22,7 @@ void Manager::BrowserListener::on_service_resolved(std::uint32_t, const std::str
 void Manager::BrowserListener::on_service_removed(std::uint32_t, const std::string& name,
                                                   const std::string&) {
     link_->withManager([&](Manager& manager) {
-        manager.core()->removeProduct(name);
+        manager.core()->removeDevice(name);
         if (manager.watcher() && manager.watcher()->remove(name) == 0) {
             manager.watcher()->stop();
         }

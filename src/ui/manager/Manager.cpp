@@ -69,9 +69,9 @@ Manager::~Manager() {
 
 void Manager::start() {
     const Version unknown;
-    core_->addProduct(code::KVPORTAL, "KVPortal", "", unknown);
-    core_->addProduct(code::VORNET, "VORNET", "", unknown);
-    core_->addProduct(code::KVDISCOVERY, "KVDiscovery", "", unknown);
+    for (ProductCode application : {code::KVPORTAL, code::VORNET, code::KVDISCOVERY}) {
+        core_->addProduct(application, applicationName(application), "", unknown);
+    }
     core_->startSync();
 
     const std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);

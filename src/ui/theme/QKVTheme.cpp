@@ -152,6 +152,8 @@ QMessageBox::StandardButton QKVTheme::showMessageBox(QWidget* parent, const QStr
                                                      const QString& text, QMessageBox::Icon icon,
                                                      QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, title, text, buttons, parent);
+    // Texts carry names that devices give themselves: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
     if (isDark()) {
         box.setStyleSheet(kDarkMessageBoxStyleSheet);
     }

@@ -83,15 +83,18 @@ TEST_F(ProductRowActions, UpdateOfAModeTheDeviceDoesNotRunAsksFirstAndOnlyYesGoe
     EXPECT_TRUE(downloadTried(korvex));
 }
 
+// A device names itself: its name is shown as it stands, never read as markup.
 TEST_F(ProductRowActions, ASleepingDanteModeAsksToSwitchToDante) {
-    const ProductPtr twin = offered(code::RX48_FIRMWARE_DANTE, "dante_RX 48 desk");
+    const ProductPtr twin = offered(code::RX48_FIRMWARE_DANTE, "dante_RX 48 <b>desk</b>");
     twin->running = false;
     answerQuestions({QMessageBox::No});
-    click("dante_RX 48 desk", "actionLink");
+    click("dante_RX 48 <b>desk</b>", "actionLink");
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_EQ(questions[0].title, QStringLiteral("Switch To Dante"));
-    EXPECT_EQ(questions[0].text, QStringLiteral("RX 48 desk is currently running in RAVENNA AES67 "
-                                                "mode. Do you wish to switch to Dante?"));
+    EXPECT_EQ(questions[0].text, QStringLiteral("RX 48 <b>desk</b> is currently running in "
+                                                "RAVENNA AES67 mode. Do you wish to switch to "
+                                                "Dante?"));
+    EXPECT_EQ(questions[0].format, Qt::PlainText);
     EXPECT_EQ(twin->status, static_cast<uint32_t>(ReadyToDownload));
 }
 

@@ -98,7 +98,8 @@ WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
     core->setProxy(std::move(settings));
 
     kv::portal::QKVTheme::instance()->setMessageBoxAnswerer([this](QMessageBox& box) {
-        questions.push_back({box.windowTitle(), box.text(), box.icon(), box.standardButtons()});
+        questions.push_back(
+            {box.windowTitle(), box.text(), box.icon(), box.standardButtons(), box.textFormat()});
         if (answers_.empty()) {
             return QMessageBox::NoButton;
         }

@@ -81,6 +81,7 @@ struct Question {
     QString text;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format;
 };
 
 // An agreement dialog as the program showed it.
