@@ -68,7 +68,15 @@ bool Sync::loadLocalPublishFile(Core& core) {
     if (core.downloadsDir().empty()) {
         return false;
     }
-    std::ifstream in(core.publishFileUrl(true), std::ios::binary);
+    const std::string path = core.publishFileUrl(true);
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error && size > kPublishFileSizeLimit) {
+        KV_LOG(4, "Sync: local file %s refused: larger than %zu bytes\n", path.c_str(),
+               kPublishFileSizeLimit);
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
         return false;
     }
