@@ -109,8 +109,8 @@ bool Sync::runSync(Core& core) {
             core.notifyListeners([&](Core::Listener& listener) { listener.syncStarted(&core); });
             const std::string url = core.publishFileUrl(false);
             KV_LOG(6, "Sync: Querying[%s] Kelmora Technologies server...\n", url.c_str());
-            // No device time-out hint: a release server far away may take longer to answer than
-            // a device on the studio network, and the session's own time-outs bound the wait.
+            // No device time limit: a release server far away may take longer to answer than a
+            // device on the studio network, and the session's own time-outs bound the wait.
             std::unique_ptr<kvcurl::response> reply = kvcurl::get(url, 0, kPublishFileSizeLimit);
             if (reply->code == 200) {
                 KV_LOG(6, "Success\n");
