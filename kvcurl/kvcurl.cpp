@@ -1,5 +1,6 @@
 #include "kvcurl/kvcurl.h"
 
+#include "platform/Console.h"
 #include "platform/FileOpening.h"
 
 #include <curl/curl.h>
@@ -42,10 +43,10 @@ namespace {
 // Time-outs. A server or device that accepts the connection and then says nothing must not
 // hold a thread, nor the sync, for long:
 // - every request gives up connecting after 10 s;
-// - get and post give up after 60 s in all: enough for a publish file of a few megabytes on a
-//   slow line, and device answers are small;
-// - download and fetch have no limit in all, packages being large, but give up when less than
-//   1 byte per second arrived over 30 s;
+// - get, post and fetch give up after 60 s in all: enough for a publish file of a few
+//   megabytes on a slow line, and device answers and agreement texts are small;
+// - download has no limit in all, packages being large, but gives up when less than 1 byte
+//   per second arrived over 30 s (fetch too);
 // - upload has only the connect time-out: the device answers once it has taken the image; its
 //   caller gives it up when it learns the device will not.
 // KVPORTAL_HTTP_TIMEOUT (seconds) replaces the 60 s and the 30 s.
@@ -64,24 +65,95 @@ long timeoutSeconds(long defaultSeconds) {
     return (*end == '\0' && seconds > 0) ? seconds : defaultSeconds;
 }
 
+// A link from the catalogue or a device may name any scheme libcurl knows (file, dict,
+// gopher, scp...): the program fetches web addresses only, and takes one without a scheme as
+// http instead of guessing from its host name.
+constexpr char kWebProtocols[] = "http,https";
+
 void setCommonOptions(CURL* handle) {
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, kWebProtocols);
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, kWebProtocols);
+    curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     if (const char* bundle = std::getenv("KVPORTAL_CA_BUNDLE"); bundle != nullptr && *bundle) {
         curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
     }
 }
 
+// What arrives is shown on the console of verbose mode, each byte once, but a peer's escape
+// sequences must not reach the user's terminal: control characters (C0 but line feed and tab,
+// DEL, and C1 as UTF-8) are left out.
+class ConsoleEcho {
+public:
+    void write(const char* data, size_t length) {
+        if (!kv::platform::consoleAttached()) {
+            return;
+        }
+        std::string shown;
+        try {
+            shown.reserve(length);
+        } catch (...) {
+            return;
+        }
+        for (size_t i = 0; i < length; ++i) {
+            const auto byte = static_cast<unsigned char>(data[i]);
+            if (pendingLead_) {
+                pendingLead_ = false;
+                if (byte >= 0x80 && byte <= 0x9f) {
+                    continue;
+                }
+                shown.push_back(static_cast<char>(kC1Lead));
+            }
+            if (byte == kC1Lead) {
+                // The next piece may bring the byte that decides.
+                pendingLead_ = true;
+            } else if ((byte >= 0x20 && byte != 0x7f) || byte == '\n' || byte == '\t') {
+                shown.push_back(static_cast<char>(byte));
+            }
+        }
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
+    }
+
+private:
+    static constexpr unsigned char kC1Lead = 0xc2;
+    bool pendingLead_ = false;
+};
+
+// One text of a reply: kept up to its limit, and echoed.
+struct TextSink {
+    TextSink(std::string& into, size_t most) : text(into), limit(most) {}
+
+    std::string& text;
+    const size_t limit;
+    bool overflowed = false;
+    ConsoleEcho echo;
+};
+
 // Exceptions must not cross libcurl: a sink that cannot store fails the transfer instead.
-size_t textSink(char* data, size_t size, size_t count, void* text) {
+size_t textSink(char* data, size_t size, size_t count, void* sink) {
+    auto& into = *static_cast<TextSink*>(sink);
     const size_t length = size * count;
+    if (length > into.limit - into.text.size()) {
+        into.overflowed = true;
+        return 0;
+    }
     try {
-        static_cast<std::string*>(text)->append(data, length);
+        into.text.append(data, length);
     } catch (...) {
         return 0;
     }
-    // The console of verbose mode shows the text as it arrives, each byte once.
-    std::fwrite(data, 1, length, stdout);
+    into.echo.write(data, length);
     return length;
+}
+
+size_t echoSink(char* data, size_t size, size_t count, void* echo) {
+    static_cast<ConsoleEcho*>(echo)->write(data, size * count);
+    return size * count;
+}
+
+// A transfer that failed because a sink refused more than its limit is one too large.
+CURLcode limitedResult(CURLcode result, bool overflowed) {
+    return result != CURLE_OK && overflowed ? CURLE_FILESIZE_EXCEEDED : result;
 }
 
 size_t fileSink(char* data, size_t size, size_t count, void* file) {
@@ -91,6 +163,7 @@ size_t fileSink(char* data, size_t size, size_t count, void* file) {
 std::unique_ptr<response> failedResponse(CURLcode result) {
     auto reply = std::make_unique<response>();
     reply->error = curl_easy_strerror(result);
+    reply->result = result;
     return reply;
 }
 
@@ -101,36 +174,43 @@ const char* userAgent() {
     return text.c_str();
 }
 
+// A reply whose announced size passes the limit ends before its body is read.
+void setSizeLimit(CURL* handle, TextSink& sink) {
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, textSink);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+}
+
 // The options get and post share, after their own.
-void setRequestOptions(CURL* handle, response& reply) {
+void setRequestOptions(CURL* handle, TextSink& body, TextSink& headers) {
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(handle, CURLOPT_USERPWD, "dvus:dvpw");
     curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent());
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 50L);
     curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, textSink);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &reply.headers);
+    setSizeLimit(handle, body);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headers);
     setCommonOptions(handle);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, timeoutSeconds(kRequestTimeoutSeconds));
 }
 
-// A caller waiting on a device names how long an answer may take: the connection must be
-// made, and bytes must keep arriving, within that time. A request that keeps flowing (a
-// publish file on a slow line) is not cut short by it.
-void setAnswerTimeout(CURL* handle, int timeoutMs) {
-    if (timeoutMs <= 0) {
+// A caller waiting on a device names how long an answer may take in all: a device that
+// trickles its reply a byte at a time must not hold the caller (and the locks it holds)
+// longer than one that says nothing.
+void setTimeLimit(CURL* handle, int timeLimitMs) {
+    if (timeLimitMs <= 0) {
         return;
     }
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>((timeoutMs + 999) / 1000));
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeLimitMs));
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimitMs));
 }
 
-void performRequest(CURL* handle, response& reply) {
-    const CURLcode result = curl_easy_perform(handle);
+void performRequest(CURL* handle, response& reply, const TextSink& body, const TextSink& headers) {
+    const CURLcode performed = curl_easy_perform(handle);
+    const CURLcode result = limitedResult(performed, body.overflowed || headers.overflowed);
     if (result != CURLE_OK) {
         reply.error = curl_easy_strerror(result);
+        reply.result = result;
         return;
     }
     long code = 0;
@@ -171,16 +251,14 @@ int abandonTrampoline(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     }
 }
 
-CURLcode performStream(session& transfer, const std::string& url, curl_write_callback sink,
-                       void* sinkData) {
+// The options of download and fetch; the caller sets where the body goes.
+CURLcode performStream(session& transfer, const std::string& url) {
     CURL* handle = transfer.handle.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progressTrampoline);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, sink);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, sinkData);
     setCommonOptions(handle);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, timeoutSeconds(kStallTimeoutSeconds));
@@ -189,21 +267,24 @@ CURLcode performStream(session& transfer, const std::string& url, curl_write_cal
 
 } // namespace
 
-std::unique_ptr<response> get(const std::string& url, int timeoutHint) {
+std::unique_ptr<response> get(const std::string& url, int timeLimitMs, size_t sizeLimit) {
     EasyHandle handle(curl_easy_init());
     if (!handle) {
         return failedResponse(CURLE_FAILED_INIT);
     }
     auto reply = std::make_unique<response>();
+    TextSink body{reply->body, sizeLimit};
+    TextSink headers{reply->headers, sizeLimit};
     curl_easy_setopt(handle.get(), CURLOPT_URL, url.c_str());
-    setRequestOptions(handle.get(), *reply);
-    setAnswerTimeout(handle.get(), timeoutHint);
-    performRequest(handle.get(), *reply);
+    setRequestOptions(handle.get(), body, headers);
+    setTimeLimit(handle.get(), timeLimitMs);
+    performRequest(handle.get(), *reply, body, headers);
     return reply;
 }
 
 std::unique_ptr<response> post(const std::string& url, const char* const* headerLines,
-                               int headerCount, const char* body, long bodySize, int timeoutHint) {
+                               int headerCount, const char* body, long bodySize, int timeLimitMs,
+                               size_t sizeLimit) {
     EasyHandle handle(curl_easy_init());
     if (!handle) {
         return failedResponse(CURLE_FAILED_INIT);
@@ -216,6 +297,8 @@ std::unique_ptr<response> post(const std::string& url, const char* const* header
         }
     }
     auto reply = std::make_unique<response>();
+    TextSink replyBody{reply->body, sizeLimit};
+    TextSink replyHeaders{reply->headers, sizeLimit};
     CURL* h = handle.get();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     if (body != nullptr) {
@@ -226,9 +309,9 @@ std::unique_ptr<response> post(const std::string& url, const char* const* header
     }
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "POST");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    setRequestOptions(h, *reply);
-    setAnswerTimeout(h, timeoutHint);
-    performRequest(h, *reply);
+    setRequestOptions(h, replyBody, replyHeaders);
+    setTimeLimit(h, timeLimitMs);
+    performRequest(h, *reply, replyBody, replyHeaders);
     return reply;
 }
 
@@ -242,18 +325,30 @@ int32_t download(const std::string& url, const std::string& path,
     if (!transfer.handle) {
         return CURLE_FAILED_INIT;
     }
-    const CURLcode result = performStream(transfer, url, fileSink, file.get());
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_WRITEFUNCTION, fileSink);
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_WRITEDATA, file.get());
+    const CURLcode result = performStream(transfer, url);
     // Bytes still buffered may fail to reach the disk: that is a failed download too.
     const bool closed = std::fclose(file.release()) == 0;
     return result == CURLE_OK && !closed ? CURLE_WRITE_ERROR : result;
 }
 
-int32_t fetch(const std::string& url, std::string& text, const ProgressFunction& progress) {
+int32_t fetch(const std::string& url, std::string& text, const ProgressFunction& progress,
+              size_t sizeLimit) {
     session transfer{EasyHandle(curl_easy_init()), progress};
     if (!transfer.handle) {
         return CURLE_FAILED_INIT;
     }
-    return performStream(transfer, url, textSink, &text);
+    // The limit counts what this transfer adds to the text.
+    std::string body;
+    TextSink sink{body, sizeLimit};
+    setSizeLimit(transfer.handle.get(), sink);
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_TIMEOUT,
+                     timeoutSeconds(kRequestTimeoutSeconds));
+    const CURLcode performed = performStream(transfer, url);
+    const CURLcode result = limitedResult(performed, sink.overflowed);
+    text += body;
+    return result;
 }
 
 int32_t upload(const std::string& url, const char* partName, const std::string& path,
@@ -281,6 +376,10 @@ int32_t upload(const std::string& url, const char* partName, const std::string& 
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+    // The device's answer is only shown.
+    ConsoleEcho echo;
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, echoSink);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &echo);
     if (abandoned) {
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abandonTrampoline);

@@ -1,5 +1,6 @@
 #include "core/Product.h"
 
+#include "core/download/PackageName.h"
 #include "platform/PathSeparator.h"
 #include "platform/ProgramFilesFolder.h"
 #include "platform/ProgramLocation.h"
@@ -59,6 +60,11 @@ bool Product::isUpdateAvailable() const {
 std::string Product::downloadPath(const std::string& baseDirectory, bool includeFile) const {
     const CloudPtr release = cloud.get();
     if (!release) {
+        return {};
+    }
+    // A name from the catalogue that would lead out of the package folder names no package:
+    // no caller may delete, hash, upload or run what it points at.
+    if (includeFile && !isSafePackageName(release->fileName)) {
         return {};
     }
     std::string path =

@@ -54,6 +54,8 @@ public:
     bool isFirmware(bool* updatable = nullptr) const { return isFirmwareCode(code, updatable); }
     bool isDante() const { return isDanteCode(code); }
     bool isUpdateAvailable() const;
+    // The package folder below the base directory, with the package file when asked for; empty
+    // without a release, or when the release's file name would lead out of the folder.
     std::string downloadPath(const std::string& baseDirectory, bool includeFile) const;
     std::string statusText() const;
 

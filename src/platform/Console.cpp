@@ -2,10 +2,26 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 namespace kv::platform {
 
-void attachConsole() {}
+namespace {
 
-bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+std::atomic<bool> attached{false};
+
+} // namespace
+
+void attachConsole() {
+    attached = true;
+}
+
+bool consoleAttached() {
+    return attached;
+}
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
 
 } // namespace kv::platform

@@ -118,16 +118,26 @@ TEST_F(DeviceInterface, DeviceWithoutStatusServiceIsAddedWithoutSerialOrTwin) {
     EXPECT_TRUE(events_.waitFor("added RX 48 Stage"));
 }
 
-TEST_F(DeviceInterface, DeviceThatAcceptsButNeverAnswersDoesNotHoldTheProductList) {
-    DeviceSimulator::Options options = dualMode(false);
-    options.behaviour = R"({"status_service": "stall"})";
-    DeviceSimulator device(options);
-    ASSERT_TRUE(core_->addProduct(code::KORVEX_FIRMWARE, "Korvex D", device.address(), {}));
+// Answers that never end, end too late (10 bytes a second, above any stall limit, take about
+// 5 s) or pass the size limit count as no answer.
+TEST_F(DeviceInterface, DeviceThatAnswersNeverTooSlowlyOrTooMuchDoesNotHoldTheProductList) {
+    const char* const behaviours[] = {
+        R"({"status_service": "stall"})",
+        R"({"status_service": "trickle", "trickle_bytes_per_s": 10})",
+        R"({"status_service": "oversized"})",
+    };
+    for (const char* behaviour : behaviours) {
+        DeviceSimulator::Options options = dualMode(false);
+        options.behaviour = behaviour;
+        DeviceSimulator device(options);
+        const std::string name = std::string("Korvex ") + behaviour;
+        ASSERT_TRUE(core_->addProduct(code::KORVEX_FIRMWARE, name, device.address(), {}));
 
-    const ProductPtr korvex = core_->findProduct("Korvex D");
-    ASSERT_TRUE(korvex);
-    EXPECT_EQ(korvex->serial.get(), "");
-    EXPECT_FALSE(korvex->twin);
+        const ProductPtr korvex = core_->findProduct(name);
+        ASSERT_TRUE(korvex);
+        EXPECT_EQ(korvex->serial.get(), "") << behaviour;
+        EXPECT_FALSE(korvex->twin) << behaviour;
+    }
 }
 
 TEST_F(DeviceInterface, DiscoveredServiceIsAskedForItsSerialAndDanteMode) {

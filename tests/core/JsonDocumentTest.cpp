@@ -60,15 +60,24 @@ TEST(JsonParse, ReparsingFailureDropsTheEarlierRoot) {
     EXPECT_TRUE(document.IsNull());
 }
 
-TEST(JsonParse, DeepNestingIsParsedAndWrittenWithoutExhaustingTheStack) {
-    const size_t depth = 1000000;
-    const std::string text = std::string(depth, '[') + std::string(depth, ']');
+TEST(JsonParse, NestingIsParsedAndWrittenToItsLimitAndRefusedBeyond) {
+    const size_t depth = kv::portal::kMaxJsonDepth;
+    // Brackets inside strings, escaped quotes among them, nest nothing.
+    const std::string strings = R"(["[[{\"[","\\","]}"])";
+    const std::string deepest = std::string(depth - 1, '[') + strings + std::string(depth - 1, ']');
     JsonDocument document;
 
-    parseJson(document, text.c_str());
-
+    parseJson(document, deepest.c_str());
     ASSERT_FALSE(document.HasParseError());
-    EXPECT_EQ(writeJson(document), text);
+    EXPECT_EQ(writeJson(document), deepest);
+
+    for (const std::string& tooDeep : {"[" + deepest + "]", R"({"a":)" + deepest + ",\"b\":{}}",
+                                       std::string(1000000, '[') + std::string(1000000, ']')}) {
+        parseJson(document, tooDeep.c_str());
+        EXPECT_TRUE(document.HasParseError());
+        EXPECT_LE(document.GetErrorOffset(), depth + 5);
+        EXPECT_TRUE(document.IsNull());
+    }
 }
 
 TEST(JsonParse, DocumentsAllocateFromTheirOwnPoolInLargeChunks) {

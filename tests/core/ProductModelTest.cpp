@@ -169,6 +169,10 @@ TEST(ProductPackage, PathDependsOnFamilyAndRelease) {
     Product pelra(code::PELRA_FIRMWARE, "Pelra 1", "10.0.0.1", Version(1, 0, 0, 0));
     pelra.cloud.set(release(Version(2, 0, 0, 0), "pelra.bin"));
     EXPECT_EQ("/d/KV/Firmware/pelra.bin", pelra.downloadPath("/d/KV", true));
+    // A file name that leads out of the folder names no file at all.
+    pelra.cloud.set(release(Version(2, 0, 0, 0), "../../../.bashrc"));
+    EXPECT_EQ("", pelra.downloadPath("/d/KV", true));
+    EXPECT_EQ("/d/KV/Firmware", pelra.downloadPath("/d/KV", false));
 }
 
 TEST(ProductUpdate, AvailableWhenReleaseIsNewerOrModeIsNotRunning) {

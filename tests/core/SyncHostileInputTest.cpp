@@ -1,5 +1,6 @@
 #include "StdoutCapture.h"
 #include "SyncFixture.h"
+#include "core/json/JsonDocument.h"
 
 namespace {
 
@@ -88,6 +89,47 @@ TEST_F(SyncHostileInput, GenerationEntryWithWrongTypedMembersReadsAsEmpty) {
               "after the required intermediate versions. Next required version is: None.");
 }
 
+// Links the program would fetch over another scheme than http or https: their release is
+// refused, the one the product had before too, and no download is offered.
+TEST_F(SyncHostileInput, ReleaseLinkingToAnotherSchemeIsRefused) {
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0");
+    const std::string entry = R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.0.0","IF":"k.img",)";
+    publish(entry + R"("LK":"https://kelmora.example/k.img"}]})");
+    ASSERT_EQ(sync(), "");
+    ASSERT_EQ(korvex->statusText(), "Ready To Download");
+    const std::string refused[] = {
+        R"("LK":"file:///etc/hostname")",
+        R"("LK":"FILE:/dev/zero")",
+        R"("LK":"dict://127.0.0.1:22/d:x")",
+        R"("LK":"scp://kelmora.example/id_rsa")",
+        R"("LK":"http:/kelmora.example/k.img")",
+        R"("LK":"https://kelmora.example/k.img","LA":"gopher://127.0.0.1:25/_")",
+    };
+    for (const std::string& links : refused) {
+        publish(entry + links + "}]}");
+        core->setForceRefresh();
+
+        EXPECT_EQ(sync(), "") << links;
+        EXPECT_FALSE(korvex->cloud.get()) << links;
+        EXPECT_EQ(korvex->statusText(), "No Cloud Information") << links;
+    }
+    const std::string accepted[] = {
+        R"("LK":"HTTPS://kelmora.example/k.img","LA":"http://kelmora.example/la.txt")",
+        R"("LK":"kelmora.example:8080/k.img")",
+    };
+    for (const std::string& links : accepted) {
+        publish(entry + links + "}]}");
+        core->setForceRefresh();
+
+        EXPECT_EQ(sync(), "") << links;
+        EXPECT_EQ(korvex->statusText(), "Ready To Download") << links;
+    }
+    stopCore();
+    EXPECT_EQ(logCount("Sync: Product(KORVEX-FIRMWARE Korvex Studio A) refused release 2.0.0 b0: "
+                       "link \"file:///etc/hostname\" is not http or https"),
+              1u);
+}
+
 TEST_F(SyncHostileInput, HugeAndDeepValuesDoNotBreakTheSync) {
     const std::string longName(1024 * 1024, 'n');
     std::string manySegments = "4.5.6.7";
@@ -98,7 +140,7 @@ TEST_F(SyncHostileInput, HugeAndDeepValuesDoNotBreakTheSync) {
     for (int i = 0; i < 10000; ++i) {
         unknownEntries += R"({"ID":"OTHER-)" + std::to_string(i) + R"(","IV":"1.0.0"},)";
     }
-    const size_t depth = 200000;
+    const size_t depth = kMaxJsonDepth - 1;
     publish(R"({"deep":)" + std::string(depth, '[') + std::string(depth, ']') + R"(,"products":[)" +
             unknownEntries + R"({"ID":"PELRA-FIRMWARE","IV":")" + manySegments + R"(","IF":")" +
             longName + R"(","LK":"p"},{"ID":"VESK-FIRMWARE","IV":")" + std::string(5000, '9') +

@@ -3,6 +3,8 @@
 
 #include "StdoutCapture.h"
 #include "SyncFixture.h"
+#include "core/json/JsonDocument.h"
+#include "core/sync/Sync.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -108,17 +110,33 @@ TEST_F(ReleaseServerFault, FiftyMegabytesCutShortAreAnInvalidReply) {
     expectNothingLost();
 }
 
-TEST_F(ReleaseServerFault, FiftyMegabytePublishFileIsReadWholeAndKeptAsTheLocalCopy) {
-    const std::string large =
+// Well-formed publish files beyond the size or the nesting limit: the server's answer is
+// refused, and the local copy serves.
+TEST_F(ReleaseServerFault, PublishFileBeyondTheLimitsIsAnInvalidReplyAndTheLocalCopyServes) {
+    const std::string release =
         R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.2.0b1","IF":"korvex-2.2.0.img",)"
-        R"("LK":"x"}],"notes":")" +
-        std::string(k50MB, 'p') + R"("})";
-    writeFile(releases.file("large.json"), large);
+        R"("LK":"x"}],"notes":)";
+    const size_t depth = kMaxJsonDepth;
+    writeFile(releases.file("large.json"),
+              release + '"' + std::string(Sync::kPublishFileSizeLimit, 'p') + "\"}");
+    writeFile(releases.file("deep.json"),
+              release + std::string(depth, '[') + std::string(depth, ']') + "}");
 
-    EXPECT_EQ(quietSyncWith(server.url("/large.json")), "");
-    EXPECT_FALSE(core->usingLocalFile());
-    EXPECT_EQ(releaseOf(korvex), "2.2.0 b1 korvex-2.2.0.img");
-    EXPECT_TRUE(localCopy() == large) << "the local copy differs from the server's file";
+    for (const char* path : {"/large.json", "/deep.json"}) {
+        EXPECT_EQ(syncWith(server.url(path)), kInvalidReply) << path;
+        expectNothingLost();
+    }
+    // Nor is a local copy that large read.
+    std::filesystem::copy_file(releases.file("large.json"), localCopyPath(),
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(syncWith(publishUrl("?status=500")), kFailedToContact);
+
+    stopCore();
+    EXPECT_EQ(logCount("Sync: publish file refused: larger than 16777216 bytes"), 1u);
+    EXPECT_EQ(
+        logCount("Sync: local file " + localCopyPath() + " refused: larger than 16777216 bytes"),
+        1u);
+    EXPECT_EQ(logCount("Sync failed: No publish file found"), 1u);
 }
 
 TEST_F(ReleaseServerFault, StalledBodyIsAFailureToContactAndTheLocalCopyServes) {

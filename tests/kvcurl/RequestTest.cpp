@@ -2,9 +2,12 @@
 #include "StdoutCapture.h"
 #include "TempDir.h"
 #include "kvcurl/kvcurl.h"
+#include "platform/Console.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -12,6 +15,9 @@ namespace {
 
 using kv::test::ReleaseServer;
 using kv::test::TempDir;
+
+constexpr int32_t kUnsupportedProtocol = 1;
+constexpr int32_t kTimedOut = 28;
 
 // The user agent member of the release server's echo of a request.
 std::string userAgentLine(const std::string& echo) {
@@ -117,25 +123,73 @@ TEST_F(KvcurlRequest, ConnectionClosedMidBodyIsAFailure) {
     EXPECT_EQ(reply->error, kvcurl::errorText(18));
 }
 
-TEST_F(KvcurlRequest, ConsoleShowsEachReceivedByteOnce) {
-    // Big enough to arrive in many pieces.
+TEST_F(KvcurlRequest, ConsoleShowsRepliesOnlyOnceOpenedAndWithoutControlCharacters) {
+    // Big enough to arrive in many pieces, and ending in what a hostile peer would send.
     std::string package(3 * 1024 * 1024, 'k');
     for (size_t i = 0; i < package.size(); i += 4096) {
         package[i] = '\n';
     }
-    kv::test::writeFile(root.file("big.txt"), package);
-
+    const std::string hostile = "\x1b]0;title\x07\x1b[2J\r\x7f\xc2\x9b"
+                                "31m caf\xc3\xa9\tend\n";
+    kv::test::writeFile(root.file("big.txt"), package + hostile);
     std::unique_ptr<kvcurl::response> reply;
-    std::string console;
-    {
+    const auto console = [&] {
         kv::test::StdoutCapture capture;
-        reply = kvcurl::get(server.url("/big.txt"));
-        console = capture.text();
-    }
+        reply = kvcurl::get(server.url("/big.txt"), 0, 4 * 1024 * 1024);
+        return capture.text();
+    };
+
+    EXPECT_EQ(console(), "");
+    kv::platform::attachConsole();
+    const std::string shown = console();
 
     ASSERT_EQ(reply->code, 200);
-    EXPECT_EQ(reply->body, package);
-    EXPECT_EQ(console, reply->headers + reply->body);
+    EXPECT_EQ(reply->body, package + hostile);
+    std::string headers = reply->headers;
+    headers.erase(std::remove(headers.begin(), headers.end(), '\r'), headers.end());
+    EXPECT_TRUE(shown == headers + package + "]0;title[2J31m caf\xc3\xa9\tend\n");
+}
+
+TEST_F(KvcurlRequest, OnlyHttpAndHttpsAreSpoken) {
+    kv::test::writeFile(root.file("secret.txt"), "secret");
+    const std::string urls[] = {"file://" + root.file("secret.txt"),
+                                "dict://127.0.0.1:" + std::to_string(server.port()) + "/d:kv"};
+    for (const std::string& url : urls) {
+        const auto reply = kvcurl::get(url);
+        EXPECT_EQ(reply->error, kvcurl::errorText(kUnsupportedProtocol)) << url;
+        EXPECT_EQ(reply->body, "") << url;
+        std::string text;
+        EXPECT_EQ(kvcurl::fetch(url, text, {}), kUnsupportedProtocol) << url;
+        EXPECT_EQ(text, "") << url;
+        EXPECT_EQ(kvcurl::download(url, root.file("copy.txt"), {}), kUnsupportedProtocol) << url;
+    }
+    EXPECT_EQ(kvcurl::upload("file://" + root.file("upload.bin"), "firmware.bin",
+                             root.file("secret.txt")),
+              kUnsupportedProtocol);
+    EXPECT_FALSE(std::filesystem::exists(root.file("upload.bin")));
+}
+
+TEST_F(KvcurlRequest, ReplyLargerThanItsLimitEndsTheRequest) {
+    kv::test::writeFile(root.file("large.txt"), std::string(kvcurl::kDefaultSizeLimit + 1, 'x'));
+    kv::test::writeFile(root.file("small.txt"), "small");
+
+    EXPECT_EQ(kvcurl::get(server.url("/large.txt"))->error, kvcurl::errorText(kvcurl::kTooLarge));
+    std::string text;
+    EXPECT_EQ(kvcurl::fetch(server.url("/large.txt"), text, {}), kvcurl::kTooLarge);
+    // The headers alone pass a limit this small, and no size announces them.
+    const auto reply = kvcurl::get(server.url("/small.txt"), 0, 16);
+    EXPECT_EQ(reply->result, kvcurl::kTooLarge);
+    EXPECT_EQ(reply->code, 0);
+    EXPECT_EQ(kvcurl::get(server.url("/small.txt"), 0, 4096)->body, "small");
+}
+
+TEST_F(KvcurlRequest, TimeLimitEndsAReplyThatTrickles) {
+    kv::test::writeFile(root.file("slow.json"), "{\"a\":1}");
+
+    EXPECT_EQ(kvcurl::get(server.url("/slow.json?rate=1"), 1000)->error,
+              kvcurl::errorText(kTimedOut));
+    EXPECT_EQ(kvcurl::post(server.url("/slow.json?rate=1"), nullptr, 0, nullptr, 0, 1000)->error,
+              kvcurl::errorText(kTimedOut));
 }
 
 TEST_F(KvcurlRequest, ConcurrentRequestsEachGetTheirOwnAnswer) {

@@ -45,4 +45,12 @@ TEST_F(KvcurlTimeout, DownloadAndFetchGiveUpWhenTheTransferStalls) {
     EXPECT_EQ(kvcurl::fetch(server.url("/agreement.txt?stall=headers"), text, {}), kTimedOut);
 }
 
+// Fast enough never to count as stalled, too slow to end within the total time-out.
+TEST_F(KvcurlTimeout, FetchGivesUpOnATextThatKeepsTrickling) {
+    kv::test::writeFile(root.file("agreement.txt"), "I agree.");
+    std::string text;
+
+    EXPECT_EQ(kvcurl::fetch(server.url("/agreement.txt?rate=4"), text, {}), kTimedOut);
+}
+
 } // namespace

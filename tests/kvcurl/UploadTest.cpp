@@ -2,6 +2,7 @@
 #include "StdoutCapture.h"
 #include "TempDir.h"
 #include "kvcurl/kvcurl.h"
+#include "platform/Console.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,11 @@ namespace {
 using kv::test::ReleaseServer;
 using kv::test::TempDir;
 
+// The device's answers are read from the console.
 class KvcurlUpload : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { kv::platform::attachConsole(); }
+
     TempDir root;
     TempDir files;
     ReleaseServer server{root.path()};

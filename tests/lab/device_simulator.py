@@ -39,13 +39,17 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 IMAGE_MAGIC = b"KELMORA-FIRMWARE-IMAGE 1\n"
 CREDENTIALS = "dvus:dvpw"
 CHUNK = 1 << 20
+OVERSIZED_PADDING = 70000
 
 STATE_NONE, STATE_UPLOADING, STATE_UPDATING, STATE_FAILED, STATE_FINISHED, STATE_RESIZING = range(6)
 TERMINAL_STATES = (STATE_FAILED, STATE_FINISHED)
 
 DEFAULT_BEHAVIOUR = {
-    # Port 80 as a whole: "answer", "refuse" (close without a reply) or "stall".
+    # Port 80 as a whole: "answer", "refuse" (close without a reply), "stall", "trickle" (the
+    # headers at once, then the answer at trickle_bytes_per_s) or "oversized" (the answer
+    # padded with blanks past 64 KiB).
     "status_service": "answer",
+    "trickle_bytes_per_s": 1,
     # The update-state request on port 8080: "answer" or "refuse" (HTTP 503).
     "state_request": "answer",
     # Commands (reboot) on port 8080: "answer" or "stall".
@@ -333,11 +337,25 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_json(self, code, value):
         body = json.dumps(value).encode()
+        style = self.device.behaviour["status_service"] if self.server.role == "status" \
+            else "answer"
+        if style == "oversized":
+            body += b" " * OVERSIZED_PADDING
         self.send_response(code)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
+        if style == "trickle":
+            return self.trickle(body)
         self.wfile.write(body)
+        return None
+
+    def trickle(self, body):
+        pause_s = 1.0 / self.device.behaviour["trickle_bytes_per_s"]
+        for i in range(len(body)):
+            self.wfile.write(body[i:i + 1])
+            if self.device.stopping.wait(pause_s):
+                break
 
     def authorised(self):
         expected = "Basic " + base64.b64encode(CREDENTIALS.encode()).decode()
@@ -372,7 +390,7 @@ class Handler(BaseHTTPRequestHandler):
         mode = self.device.behaviour["status_service"]
         if mode == "stall":
             return self.stall()
-        if mode != "answer":
+        if mode == "refuse":
             return self.refuse()
         prefix = "/API/get_device_status:"
         path = self.path_text()
@@ -593,7 +611,7 @@ class Handler(BaseHTTPRequestHandler):
             mode = self.device.behaviour["status_service"]
             if mode == "stall":
                 return self.stall()
-            if mode != "answer":
+            if mode == "refuse":
                 return self.refuse()
             self.device.pause(self.device.behaviour["head_delay_ms"])
         self.send_response(200)

@@ -1,5 +1,6 @@
 #include "core/Core.h"
 #include "core/device/DeviceInterface.h"
+#include "core/device/DeviceReply.h"
 
 namespace kv::portal {
 
@@ -18,7 +19,7 @@ bool DeviceInterface::sendDeviceCommand(Core&, const ProductPtr& product,
     }
     const char* const headers[] = {"Content-Type: application/json"};
     const auto reply = kvcurl::post(product->address.get() + ":8080/commands/" + command, headers,
-                                    1, nullptr, 0, kCommandTimeoutMs);
+                                    1, nullptr, 0, kCommandTimeoutMs, kDeviceReplySizeLimit);
     return reply->code == 200;
 }
 

@@ -7,8 +7,8 @@ namespace kv::portal {
 
 namespace {
 
-// Status queries run while the core holds its products lock: a device that does not answer
-// must not hold discovery and the window for long.
+// Status queries run while the core holds its products lock: a device that does not answer,
+// or answers a byte at a time, must not hold discovery and the window for longer than this.
 constexpr int kStatusQueryTimeoutMs = 3000;
 
 // A status value that came back and is true.
@@ -21,8 +21,8 @@ bool answeredTrue(const rapidjson::Value* value) {
 const rapidjson::Value* DeviceInterface::queryDeviceStatus(JsonDocument& document,
                                                            const std::string& address,
                                                            const std::string& jsonPath) {
-    const auto reply =
-        kvcurl::get(address + "/API/get_device_status:" + jsonPath, kStatusQueryTimeoutMs);
+    const auto reply = kvcurl::get(address + "/API/get_device_status:" + jsonPath,
+                                   kStatusQueryTimeoutMs, kDeviceReplySizeLimit);
     if (reply->code != 200) {
         return nullptr;
     }

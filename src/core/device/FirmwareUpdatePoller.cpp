@@ -93,7 +93,7 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
     };
     while (!core.uploadFinished_) {
         auto reply = kvcurl::get(address + "/API/get_device_status:$._firmware_update.state",
-                                 kPollTimeoutMs);
+                                 kPollTimeoutMs, kDeviceReplySizeLimit);
         if (reply->code == 200) {
             JsonDocument document;
             parseJson(document, reply->body.c_str());
@@ -109,7 +109,8 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
             continue;
         }
         // The status service is silent: ask the command service, back to back.
-        reply = kvcurl::get(address + ":8080/commands/get_fwupdate_state", kPollTimeoutMs);
+        reply = kvcurl::get(address + ":8080/commands/get_fwupdate_state", kPollTimeoutMs,
+                            kDeviceReplySizeLimit);
         if (reply->code != 200) {
             away = reported;
             core.setStatus(product, ProgressUnavailable);

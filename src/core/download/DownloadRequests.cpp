@@ -6,6 +6,8 @@ namespace kv::portal {
 namespace {
 
 constexpr int32_t kUnverified = -11;
+// An agreement is a page of text, read into memory and shown whole.
+constexpr std::size_t kAgreementSizeLimit = 1024 * 1024;
 
 } // namespace
 
@@ -51,7 +53,7 @@ bool Core::fetchAgreement(const ProductPtr& product, std::string& text,
     if (!release || release->agreementLink.empty()) {
         return false;
     }
-    return kvcurl::fetch(release->agreementLink, text, progress) == 0;
+    return kvcurl::fetch(release->agreementLink, text, progress, kAgreementSizeLimit) == 0;
 }
 
 } // namespace kv::portal

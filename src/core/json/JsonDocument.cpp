@@ -9,11 +9,60 @@
 
 namespace kv::portal {
 
+namespace {
+
+// The offset of the first array or object that opens deeper than kMaxJsonDepth, or npos. The
+// library's own search for the characters that matter is far quicker than a loop of ours.
+std::size_t tooDeepAt(const char* text) {
+    std::size_t depth = 0;
+    const char* next = text;
+    for (;;) {
+        next += std::strcspn(next, "\"[]{}");
+        switch (*next) {
+        case '\0':
+            return std::string::npos;
+        case '"':
+            // To the closing quote, over escaped characters.
+            for (++next;; next += 2) {
+                next += std::strcspn(next, "\"\\");
+                if (*next != '\\' || next[1] == '\0') {
+                    break;
+                }
+            }
+            if (*next == '\0') {
+                return std::string::npos;
+            }
+            break;
+        case '[':
+        case '{':
+            if (++depth > kMaxJsonDepth) {
+                return static_cast<std::size_t>(next - text);
+            }
+            break;
+        default:
+            depth -= depth > 0 ? 1 : 0;
+            break;
+        }
+        ++next;
+    }
+}
+
+} // namespace
+
 void parseJson(rapidjson::Document& document, const char* text) {
+    if (text == nullptr) {
+        text = "";
+    }
     // The iterative parser accepts exactly what the default one does. Numbers are read at the
     // default precision, within a few units of the last place: the full-precision reading of
     // this library makes up a value for a zero with a large exponent, such as 0e300.
-    document.Parse<rapidjson::kParseIterativeFlag>(text != nullptr ? text : "");
+    if (const std::size_t tooDeep = tooDeepAt(text); tooDeep != std::string::npos) {
+        // The text up to there cannot be whole: its parse fails there, or earlier, with the
+        // library's own error and offset.
+        document.Parse<rapidjson::kParseIterativeFlag>(text, tooDeep);
+    } else {
+        document.Parse<rapidjson::kParseIterativeFlag>(text);
+    }
     if (document.HasParseError()) {
         document.SetNull();
     }

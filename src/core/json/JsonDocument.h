@@ -2,6 +2,7 @@
 
 #include <rapidjson/document.h>
 
+#include <cstddef>
 #include <string>
 
 namespace kv::portal {
@@ -24,9 +25,13 @@ public:
     JsonDocument& operator=(const JsonDocument&) = delete;
 };
 
+// Arrays and objects nested deeper than this are refused: no publish file or device reply comes
+// near it, and each level costs the parser memory (a file of "[" would cost gigabytes).
+constexpr std::size_t kMaxJsonDepth = 64;
+
 // Parses a whole NUL-terminated text into the document. The error code and offset stay in the
-// document; on failure its root is null. Nesting costs heap, not stack, so no text can
-// overflow the stack.
+// document; on failure its root is null. Nesting beyond kMaxJsonDepth fails at the array or
+// object that opens too deep.
 void parseJson(rapidjson::Document& document, const char* text);
 
 // The compact text of a value: no spaces, no line breaks, members in stored order.

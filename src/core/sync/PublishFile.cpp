@@ -68,7 +68,8 @@ bool Sync::loadLocalPublishFile(Core& core) {
     if (core.downloadsDir().empty()) {
         return false;
     }
-    const platform::FilePtr in = platform::openForReading(core.publishFileUrl(true));
+    const std::string path = core.publishFileUrl(true);
+    const platform::FilePtr in = platform::openForReading(path);
     if (!in) {
         return false;
     }
@@ -76,6 +77,11 @@ bool Sync::loadLocalPublishFile(Core& core) {
     std::vector<char> chunk(64 * 1024);
     for (std::size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), in.get())) > 0;) {
         text.append(chunk.data(), got);
+        if (text.size() > kPublishFileSizeLimit) {
+            KV_LOG(4, "Sync: local file %s refused: larger than %zu bytes\n", path.c_str(),
+                   kPublishFileSizeLimit);
+            return false;
+        }
     }
     auto document = std::make_shared<JsonDocument>();
     parseJson(*document, text.c_str());

@@ -31,6 +31,20 @@ void fillCloud(Product::Cloud& cloud, ProductCode code, const rapidjson::Value& 
     }
 }
 
+bool isWebLink(const std::string& link) {
+    // A scheme as libcurl finds one: letters, digits, "+", "-" or "." before ":/".
+    const size_t end = link.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                              "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+    if (end == 0 || end == std::string::npos || link.compare(end, 2, ":/") != 0) {
+        return true;
+    }
+    std::string scheme = link.substr(0, end);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return (scheme == "http" || scheme == "https") && link.compare(end, 3, "://") == 0;
+}
+
 IntermediateGenerations::IntermediateGenerations(const rapidjson::Value& entries) {
     for (const rapidjson::Value& entry : entries.GetArray()) {
         if (!entry.IsObject()) {

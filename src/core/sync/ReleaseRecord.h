@@ -15,6 +15,10 @@ namespace kv::portal {
 // Builds the release record of a product of `code` from a publish-file entry.
 void fillCloud(Product::Cloud& cloud, ProductCode code, const rapidjson::Value& entry);
 
+// Whether a package or agreement link is one the program fetches: an http or https address,
+// or one without a scheme, which is taken as http. Other schemes (file, dict, scp...) are not.
+bool isWebLink(const std::string& link);
+
 // The "firmware_generations" entries by product code, for finding the next release a device of
 // an older firmware generation must pass through.
 class IntermediateGenerations {

@@ -62,6 +62,15 @@ void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& ent
                                                publishFile, generations);
         }
         const std::string released = versionText(cloud.version);
+        // A release that would be fetched over another scheme is no release the program offers.
+        if (const std::string& link = isWebLink(cloud.link) ? cloud.agreementLink : cloud.link;
+            !isWebLink(link)) {
+            KV_LOG(4, "Sync: Product(%s %s) refused release %s: link \"%s\" is not http or https\n",
+                   target->code, target->name.c_str(), released.c_str(), link.c_str());
+            target->note.set({});
+            target->cloud.set(nullptr);
+            continue;
+        }
         target->note.set(std::move(note));
         target->cloud.set(std::make_shared<const Product::Cloud>(std::move(cloud)));
         KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
@@ -100,9 +109,9 @@ bool Sync::runSync(Core& core) {
             core.notifyListeners([&](Core::Listener& listener) { listener.syncStarted(&core); });
             const std::string url = core.publishFileUrl(false);
             KV_LOG(6, "Sync: Querying[%s] Kelmora Technologies server...\n", url.c_str());
-            // No device time-out hint: a release server far away may take longer to answer than
-            // a device on the studio network, and the session's own time-outs bound the wait.
-            std::unique_ptr<kvcurl::response> reply = kvcurl::get(url);
+            // No device time limit: a release server far away may take longer to answer than a
+            // device on the studio network, and the session's own time-outs bound the wait.
+            std::unique_ptr<kvcurl::response> reply = kvcurl::get(url, 0, kPublishFileSizeLimit);
             if (reply->code == 200) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
@@ -119,6 +128,12 @@ bool Sync::runSync(Core& core) {
             } else {
                 KV_LOG(6, "Failed(%d)\n", reply->code);
                 message = kFailedToContact;
+                // The server answered, with something no publish file can be.
+                if (reply->result == kvcurl::kTooLarge) {
+                    KV_LOG(4, "Sync: publish file refused: larger than %zu bytes\n",
+                           kPublishFileSizeLimit);
+                    message = kInvalidReply;
+                }
             }
             if (!core.publishDoc_) {
                 if (!loadLocalPublishFile(core)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace kv::portal {
 
 class Core;
@@ -8,6 +10,10 @@ class Core;
 // publish file, its source flag and the refresh request while it runs.
 class Sync {
 public:
+    // A real publish file is well under 10 MB; a larger one, from the server or on disk, is
+    // refused before it is read.
+    static constexpr std::size_t kPublishFileSizeLimit = 16 * 1024 * 1024;
+
     // True when products were matched against a publish file, false when none was available.
     static bool runSync(Core& core);
 

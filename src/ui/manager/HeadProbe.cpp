@@ -21,6 +21,10 @@ bool deviceAnswers(const std::string& address) {
     }
     curl_easy_setopt(handle.get(), CURLOPT_URL, address.c_str());
     curl_easy_setopt(handle.get(), CURLOPT_NOBODY, 1L);
+    // A device answers over http; neither its address nor a redirect may lead elsewhere.
+    curl_easy_setopt(handle.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle.get(), CURLOPT_DEFAULT_PROTOCOL, "http");
     curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_CONNECTTIMEOUT_MS, 2000L);
     curl_easy_setopt(handle.get(), CURLOPT_TIMEOUT_MS, 2000L);

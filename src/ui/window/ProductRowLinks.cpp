@@ -5,6 +5,7 @@
 #include "ui/window/ProductRow.h"
 #include "ui/window/RestartLauncher.h"
 #include "ui/window/ShowInExplorer.h"
+#include "ui/window/WebAddress.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -27,9 +28,10 @@ void Window::Product::slotLinkClicked(const QString& link) {
         core_->cancel(product->name);
         emit signalUpdateUI();
     } else if (link == QLatin1String("ReleaseNotes")) {
-        if (const auto release = product->cloud.get()) {
-            QDesktopServices::openUrl(
-                QUrl(QString::fromStdString(release->releaseNotesLink), QUrl::TolerantMode));
+        const auto release = product->cloud.get();
+        if (const QUrl address = release ? webAddress(release->releaseNotesLink) : QUrl();
+            !address.isEmpty()) {
+            QDesktopServices::openUrl(address);
         }
     } else if (link == QLatin1String("DownloadDirectory")) {
         showInExplorer(QString::fromStdString(core_->downloadPath(product, false)));

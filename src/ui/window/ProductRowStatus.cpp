@@ -4,6 +4,7 @@
 #include "ui/window/DisplayName.h"
 #include "ui/window/ProductRow.h"
 #include "ui/window/Tabs.h"
+#include "ui/window/WebAddress.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -99,7 +100,7 @@ void Window::Product::slotUpdateUI() {
     setMaximumHeight(height);
 
     const auto release = product_->cloud.get();
-    const bool releaseNotes = release && !release->releaseNotesLink.empty();
+    const bool releaseNotes = release && !webAddress(release->releaseNotesLink).isEmpty();
     const auto hideProgress = [this] {
         progress_->setValue(0);
         progress_->hide();

@@ -6,6 +6,7 @@
 #include "ManagerEnvironment.h"
 #include "core/Core.h"
 #include "ui/manager/DeviceWatcher.h"
+#include "ui/manager/HeadProbe.h"
 #include "ui/manager/Manager.h"
 
 #include <QApplication>
@@ -200,6 +201,11 @@ TEST_F(ManagerLab, WatcherRemovesASilentDeviceWithinAPassAndBringsItBackWhenItAn
 
     device.configure(R"({"status_service": "answer"})");
     EXPECT_TRUE(QTest::qWaitFor([&] { return known("Control Room"); }, 20000));
+}
+
+// Whatever address the watcher's probe is handed, it speaks http only.
+TEST(HeadProbe, AnswersOnlyOverHttp) {
+    EXPECT_FALSE(kv::portal::deviceAnswers("file:///etc/hostname"));
 }
 
 TEST_F(ManagerLab, NoDeviceIsProbedUnlessTheSettingIsOne) {

@@ -9,6 +9,8 @@
 #include <QTest>
 
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 using namespace kv::portal;
 
@@ -162,6 +164,31 @@ TEST_F(ProductRowActions, ReleaseNotesOpenInTheBrowserEvenWithASpaceInTheAddress
     ASSERT_EQ(browser.urls.size(), 1u);
     EXPECT_EQ(browser.urls[0].toEncoded().toStdString(),
               "https://notes.kelmora.example/korvex%209.0%20notes");
+}
+
+// What the desktop would open with another handler than a browser is neither offered nor
+// opened.
+TEST_F(ProductRowActions, ReleaseNotesOtherThanAWebPageAreNotOpened) {
+    std::vector<std::unique_ptr<kv::test::UrlRecorder>> handlers;
+    for (const char* scheme : {"file", "smb", "mailto", "http"}) {
+        handlers.push_back(std::make_unique<kv::test::UrlRecorder>(QString::fromLatin1(scheme)));
+    }
+    const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
+    for (const char* notes : {"file:///tmp/setup.exe", "smb://share.example/setup.exe",
+                              "mailto:?attach=/etc/passwd", "http:///notes"}) {
+        giveRelease(korvex, "9.0.0b1", notes);
+        core->setStatus(korvex, UpToDate);
+        core->setStatus(korvex, ReadyToDownload);
+        Window::Product* korvexRow = row("Korvex");
+        ASSERT_NE(korvexRow, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return link(korvexRow, "downloadLink")->isVisible(); }));
+
+        EXPECT_FALSE(link(korvexRow, "releaseNotesLink")->isVisible()) << notes;
+        korvexRow->slotLinkClicked(QStringLiteral("ReleaseNotes"));
+    }
+    for (const auto& handler : handlers) {
+        EXPECT_TRUE(handler->urls.empty()) << handler->urls[0].toString().toStdString();
+    }
 }
 
 TEST_F(ProductRowActions, TheDownloadFolderAndAFailedInstallerOpenTheFileManager) {
