@@ -103,6 +103,21 @@ TEST_F(Browse, AppearingInstanceIsResolvedAndItsAddressQueried) {
     EXPECT_TRUE(scripted::wait_released(query));
 }
 
+// The address query ends with its first answer: a second one in the same batch must not reach
+// the listener.
+TEST_F(Browse, SecondAnswerInTheSameBatchAsTheFirstIsNotDelivered) {
+    const auto query = resolve_studio_a(appear(start_browse(), "Studio.A"));
+    scripted::hold_poll();
+    ASSERT_TRUE(scripted::wait_poll_held());
+    scripted::batch_next(query, 2);
+    scripted::query_reply(query, kDNSServiceFlagsAdd, 3, 0, "korvex-1.local", 1, kAddress);
+    scripted::query_reply(query, kDNSServiceFlagsAdd, 3, 0, "korvex-1.local", 1, kAddress);
+    scripted::release_poll();
+    ASSERT_TRUE(scripted::wait_processed(query));
+    EXPECT_EQ(1u, listener->resolved().size());
+    EXPECT_TRUE(scripted::released(query));
+}
+
 TEST_F(Browse, DisappearingInstanceIsReportedRemoved) {
     const auto browse = start_browse();
     scripted::browse_reply(browse, 0, 3, 0, "Studio A", "_http._tcp.", "local.");

@@ -32,7 +32,7 @@ void release_retired(poll_state& state) {
 }
 
 // Collects the sockets of all live operations. The references it takes are returned in kept, so
-// that they are dropped after the mutex is released.
+// that they are dropped after the mutex is released and after the wait on their sockets.
 int collect_sockets(poll_state& state, fd_set& read_set,
                     std::vector<std::shared_ptr<dns_service>>& kept) {
     int highest = -1;
@@ -125,7 +125,6 @@ void run_cycle(poll_state& state) {
     FD_ZERO(&read_set);
     std::vector<std::shared_ptr<dns_service>> kept;
     const int highest = collect_sockets(state, read_set, kept);
-    kept.clear();
     if (highest < 0) {
         state.sleep();
         return;
@@ -134,6 +133,8 @@ void run_cycle(poll_state& state) {
     timeval timeout{0, kWaitMicroseconds};
     const int result = ::select(highest + 1, &read_set, nullptr, nullptr, &timeout);
     const int error = errno;
+    // Dropped only now: an operation destroyed on this thread closes its socket at once.
+    kept.clear();
     if (state.stopping()) {
         return;
     }
