@@ -13,6 +13,7 @@ using zeroconf_test::ScriptedTest;
 namespace {
 
 constexpr DNSServiceErrorType kUnknown = -65537;
+constexpr DNSServiceErrorType kServiceNotRunning = -65563;
 const std::string kAddress("\x0a\x4d\x00\x0b", 4);
 const std::string kTxt("\x1bvendor=Kelmora Technologies\x0eproduct=KORVEX", 43);
 
@@ -196,11 +197,24 @@ TEST_F(Browse, BrowseThatCannotStartIsLoggedAndEmpty) {
     EXPECT_TRUE(logged("[3]   _http._tcp; runtime error DNSServiceBrowse() failed (-65537).\n"));
 }
 
-TEST_F(Browse, BrowseReplyErrorIsLoggedAndStartsNothing) {
+// The provider ends a browse with an error when its daemon goes away: the browse is started
+// again, and the outage is logged once, however often it fails meanwhile.
+TEST_F(Browse, BrowseEndedByAnErrorIsStartedAgainAndTheOutageLoggedOnce) {
     const auto browse = start_browse();
     scripted::browse_reply(browse, 0, 0, kUnknown, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(scripted::wait_processed(browse));
-    EXPECT_TRUE(logged("errorCode = -65537\n"));
+    const auto second = scripted::wait_for("DNSServiceBrowse", 2);
+    ASSERT_NE(nullptr, second);
+    EXPECT_TRUE(scripted::released(browse));
+    EXPECT_EQ(browse->regtype, second->regtype);
+    EXPECT_EQ(browse->interface_index, second->interface_index);
+    scripted::browse_reply(second, 0, 0, kServiceNotRunning, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, scripted::wait_for("DNSServiceBrowse", 3));
+
+    const std::string line = "zeroconf_category: DNS-SD browsing stopped (-65537); it starts "
+                             "again once the DNS-SD service answers\n";
+    const std::string text = log();
+    EXPECT_NE(std::string::npos, text.find(line)) << text;
+    EXPECT_EQ(text.rfind("browsing stopped"), text.find("browsing stopped")) << text;
     EXPECT_EQ(0u, scripted::started("DNSServiceResolve"));
     EXPECT_TRUE(listener->removed().empty());
 }

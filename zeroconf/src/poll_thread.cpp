@@ -118,8 +118,26 @@ void run_idle_checks(const operation_list& idle) {
     }
 }
 
+void run_recoveries(poll_state& state) {
+    operation_list recovering;
+    {
+        std::lock_guard<std::recursive_mutex> lock(state.mutex);
+        recovering.swap(state.recovering);
+    }
+    operation_list unfinished;
+    for (const auto& entry : recovering) {
+        const std::shared_ptr<dns_service> operation = entry.lock();
+        if (operation && operation->on_recover && !operation->on_recover(*operation)) {
+            unfinished.push_back(entry);
+        }
+    }
+    std::lock_guard<std::recursive_mutex> lock(state.mutex);
+    state.recovering.insert(state.recovering.end(), unfinished.begin(), unfinished.end());
+}
+
 void run_cycle(poll_state& state) {
     release_retired(state);
+    run_recoveries(state);
 
     fd_set read_set;
     FD_ZERO(&read_set);
