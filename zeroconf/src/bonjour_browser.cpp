@@ -149,6 +149,7 @@ void bonjour_browser::impl::browse_reply(DNSServiceRef, DNSServiceFlags flags,
             }
         } else {
             self->known_.erase(seen);
+            self->stale_.erase(seen);
             self->listener->on_service_removed(interfaceIndex, name, std::get<2>(seen));
         }
     });
