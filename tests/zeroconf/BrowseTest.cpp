@@ -192,9 +192,24 @@ TEST_F(Browse, ReconfirmAsksTheDaemonToVerifyEachAnswer) {
 }
 
 TEST_F(Browse, BrowseThatCannotStartIsLoggedAndEmpty) {
-    scripted::fail_next("DNSServiceBrowse", kUnknown);
+    scripted::fail_next("DNSServiceBrowse", kDNSServiceErr_BadParam);
     EXPECT_EQ(nullptr, client->browse("", "_http._tcp", "_ravenna", listener, false));
-    EXPECT_TRUE(logged("[3]   _http._tcp; runtime error DNSServiceBrowse() failed (-65537).\n"));
+    EXPECT_TRUE(logged("[3]   _http._tcp; runtime error DNSServiceBrowse() failed (-65540).\n"));
+}
+
+// Made while the provider's daemon is away (a refresh during its restart): it browses once the
+// daemon is back.
+TEST_F(Browse, BrowseMadeWhileTheDaemonIsAwayStartsOnceItIsBack) {
+    for (const DNSServiceErrorType away : {kServiceNotRunning, kUnknown}) {
+        scripted::fail_next("DNSServiceBrowse", away);
+        const std::size_t before = scripted::started("DNSServiceBrowse");
+        browser = client->browse("", "_http._tcp", "_ravenna", listener, false);
+        ASSERT_NE(nullptr, browser) << away;
+        const auto browse = scripted::wait_for("DNSServiceBrowse", before + 1);
+        ASSERT_NE(nullptr, browse) << away;
+        scripted::browse_reply(browse, 0, 3, 0, "Studio A", "_http._tcp.", "local.");
+        ASSERT_TRUE(listener->wait_removed(before + 1)) << away;
+    }
 }
 
 // The provider ends a browse with an error when its daemon goes away: the browse is started

@@ -18,9 +18,17 @@ bonjour_browser::bonjour_browser(std::shared_ptr<bonjour_client> owning_client,
       impl_(std::make_shared<impl>(std::move(owning_client), interface_index, regtype, domain,
                                    watched_name, std::move(told), verify)) {
     const DNSServiceErrorType error = impl_->start();
-    if (error != kDNSServiceErr_NoError) {
-        throw std::runtime_error("DNSServiceBrowse() failed (" + std::to_string(error) + ").");
+    if (error == kDNSServiceErr_NoError) {
+        return;
     }
+    // The daemon is away (Avahi's compatibility library says so with kDNSServiceErr_Unknown):
+    // the browse starts once it is back.
+    if (binding::browse_available() &&
+        (error == binding::kDNSServiceErr_ServiceNotRunning || error == kDNSServiceErr_Unknown)) {
+        impl_->lose(error);
+        return;
+    }
+    throw std::runtime_error("DNSServiceBrowse() failed (" + std::to_string(error) + ").");
 }
 
 bonjour_browser::~bonjour_browser() {

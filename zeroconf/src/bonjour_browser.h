@@ -17,7 +17,8 @@ class bonjour_client;
 // The browser handed out by the client; destroying it ends the browse.
 class bonjour_browser final : public browser {
 public:
-    // Starts the browse; throws std::runtime_error when it cannot start. A null domain means the
+    // Starts the browse, or has the poll thread start it once the DNS-SD service's daemon is
+    // back; throws std::runtime_error when it cannot start otherwise. A null domain means the
     // default domains.
     bonjour_browser(std::shared_ptr<bonjour_client> owning_client, std::uint32_t interface_index,
                     const std::string& watched_name, const std::string& regtype, const char* domain,
@@ -60,7 +61,7 @@ private:
     DNSServiceErrorType start();
     // The owner is done with the browse: it is never started again.
     void end();
-    // The DNS-SD service ended the browse.
+    // The DNS-SD service ended the browse, or could not start it.
     void lose(DNSServiceErrorType error);
     bool recover();
 
