@@ -32,7 +32,7 @@ void release_retired(poll_state& state) {
 }
 
 // Collects the sockets of all live operations. The references it takes are returned in kept, so
-// that they are dropped after the mutex is released and after the wait on their sockets.
+// that they are dropped after the mutex is released.
 int collect_sockets(poll_state& state, fd_set& read_set,
                     std::vector<std::shared_ptr<dns_service>>& kept) {
     int highest = -1;
@@ -143,6 +143,14 @@ void run_cycle(poll_state& state) {
     FD_ZERO(&read_set);
     std::vector<std::shared_ptr<dns_service>> kept;
     const int highest = collect_sockets(state, read_set, kept);
+    // Dropped before the wait, so that an operation its owner has let go ends now. Ended on this
+    // thread, it has closed its socket at once: the set is made again.
+    const operation_list watched(kept.begin(), kept.end());
+    kept.clear();
+    if (std::any_of(watched.begin(), watched.end(),
+                    [](const auto& entry) { return entry.expired(); })) {
+        return;
+    }
     if (highest < 0) {
         state.sleep();
         return;
@@ -151,8 +159,6 @@ void run_cycle(poll_state& state) {
     timeval timeout{0, kWaitMicroseconds};
     const int result = ::select(highest + 1, &read_set, nullptr, nullptr, &timeout);
     const int error = errno;
-    // Dropped only now: an operation destroyed on this thread closes its socket at once.
-    kept.clear();
     if (state.stopping()) {
         return;
     }
