@@ -84,8 +84,11 @@ void bonjour_browser::impl::lose(DNSServiceErrorType error) {
                      "answers\n",
                      error);
     }
-    on_recover = [](dns_service& operation) { return static_cast<impl&>(operation).recover(); };
-    state.recovering.push_back(weak_from_this());
+    if (!recovering_) {
+        recovering_ = true;
+        on_recover = [](dns_service& operation) { return static_cast<impl&>(operation).recover(); };
+        state.recovering.push_back(weak_from_this());
+    }
 }
 
 bool bonjour_browser::impl::recover() {
@@ -125,6 +128,7 @@ bool bonjour_browser::impl::recover() {
     for (const auto& [index, name, type] : gone) {
         listener->on_service_removed(index, name, type);
     }
+    recovering_ = false;
     return true;
 }
 

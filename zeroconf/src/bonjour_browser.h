@@ -76,10 +76,11 @@ private:
     std::atomic<bool> ended_{false};
 
     // Poll thread only: the instances reported and not removed since; those reported before the
-    // browse was lost and not announced again since; when to try starting it again, and when it
-    // was started again.
+    // browse was lost and not announced again since; whether it is in the client's recovering
+    // list; when to try starting it again, and when it was started again.
     std::set<instance> known_;
     std::set<instance> stale_;
+    bool recovering_ = false;
     std::int64_t retry_at_ = 0;
     std::optional<std::int64_t> restarted_at_;
 
