@@ -49,9 +49,10 @@ def own_version_text():
 
 class Portal:
     def __init__(self, root, publish_url=None, user_settings=None, machine_settings=None,
-                 display=None, open_files=None):
+                 display=None, open_files=None, dnssd_library=None):
         """`open_files`: the soft limit of open files the program starts with, for instance the
-        1024 a desktop session gives its programs; by default this runner's own."""
+        1024 a desktop session gives its programs; by default this runner's own.
+        `dnssd_library`: the DNS-SD provider the program loads instead of its own."""
         self.root = root
         self.home = os.path.join(root, "home")
         self.config_home = os.path.join(root, "config")
@@ -75,6 +76,7 @@ class Portal:
             write_settings(self.machine_config, machine_settings)
         self.display = display
         self.open_files = open_files
+        self.dnssd_library = dnssd_library
         self.processes = []
         self.killed = []
 
@@ -92,6 +94,8 @@ class Portal:
             "KVPORTAL_COLOR_SCHEME": "light",
             "LC_ALL": "C.UTF-8",
         })
+        if self.dnssd_library:
+            env["KVPORTAL_DNSSD_LIBRARY"] = self.dnssd_library
         if self.display:
             env.update({"QT_QPA_PLATFORM": "xcb", "DISPLAY": self.display})
         else:

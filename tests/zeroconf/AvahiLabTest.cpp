@@ -37,13 +37,17 @@ protected:
         std::vector<std::string> txt;
     };
 
-    // Devices, each with its own host name and address, announced together.
-    std::vector<std::unique_ptr<Lab::Announcement>> announce(const std::vector<Device>& devices) {
+    // Devices, each with its own host name and address, announced together; again, when the
+    // lab's interface has their addresses already.
+    std::vector<std::unique_ptr<Lab::Announcement>> announce(const std::vector<Device>& devices,
+                                                             bool again = false) {
         std::vector<Lab::Address> addresses;
         std::vector<Lab::Service> services;
         for (const auto& device : devices) {
             const std::string hostName = "korvex-" + std::to_string(device.host) + ".local";
-            lab->addAddress(lab->address(device.host));
+            if (!again) {
+                lab->addAddress(lab->address(device.host));
+            }
             addresses.push_back({hostName, lab->address(device.host)});
             services.push_back(
                 {device.instance, "_http._tcp", 80, hostName, {device.subtype}, device.txt});
@@ -97,6 +101,49 @@ TEST_F(AvahiLab, EverySubtypeFindsItsDevicesWithHostAddressPortAndTxtAndSeesThem
         EXPECT_EQ(w.instance, w.listener->removed().front().name);
         EXPECT_EQ(1u, w.listener->resolved().size()) << w.subtype << " saw another's device";
     }
+}
+
+std::size_t count(const std::vector<zeroconf_test::resolved_instance>& resolved,
+                  const std::string& name) {
+    return std::count_if(resolved.begin(), resolved.end(),
+                         [&](const auto& instance) { return instance.name == name; });
+}
+
+// A package upgrade restarts avahi-daemon under running browses, which its announcers survive
+// only by announcing again: browsing resumes by itself, an instance announced again stays as it
+// was, one that is not is reported gone, and a new one is found.
+TEST_F(AvahiLab, BrowsingResumesWhenAvahiDaemonRestarts) {
+    auto before =
+        announce({{41, "Kept Device", "_ravenna", {}}, {42, "Gone Device", "_ravenna", {}}});
+    auto listener = std::make_shared<recording_browser_listener>();
+    std::vector<std::shared_ptr<zeroconf::browser>> browsers;
+    for (const char* subtype : {"_ravenna", "_kelmora_dante_zman", "_kelmora_maintenance"}) {
+        browsers.push_back(client->browse("", "_http._tcp", subtype, listener, false));
+        ASSERT_NE(nullptr, browsers.back());
+    }
+    ASSERT_TRUE(listener->wait_resolved(2));
+
+    auto capture = std::make_unique<kv::test::StdoutCapture>();
+    lab->restartAvahi();
+    before.clear();
+    auto kept = announce({{41, "Kept Device", "_ravenna", {}}}, true);
+    auto newcomer = announce({{43, "Newcomer", "_ravenna", {}}});
+
+    const bool settled = listener->wait_until([](const auto& resolved, const auto& removed) {
+        return count(resolved, "Newcomer") == 1 && !removed.empty();
+    });
+    const std::string log = capture->text();
+    capture.reset();
+    EXPECT_TRUE(settled) << log;
+    const auto removed = listener->removed();
+    ASSERT_EQ(1u, removed.size());
+    EXPECT_EQ("Gone Device", removed.front().name);
+    EXPECT_EQ(1u, count(listener->resolved(), "Kept Device"));
+    // Once for the three browsers, and in place of each operation's error.
+    const std::string away = "zeroconf_category: DNS-SD browsing stopped (";
+    EXPECT_NE(std::string::npos, log.find(away)) << log;
+    EXPECT_EQ(log.rfind(away), log.find(away)) << log;
+    EXPECT_EQ(std::string::npos, log.find("errorCode")) << log;
 }
 
 TEST_F(AvahiLab, NameFilterDeliversOnlyTheLatestOfTwoQuickAppearances) {

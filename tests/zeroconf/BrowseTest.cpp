@@ -13,6 +13,7 @@ using zeroconf_test::ScriptedTest;
 namespace {
 
 constexpr DNSServiceErrorType kUnknown = -65537;
+constexpr DNSServiceErrorType kServiceNotRunning = -65563;
 const std::string kAddress("\x0a\x4d\x00\x0b", 4);
 const std::string kTxt("\x1bvendor=Kelmora Technologies\x0eproduct=KORVEX", 43);
 
@@ -103,6 +104,21 @@ TEST_F(Browse, AppearingInstanceIsResolvedAndItsAddressQueried) {
     EXPECT_TRUE(scripted::wait_released(query));
 }
 
+// The address query ends with its first answer: a second one in the same batch must not reach
+// the listener.
+TEST_F(Browse, SecondAnswerInTheSameBatchAsTheFirstIsNotDelivered) {
+    const auto query = resolve_studio_a(appear(start_browse(), "Studio.A"));
+    scripted::hold_poll();
+    ASSERT_TRUE(scripted::wait_poll_held());
+    scripted::batch_next(query, 2);
+    scripted::query_reply(query, kDNSServiceFlagsAdd, 3, 0, "korvex-1.local", 1, kAddress);
+    scripted::query_reply(query, kDNSServiceFlagsAdd, 3, 0, "korvex-1.local", 1, kAddress);
+    scripted::release_poll();
+    ASSERT_TRUE(scripted::wait_processed(query));
+    EXPECT_EQ(1u, listener->resolved().size());
+    EXPECT_TRUE(scripted::released(query));
+}
+
 TEST_F(Browse, DisappearingInstanceIsReportedRemoved) {
     const auto browse = start_browse();
     scripted::browse_reply(browse, 0, 3, 0, "Studio A", "_http._tcp.", "local.");
@@ -176,16 +192,44 @@ TEST_F(Browse, ReconfirmAsksTheDaemonToVerifyEachAnswer) {
 }
 
 TEST_F(Browse, BrowseThatCannotStartIsLoggedAndEmpty) {
-    scripted::fail_next("DNSServiceBrowse", kUnknown);
+    scripted::fail_next("DNSServiceBrowse", kDNSServiceErr_BadParam);
     EXPECT_EQ(nullptr, client->browse("", "_http._tcp", "_ravenna", listener, false));
-    EXPECT_TRUE(logged("[3]   _http._tcp; runtime error DNSServiceBrowse() failed (-65537).\n"));
+    EXPECT_TRUE(logged("[3]   _http._tcp; runtime error DNSServiceBrowse() failed (-65540).\n"));
 }
 
-TEST_F(Browse, BrowseReplyErrorIsLoggedAndStartsNothing) {
+// Made while the provider's daemon is away (a refresh during its restart): it browses once the
+// daemon is back.
+TEST_F(Browse, BrowseMadeWhileTheDaemonIsAwayStartsOnceItIsBack) {
+    for (const DNSServiceErrorType away : {kServiceNotRunning, kUnknown}) {
+        scripted::fail_next("DNSServiceBrowse", away);
+        const std::size_t before = scripted::started("DNSServiceBrowse");
+        browser = client->browse("", "_http._tcp", "_ravenna", listener, false);
+        ASSERT_NE(nullptr, browser) << away;
+        const auto browse = scripted::wait_for("DNSServiceBrowse", before + 1);
+        ASSERT_NE(nullptr, browse) << away;
+        scripted::browse_reply(browse, 0, 3, 0, "Studio A", "_http._tcp.", "local.");
+        ASSERT_TRUE(listener->wait_removed(before + 1)) << away;
+    }
+}
+
+// The provider ends a browse with an error when its daemon goes away: the browse is started
+// again, and the outage is logged once, however often it fails meanwhile.
+TEST_F(Browse, BrowseEndedByAnErrorIsStartedAgainAndTheOutageLoggedOnce) {
     const auto browse = start_browse();
     scripted::browse_reply(browse, 0, 0, kUnknown, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(scripted::wait_processed(browse));
-    EXPECT_TRUE(logged("errorCode = -65537\n"));
+    const auto second = scripted::wait_for("DNSServiceBrowse", 2);
+    ASSERT_NE(nullptr, second);
+    EXPECT_TRUE(scripted::released(browse));
+    EXPECT_EQ(browse->regtype, second->regtype);
+    EXPECT_EQ(browse->interface_index, second->interface_index);
+    scripted::browse_reply(second, 0, 0, kServiceNotRunning, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, scripted::wait_for("DNSServiceBrowse", 3));
+
+    const std::string line = "zeroconf_category: DNS-SD browsing stopped (-65537); it starts "
+                             "again once the DNS-SD service answers\n";
+    const std::string text = log();
+    EXPECT_NE(std::string::npos, text.find(line)) << text;
+    EXPECT_EQ(text.rfind("browsing stopped"), text.find("browsing stopped")) << text;
     EXPECT_EQ(0u, scripted::started("DNSServiceResolve"));
     EXPECT_TRUE(listener->removed().empty());
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -106,13 +107,24 @@ TEST_F(PollThread, DroppingTheLastBrowserInsideItsCallbackEndsItWithoutDeadlock)
     EXPECT_EQ(1u, listener->removed().size());
 }
 
+// Gone with the last browser that holds it, after that browser's client.
+class farewell_listener : public recording_browser_listener {
+public:
+    ~farewell_listener() override { gone.set_value(); }
+    std::promise<void> gone;
+};
+
 TEST_F(PollThread, ClientWhoseLastOperationEndsInACallbackIsDestroyedThereWithoutJoining) {
-    auto last = browse(listener);
+    auto told = std::make_shared<farewell_listener>();
+    std::future<void> gone = told->gone.get_future();
+    auto last = browse(told);
     client.reset();
     const auto browse_op = scripted::wait_for("DNSServiceBrowse");
-    listener->on_event = [&last] { last.reset(); };
+    told->on_event = [&last] { last.reset(); };
+    told.reset();
     removal(browse_op);
-    ASSERT_TRUE(scripted::wait_released(browse_op));
+    ASSERT_EQ(std::future_status::ready, gone.wait_for(zeroconf_test::kDeadline));
+    EXPECT_TRUE(scripted::released(browse_op));
     EXPECT_TRUE(logged("destroyed from poll_thread_\n"));
 }
 
@@ -132,6 +144,8 @@ TEST_F(PollThread, OperationDestroyedByAnEarlierReplyOfTheSameCycleIsSkipped) {
 
     ASSERT_TRUE(listener->wait_removed(1));
     ASSERT_TRUE(scripted::wait_released(second_op));
+    // The next cycle begins after the last of this one's replies.
+    ASSERT_TRUE(scripted::wait_socket_queries(2));
     EXPECT_TRUE(logged("dns_service has been destroyed\n"));
     EXPECT_TRUE(second_listener->removed().empty());
 }

@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace scripted {
 namespace {
@@ -28,6 +29,7 @@ struct record {
     std::deque<reply> pending;
     bool released = false;
     int processed = 0;
+    int batch = 1;
 };
 
 struct provider {
@@ -268,6 +270,14 @@ void process_error(const operation_ptr& op, DNSServiceErrorType error) {
     post(op, [error](DNSServiceRef) { return error; });
 }
 
+void batch_next(const operation_ptr& op, int replies) {
+    provider& p = the();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (record* r = find(p, op)) {
+        r->batch = replies;
+    }
+}
+
 bool wait_processed(const operation_ptr& op, int count) {
     return wait([&](provider& p) {
         record* r = find(p, op);
@@ -383,23 +393,25 @@ int DNSServiceRefSockFD(DNSServiceRef sdRef) {
 
 DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef) {
     scripted::provider& p = the();
-    scripted::reply run;
-    {
-        std::lock_guard<std::mutex> lock(p.mutex);
-        scripted::record* r = from(sdRef);
-        if (r->released || r->pending.empty()) {
-            p.misuses.push_back("DNSServiceProcessResult without a reply on " + r->op->function);
-            return kDNSServiceErr_BadState;
-        }
-        run = std::move(r->pending.front());
+    scripted::record* r = from(sdRef);
+    std::unique_lock<std::mutex> lock(p.mutex);
+    if (r->released || r->pending.empty()) {
+        p.misuses.push_back("DNSServiceProcessResult without a reply on " + r->op->function);
+        return kDNSServiceErr_BadState;
+    }
+    int left = std::exchange(r->batch, 1);
+    DNSServiceErrorType result = kDNSServiceErr_NoError;
+    while (left-- > 0 && !r->released && !r->pending.empty() && result == kDNSServiceErr_NoError) {
+        scripted::reply run = std::move(r->pending.front());
         r->pending.pop_front();
         std::uint64_t one = 0;
         (void)!::read(r->fd, &one, sizeof(one));
+        lock.unlock();
+        // The reply may release this very reference, as real providers allow.
+        result = run(sdRef);
+        lock.lock();
     }
-    // The reply may release this very reference, as real providers allow.
-    const DNSServiceErrorType result = run(sdRef);
-    std::lock_guard<std::mutex> lock(p.mutex);
-    ++from(sdRef)->processed;
+    ++r->processed;
     p.changed.notify_all();
     return result;
 }

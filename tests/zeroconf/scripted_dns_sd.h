@@ -82,6 +82,9 @@ void register_reply(const operation_ptr& op, DNSServiceFlags flags, DNSServiceEr
                     const char* name, const char* regtype, const char* domain);
 // The next DNSServiceProcessResult of the operation returns this error without a reply.
 void process_error(const operation_ptr& op, DNSServiceErrorType error);
+// The next DNSServiceProcessResult of the operation delivers up to this many queued replies in
+// one batch, as real providers do, and stops as soon as a reply releases the reference.
+void batch_next(const operation_ptr& op, int replies);
 
 // Waiting, up to a generous deadline; false when the deadline passed.
 bool wait_processed(const operation_ptr& op, int count = 1);

@@ -57,6 +57,10 @@ bonjour_client::~bonjour_client() {
 }
 
 void bonjour_client::release(DNSServiceRef ref) {
+    if (std::this_thread::get_id() == poll_thread_.get_id()) {
+        binding::DNSServiceRefDeallocate(ref);
+        return;
+    }
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
     state_->retired.push_back(ref);
 }

@@ -34,9 +34,10 @@ public:
     poll_state& state() const { return *state_; }
     std::int64_t now() const { return now_(); }
 
-    // Hands a reference that has left the poll set to the poll thread, which deallocates it at
-    // the top of its next cycle: never while it waits on the reference's socket or dispatches
-    // its reply on another thread.
+    // Deallocates a reference that has left the poll set. On the poll thread at once, so that
+    // no further reply of a batch being delivered reaches the ended operation; from another
+    // thread the poll thread does it at the top of its next cycle, never while it waits on the
+    // reference's socket or dispatches its reply.
     void release(DNSServiceRef ref);
 
 private:

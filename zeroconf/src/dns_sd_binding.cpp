@@ -52,6 +52,10 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
                                : kDNSServiceErr_ServiceNotRunning;
 }
 
+bool browse_available() {
+    return dns_sd_library::lookup(entry::browse) != nullptr;
+}
+
 DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                      std::uint32_t interfaceIndex, const char* regtype,
                                      const char* domain, DNSServiceBrowseReply callBack,

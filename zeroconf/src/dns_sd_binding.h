@@ -32,6 +32,9 @@ using DNSServiceGetAddrInfoReply = void (*)(DNSServiceRef sdRef, DNSServiceFlags
                                             const sockaddr* address, std::uint32_t ttl,
                                             void* context);
 
+// Whether a library with DNSServiceBrowse was loaded: its errors then come from its daemon.
+bool browse_available();
+
 int DNSServiceRefSockFD(DNSServiceRef sdRef);
 
 DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef);

@@ -36,6 +36,9 @@ public:
     // belong to the poll thread.
     std::unique_ptr<resolver_context> context;
     std::function<void(dns_service&)> on_idle;
+    // What the poll thread calls, once a cycle, while the operation is in its client's
+    // recovering list; true once it has recovered. Poll thread only.
+    std::function<bool(dns_service&)> on_recover;
     // Keeps the client, and so its poll thread, alive while the operation lives.
     const std::shared_ptr<bonjour_client> owner;
 };

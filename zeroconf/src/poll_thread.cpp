@@ -118,14 +118,39 @@ void run_idle_checks(const operation_list& idle) {
     }
 }
 
+void run_recoveries(poll_state& state) {
+    operation_list recovering;
+    {
+        std::lock_guard<std::recursive_mutex> lock(state.mutex);
+        recovering.swap(state.recovering);
+    }
+    operation_list unfinished;
+    for (const auto& entry : recovering) {
+        const std::shared_ptr<dns_service> operation = entry.lock();
+        if (operation && operation->on_recover && !operation->on_recover(*operation)) {
+            unfinished.push_back(entry);
+        }
+    }
+    std::lock_guard<std::recursive_mutex> lock(state.mutex);
+    state.recovering.insert(state.recovering.end(), unfinished.begin(), unfinished.end());
+}
+
 void run_cycle(poll_state& state) {
     release_retired(state);
+    run_recoveries(state);
 
     fd_set read_set;
     FD_ZERO(&read_set);
     std::vector<std::shared_ptr<dns_service>> kept;
     const int highest = collect_sockets(state, read_set, kept);
+    // Dropped before the wait, so that an operation its owner has let go ends now. Ended on this
+    // thread, it has closed its socket at once: the set is made again.
+    const operation_list watched(kept.begin(), kept.end());
     kept.clear();
+    if (std::any_of(watched.begin(), watched.end(),
+                    [](const auto& entry) { return entry.expired(); })) {
+        return;
+    }
     if (highest < 0) {
         state.sleep();
         return;

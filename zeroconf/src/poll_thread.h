@@ -24,6 +24,12 @@ public:
     // References that left the poll set, deallocated by the poll thread at the top of its next
     // cycle, and when it ends.
     std::vector<DNSServiceRef> retired;
+    // Operations that the DNS-SD service ended, which the poll thread asks to recover at the top
+    // of every cycle until they say they have.
+    std::vector<std::weak_ptr<dns_service>> recovering;
+    // Set while operations are recovering from an outage of the DNS-SD service, so that the
+    // outage is logged once.
+    bool service_away = false;
 
     bool stopping() const { return stop_.load(); }
     void request_stop();

@@ -260,6 +260,10 @@ void Lab::stopAvahi() const {
     runNetlab({"stop-avahi", name_});
 }
 
+void Lab::restartAvahi() const {
+    runNetlab({"restart-avahi", name_});
+}
+
 int Lab::run(const std::vector<std::string>& command, std::string* output) const {
     std::vector<std::string> arguments{"exec", name_, "--"};
     arguments.insert(arguments.end(), command.begin(), command.end());

@@ -74,6 +74,9 @@ public:
 
     // Ends the lab's avahi-daemon; its bus stays.
     void stopAvahi() const;
+    // Ends the lab's avahi-daemon and starts it again, as a package upgrade does. Announcements
+    // made through publishAddress, publishService and publishMany are lost with it.
+    void restartAvahi() const;
 
     // Runs a command inside the namespace on the lab's bus; returns its exit status.
     int run(const std::vector<std::string>& command, std::string* output = nullptr) const;

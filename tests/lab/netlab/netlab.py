@@ -24,6 +24,7 @@ avahi-publish-address; every process the lab starts is recorded by PID and ended
     netlab.py withdraw NAME HANDLE...   end announcements
     netlab.py exec NAME -- COMMAND...   run a command inside the namespace, on the lab's bus
     netlab.py stop-avahi NAME           end the lab's avahi-daemon; its bus stays
+    netlab.py restart-avahi NAME        end the lab's avahi-daemon and start it again
 
 The publish commands print, once avahi has established the announcements, one handle for each
 (publish-static: one for all of them).
@@ -271,18 +272,23 @@ def start_lab(state):
 
     with open(os.path.join(directory, "avahi.conf"), "w") as f:
         f.write(AVAHI_CONFIG.format(host=name, interface=INTERFACE))
+    os.makedirs(os.path.join(directory, "services"))
+    open(os.path.join(directory, "hosts"), "w").close()
+    start_avahi(state)
+
+
+def start_avahi(state):
+    """Starts the lab's avahi-daemon and records it as the last of its daemons."""
+    directory = state["state_dir"]
     # avahi-daemon refuses to start beside another one holding /run/avahi-daemon/pid: each lab's
     # daemon gets a private mount of that folder (and no service files of the machine's).
     os.makedirs("/run/avahi-daemon", exist_ok=True)
-    services = os.path.join(directory, "services")
-    hosts = os.path.join(directory, "hosts")
-    os.makedirs(services)
-    open(hosts, "w").close()
     script = ("mount -t tmpfs tmpfs /run/avahi-daemon && "
               "mkdir -p /etc/avahi/services && mount --bind {services} /etc/avahi/services && "
               "touch /etc/avahi/hosts && mount --bind {hosts} /etc/avahi/hosts && "
               "exec avahi-daemon -f {config} --no-drop-root --no-chroot --no-rlimits"
-              ).format(services=services, hosts=hosts,
+              ).format(services=os.path.join(directory, "services"),
+                       hosts=os.path.join(directory, "hosts"),
                        config=os.path.join(directory, "avahi.conf"))
     avahi_log = os.path.join(directory, "avahi.log")
     # ip netns exec, unshare and sh all exec: the PID is avahi-daemon's.
@@ -530,6 +536,16 @@ def stop_avahi(name):
         stop([load(name)["daemons"][-1]])
 
 
+def restart_avahi(name):
+    """Ends the lab's avahi-daemon as a package upgrade would, and starts it again. Announcements
+    of avahi-publish clients are lost with it (their processes stay); static ones come back."""
+    with Locked():
+        state = load(name)
+        stop([state["daemons"].pop()])
+        save(state)
+        start_avahi(state)
+
+
 def exec_in(name, command):
     state = load(name)
     if command and command[0] == "--":
@@ -574,6 +590,7 @@ def main():
     p.add_argument("name")
     p.add_argument("handles", nargs="+")
     commands.add_parser("stop-avahi").add_argument("name")
+    commands.add_parser("restart-avahi").add_argument("name")
     p = commands.add_parser("exec")
     p.add_argument("name")
     p.add_argument("args", nargs=argparse.REMAINDER)
@@ -603,6 +620,8 @@ def main():
             withdraw(args.name, args.handles)
         elif args.command == "stop-avahi":
             stop_avahi(args.name)
+        elif args.command == "restart-avahi":
+            restart_avahi(args.name)
         elif args.command == "exec":
             exec_in(args.name, args.args)
     except LabError as error:

@@ -134,3 +134,9 @@ def publish_static(lab, announcements):
 def withdraw(lab, handles):
     """Ends the announcements, all at once."""
     _netlab("withdraw", lab["name"], *handles)
+
+
+def restart_avahi(lab):
+    """Ends the lab's avahi-daemon and starts it again, as a package upgrade does; returns once it
+    serves again. The announcements published through the lab are lost with it."""
+    _netlab("restart-avahi", lab["name"])
