@@ -87,6 +87,8 @@ public:
     static std::string downloadErrorText(int32_t errorCode);
     bool isDownloading() const;
     bool isUpdating() const;
+    // Whether a download or an update of the product is queued or under way.
+    bool hasJob(const std::string& name) const;
 
     // Devices and updates.
     void removeFirmwareProducts();

@@ -38,4 +38,8 @@ bool Core::isUpdating() const {
     return !updateProcess_->empty();
 }
 
+bool Core::hasJob(const std::string& name) const {
+    return downloadProcess_->find(name) || updateProcess_->find(name);
+}
+
 } // namespace kv::portal
