@@ -245,15 +245,20 @@ TEST_F(FirmwareUpdate, DeviceThatNeverAnswersTheRebootCommandDoesNotHoldTheUpdat
     EXPECT_EQ(korvex->status, DeviceRebooting);
 }
 
-TEST_F(FirmwareUpdate, DownloadOnlyFirmwareStaysPendingAndIsNeverUploaded) {
+// An update request that leads to no upload settles its status: nothing is queued that would.
+TEST_F(FirmwareUpdate, RequestThatUploadsNothingLeavesNoPendingStatus) {
     DeviceSimulator simulator(device("{}"));
     const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_FIRMWARE, "Vesk");
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+    korvex->version.set(korvex->cloud.get()->version);
 
     core_->requestUpdate(vesk);
+    core_->requestUpdate(korvex);
     ASSERT_TRUE(waitUntilIdle());
     core_.reset();
 
-    EXPECT_EQ(vesk->status, PendingUpdate);
+    EXPECT_EQ(vesk->status, ReadyToUpdate);
+    EXPECT_EQ(korvex->status, UpToDate);
     EXPECT_EQ(simulator.counter("uploads_started"), 0);
     EXPECT_EQ(simulator.counter("reboot_commands"), 0);
 }

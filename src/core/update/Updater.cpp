@@ -24,13 +24,17 @@ constexpr int32_t kInstallerNeedsRestart = 3010;
 
 int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
     const Product::CloudPtr release = product->cloud.get();
+    // A request that leads to nothing leaves no pending status behind: nothing is queued to
+    // end it, and the row's Cancel finds nothing to cancel.
     if (!release || !product->isUpdateAvailable()) {
         KV_LOG(6, "Skipping update %s(%s): No cloud\n", product->code, product->name.c_str());
+        core.setStatus(product, Evaluate);
         return 0;
     }
     bool updatable = false;
     const bool firmware = product->isFirmware(&updatable);
     if (firmware && !updatable) {
+        core.setStatus(product, Evaluate);
         return 0;
     }
     // The package path is built from the release's file name: never upload or run a file
@@ -95,6 +99,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
 int32_t Updater::updateSoftware(Core& core, const ProductPtr& product) {
     IProxy* proxy = core.proxy();
     if (proxy == nullptr) {
+        core.setStatus(product, Evaluate);
         return 0;
     }
     const std::string path = core.downloadPath(product, true);
