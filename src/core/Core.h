@@ -139,6 +139,9 @@ private:
     // Set by the poller when the device restarted during the upload, which it then waits
     // for in vain.
     std::atomic<bool> uploadAbandoned_{false};
+    // Set by the poller when the device reported the end of its update (failed or finished):
+    // its answer to the upload is due soon.
+    std::atomic<bool> updateEndReported_{false};
     // Wakes the poller from its pause between queries once the upload has returned.
     std::mutex uploadFinishedMutex_;
     std::condition_variable uploadFinishedSignal_;

@@ -245,6 +245,57 @@ TEST_F(FirmwareUpdate, DeviceThatNeverAnswersTheRebootCommandDoesNotHoldTheUpdat
     EXPECT_EQ(korvex->status, DeviceRebooting);
 }
 
+// The device shows its failure for less than the poller's pause and then answers the upload:
+// asked once more, it still says so, and the image is sent again instead of a reboot.
+TEST_F(FirmwareUpdate, FailureShownBetweenTwoPollsIsNotTakenForSuccess) {
+    DeviceSimulator simulator(
+        device(R"({"lockstep": true, "fail_uploads": 1, "failure_shown_ms": 300})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_.reset();
+
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1)")), 1);
+    EXPECT_EQ(simulator.counter("uploads_received"), 2);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(simulator.version(), kImageVersion);
+}
+
+// Writing its flash, the device misses polls on both services and then answers without a
+// state for a moment: that is no restart, and the one upload goes on to its answer.
+TEST_F(FirmwareUpdate, DeviceMissingPollsWhileWritingKeepsItsOneUpload) {
+    DeviceSimulator simulator(device(R"({"lockstep": true, "busy_ms": 2500, "blank_ms": 1500})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_.reset();
+
+    EXPECT_TRUE(events_.startingWith("status Korvex Firmware Update Error").empty());
+    EXPECT_EQ(simulator.counter("uploads_started"), 1);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(simulator.version(), kImageVersion);
+}
+
+// The device reported the end of its update and never answered the upload (it lost power):
+// the wait for the answer is bounded, and the retry takes the image.
+TEST_F(FirmwareUpdate, DeviceSilentAfterReportingTheEndIsGivenUpAfterABoundedWait) {
+    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
+    DeviceSimulator simulator(device(R"({"stall_finished_uploads": 1})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    const bool rebooting = events_.waitFor(status("Korvex", "Device Rebooting"));
+    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
+    ASSERT_TRUE(rebooting);
+    core_.reset();
+
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (42)")), 1);
+    EXPECT_EQ(simulator.counter("uploads_received"), 2);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+}
+
 // An update request that leads to no upload settles its status: nothing is queued that would.
 TEST_F(FirmwareUpdate, RequestThatUploadsNothingLeavesNoPendingStatus) {
     DeviceSimulator simulator(device("{}"));

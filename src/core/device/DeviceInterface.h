@@ -27,6 +27,9 @@ public:
     // The poller of one upload attempt: follows the device's update state until the device
     // reports the end or the upload returns.
     static void pollFirmwareUpdate(Core& core, const ProductPtr& product);
+    // Asks once more, after the upload returned, whether the device finished or failed: a
+    // failure shown for less than a poll's pause is missed by the poller.
+    static void confirmUpdateEnd(Core& core, const ProductPtr& product);
     // True when the state ends the poll (finished or failed).
     static bool handleUpdateState(Core& core, const ProductPtr& product,
                                   const rapidjson::Value& state);

@@ -5,6 +5,9 @@
 #include "core/download/PackageName.h"
 #include "ru_rod.h"
 
+#include <chrono>
+#include <cstdlib>
+
 namespace kv::portal {
 
 namespace {
@@ -13,6 +16,20 @@ constexpr int kAttempts = 3;
 constexpr int32_t kDeviceReportedFailure = -1;
 constexpr int32_t kDeviceReportedNothing = -2;
 constexpr int32_t kRefused = -1;
+constexpr int32_t kFailedState = 3;
+constexpr int32_t kFinishedState = 4;
+// How long the upload waits for the device's answer once the device reported the end of its
+// update: one that lost power meanwhile never sends it. KVPORTAL_HTTP_TIMEOUT replaces it.
+constexpr long kAnswerAfterEndSeconds = 120;
+
+std::chrono::seconds answerAfterEnd() {
+    const char* text = std::getenv("KVPORTAL_HTTP_TIMEOUT");
+    char* end = nullptr;
+    const long seconds = text != nullptr ? std::strtol(text, &end, 10) : 0;
+    return std::chrono::seconds(text != nullptr && *text != '\0' && *end == '\0' && seconds > 0
+                                    ? seconds
+                                    : kAnswerAfterEndSeconds);
+}
 
 // Installer exit codes (Windows Installer's published values).
 constexpr int32_t kInstallerSucceeded = 0;
@@ -61,6 +78,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         product->errorCode = 0;
         core.uploadFinished_ = false;
         core.uploadAbandoned_ = false;
+        core.updateEndReported_ = false;
         core.lastUpdateState_ = 0;
         core.pollThread_ = std::make_unique<std::thread>(&DeviceInterface::pollFirmwareUpdate,
                                                          std::ref(core), product);
@@ -68,8 +86,22 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         KV_LOG(6, "Updating firmware %s(%s):%s\n", product->code, product->name.c_str(),
                path.c_str());
         core.setStatus(product, FirmwareUpdateRequest);
-        const int32_t result = kvcurl::upload(url, "firmware.bin", path,
-                                              [&core] { return core.uploadAbandoned_.load(); });
+        // When the device's answer is due; none until it reported the end of its update.
+        std::chrono::steady_clock::time_point answerDue;
+        const auto abandoned = [&core, &answerDue] {
+            if (core.uploadAbandoned_) {
+                return true;
+            }
+            if (!core.updateEndReported_) {
+                return false;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (answerDue == std::chrono::steady_clock::time_point()) {
+                answerDue = now + answerAfterEnd();
+            }
+            return now > answerDue;
+        };
+        const int32_t result = kvcurl::upload(url, "firmware.bin", path, abandoned);
 
         {
             std::lock_guard<std::mutex> lock(core.uploadFinishedMutex_);
@@ -78,6 +110,10 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         core.uploadFinishedSignal_.notify_all();
         core.pollThread_->join();
         core.pollThread_.reset();
+        if (result == 0 && product->errorCode == 0 && core.lastUpdateState_ != kFailedState &&
+            core.lastUpdateState_ != kFinishedState) {
+            DeviceInterface::confirmUpdateEnd(core, product);
+        }
 
         if (result == 0 && product->errorCode == 0) {
             if (core.lastUpdateState_ != 0) {
