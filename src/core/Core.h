@@ -40,6 +40,7 @@ public:
     class DequeProcess;
     class DownloadProcess;
     class UpdateProcess;
+    class RebootProcess;
 
     Core();
     virtual ~Core();
@@ -87,7 +88,8 @@ public:
     static std::string downloadErrorText(int32_t errorCode);
     bool isDownloading() const;
     bool isUpdating() const;
-    // Whether a download or an update of the product is queued or under way.
+    // Whether a download or an update of the product is queued or under way, or the device is
+    // awaited back from the reboot that ended its update.
     bool hasJob(const std::string& name) const;
 
     // Devices and updates.
@@ -127,6 +129,7 @@ private:
     std::vector<ProductPtr> products_;
     std::unique_ptr<DownloadProcess> downloadProcess_;
     std::unique_ptr<UpdateProcess> updateProcess_;
+    std::unique_ptr<RebootProcess> rebootProcess_;
     std::vector<Listener*> listeners_;
     mutable std::recursive_mutex productsMutex_;
     std::recursive_mutex syncMutex_;

@@ -71,6 +71,7 @@ DEFAULT_BEHAVIOUR = {
     "blank_ms": 0,
     # The next N updates end in a reboot of the device's own: both service ports go away
     # (connections refused, open ones cut) for reboot_down_ms, then the device is back, idle.
+    # The reboot command takes them away for as long.
     "reboot_updates": 0,
     # "updating": reboot_after_ms into writing the image, which is lost (the old version comes
     # back); "applied": once the image is in and the upload answered, before any reboot
@@ -276,10 +277,10 @@ class Device:
         self.set_phase(STATE_FINISHED, 100, "Firmware update finished")
         return True
 
-    def reboot(self):
-        with self.cond:
-            self.counters["reboot_commands"] += 1
-            self.restart(applied=True)
+    def reboot(self, spare):
+        """The reboot command: as a reboot of the device's own, with the pending image."""
+        self.count("reboot_commands")
+        self.reboot_by_itself(True, spare)
 
     def restart(self, applied):
         """With the lock held: the device comes back idle, running the pending image only when
@@ -448,7 +449,8 @@ class Handler(BaseHTTPRequestHandler):
         self.drain()
         if not self.authorised():
             return None
-        self.device.reboot()
+        self.device.reboot(self.connection)
+        self.close_connection = True
         return self.send_json(200, {"error": "Success"})
 
     def body_chunks(self):
@@ -562,6 +564,8 @@ class Handler(BaseHTTPRequestHandler):
         elif d.observable():
             d.wait_seen(d.behaviour["hold_ms"] / 1000.0)
         if stall_finished:
+            # As if it lost power: back idle, and the upload's connection silent.
+            d.set_phase(STATE_NONE, 0, None)
             return self.stall()
         if not ok and not brief:
             # Idle again before the reply, so the next attempt's poller never reads this failure.

@@ -3,6 +3,7 @@
 #include "core/Product.h"
 #include "core/json/JsonDocument.h"
 
+#include <functional>
 #include <string>
 
 namespace kv::portal {
@@ -23,6 +24,12 @@ public:
     // Only updatable firmware takes commands; true when the device answered 200.
     static bool sendDeviceCommand(Core& core, const ProductPtr& product,
                                   const std::string& command);
+
+    // After the reboot that ends an update: waits, for a bounded time and while `watched` says
+    // so, until the device's status service answers again, then takes the version it reports
+    // and works out the device's status.
+    static void awaitReturn(Core& core, const ProductPtr& product,
+                            const std::function<bool()>& watched);
 
     // The poller of one upload attempt: follows the device's update state until the device
     // reports the end or the upload returns.

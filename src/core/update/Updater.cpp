@@ -3,6 +3,7 @@
 #include "core/Core.h"
 #include "core/device/DeviceInterface.h"
 #include "core/download/PackageName.h"
+#include "core/workers/DequeProcess.h"
 #include "ru_rod.h"
 
 #include <chrono>
@@ -119,6 +120,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
             if (core.lastUpdateState_ != 0) {
                 core.setStatus(product, DeviceRebooting);
                 DeviceInterface::sendDeviceCommand(core, product, "reboot");
+                core.rebootProcess_->enqueue(product);
                 core.firmwareUpdateActive_ = false;
                 return 0;
             }

@@ -78,4 +78,16 @@ protected:
     void finished() override {}
 };
 
+// Devices that were told to reboot after an update, one at a time: each is awaited back, for a
+// bounded time, and then shows a status worked out from what it reports.
+class Core::RebootProcess : public Core::DequeProcess {
+public:
+    explicit RebootProcess(Core& core) : DequeProcess(core, "reboot") {}
+
+protected:
+    void process(const ProductPtr& product) override;
+    void done(const ProductPtr&) override {}
+    void finished() override {}
+};
+
 } // namespace kv::portal

@@ -1,3 +1,4 @@
+#include "core/device/DeviceInterface.h"
 #include "core/download/Downloads.h"
 #include "core/update/Updater.h"
 #include "core/workers/DequeProcess.h"
@@ -30,6 +31,14 @@ void Core::UpdateProcess::done(const ProductPtr& product) {
     core_.removeIfGone(product);
 }
 
+void Core::RebootProcess::process(const ProductPtr& product) {
+    // Ends early once the core forgets the device (it left, or the core stops).
+    DeviceInterface::awaitReturn(core_, product, [this, &product] {
+        const ProductPtr watched = front();
+        return watched == product && core_.findProduct(product->name) == product;
+    });
+}
+
 bool Core::isDownloading() const {
     return !downloadProcess_->empty();
 }
@@ -39,7 +48,7 @@ bool Core::isUpdating() const {
 }
 
 bool Core::hasJob(const std::string& name) const {
-    return downloadProcess_->find(name) || updateProcess_->find(name);
+    return downloadProcess_->find(name) || updateProcess_->find(name) || rebootProcess_->find(name);
 }
 
 } // namespace kv::portal
