@@ -23,7 +23,8 @@ public:
     void enqueue(const ProductPtr& product);
     ProductPtr find(const std::string& name) const;
     bool remove(const std::string& name);
-    void clear();
+    // Returns what was queued.
+    std::deque<ProductPtr> clear();
     // Read without the lock, for the interface's busy checks.
     bool empty() const { return size_ == 0; }
     // The product being worked on, or null when the queue is empty.

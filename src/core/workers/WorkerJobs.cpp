@@ -22,8 +22,16 @@ void Core::DownloadProcess::done(const ProductPtr& product) {
 
 void Core::UpdateProcess::process(const ProductPtr& product) {
     if (Updater::updateProduct(core_, product) == kInstallerRestarting) {
-        core_.downloadProcess_->clear();
-        clear();
+        // The jobs dropped for the computer's restart leave no pending status behind.
+        std::deque<ProductPtr> dropped = core_.downloadProcess_->clear();
+        for (ProductPtr& queued : clear()) {
+            dropped.push_back(std::move(queued));
+        }
+        for (const ProductPtr& queued : dropped) {
+            if (queued != product) {
+                core_.setStatus(queued, Evaluate);
+            }
+        }
     }
 }
 
