@@ -298,6 +298,23 @@ TEST_F(FirmwareUpdate, DeviceSilentAfterReportingTheEndIsGivenUpAfterABoundedWai
     EXPECT_EQ(simulator.counter("reboot_commands"), 1);
 }
 
+// A device that does not come back from its reboot is not shown rebooting for ever.
+TEST_F(FirmwareUpdate, DeviceThatStaysAwayAfterItsRebootIsShownAsItWas) {
+    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
+    DeviceSimulator simulator(device(R"({"reboot_down_ms": 600000})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    const bool settled = events_.waitFor(status("Korvex", "Ready To Update"));
+    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
+    ASSERT_TRUE(settled);
+
+    const auto statuses = events_.startingWith("status Korvex ");
+    ASSERT_GE(statuses.size(), 2u);
+    EXPECT_EQ(statuses[statuses.size() - 2], status("Korvex", "Device Rebooting"));
+    EXPECT_EQ(versionText(korvex->version.get()), "1.0.0 b1");
+}
+
 // An update request that leads to no upload settles its status: nothing is queued that would.
 TEST_F(FirmwareUpdate, RequestThatUploadsNothingLeavesNoPendingStatus) {
     DeviceSimulator simulator(device("{}"));

@@ -1,6 +1,7 @@
 #include "core/Core.h"
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceReply.h"
+#include "core/device/DeviceWaits.h"
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
 #include "ru_rod.h"
@@ -13,7 +14,7 @@ namespace kv::portal {
 namespace {
 
 // A reboot, partitions resized included, takes well under this; a device not back by then is
-// shown as it is. KVPORTAL_HTTP_TIMEOUT does not shorten it.
+// shown as it is.
 constexpr auto kReturnBound = std::chrono::seconds(180);
 constexpr auto kPollPause = std::chrono::seconds(1);
 constexpr int kQueryTimeoutMs = 1000;
@@ -42,7 +43,7 @@ void DeviceInterface::awaitReturn(Core& core, const ProductPtr& product,
                                   const std::function<bool()>& watched) {
     const std::string address = product->address.get();
     const Version before = product->version.get();
-    const auto deadline = std::chrono::steady_clock::now() + kReturnBound;
+    const auto deadline = std::chrono::steady_clock::now() + deviceWait(kReturnBound);
     // A device that never went away is back only once it runs something else: right after the
     // command it may still answer for a moment.
     bool away = false;

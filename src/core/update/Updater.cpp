@@ -2,12 +2,12 @@
 
 #include "core/Core.h"
 #include "core/device/DeviceInterface.h"
+#include "core/device/DeviceWaits.h"
 #include "core/download/PackageName.h"
 #include "core/workers/DequeProcess.h"
 #include "ru_rod.h"
 
 #include <chrono>
-#include <cstdlib>
 
 namespace kv::portal {
 
@@ -20,17 +20,8 @@ constexpr int32_t kRefused = -1;
 constexpr int32_t kFailedState = 3;
 constexpr int32_t kFinishedState = 4;
 // How long the upload waits for the device's answer once the device reported the end of its
-// update: one that lost power meanwhile never sends it. KVPORTAL_HTTP_TIMEOUT replaces it.
-constexpr long kAnswerAfterEndSeconds = 120;
-
-std::chrono::seconds answerAfterEnd() {
-    const char* text = std::getenv("KVPORTAL_HTTP_TIMEOUT");
-    char* end = nullptr;
-    const long seconds = text != nullptr ? std::strtol(text, &end, 10) : 0;
-    return std::chrono::seconds(text != nullptr && *text != '\0' && *end == '\0' && seconds > 0
-                                    ? seconds
-                                    : kAnswerAfterEndSeconds);
-}
+// update: one that lost power meanwhile never sends it.
+constexpr auto kAnswerAfterEnd = std::chrono::seconds(120);
 
 // Installer exit codes (Windows Installer's published values).
 constexpr int32_t kInstallerSucceeded = 0;
@@ -98,7 +89,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
             }
             const auto now = std::chrono::steady_clock::now();
             if (answerDue == std::chrono::steady_clock::time_point()) {
-                answerDue = now + answerAfterEnd();
+                answerDue = now + deviceWait(kAnswerAfterEnd);
             }
             return now > answerDue;
         };
