@@ -380,6 +380,11 @@ int32_t upload(const std::string& url, const char* partName, const std::string& 
     ConsoleEcho echo;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, echoSink);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &echo);
+    // The device may take minutes to answer; one that lost power meanwhile never will, and
+    // only the probes tell.
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 30L);
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 10L);
     if (abandoned) {
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abandonTrampoline);

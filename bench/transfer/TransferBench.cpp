@@ -260,8 +260,11 @@ int main(int argc, char** argv) {
     // One whole firmware update, from a freshly started device that holds its answer until it
     // was polled.
     const char* const json[] = {"Content-Type: application/json"};
+    device.configure(R"({"hold_ms": 10000, "reboot_down_ms": 0})");
     kvcurl::post("http://" + device.address() + ":8080/commands/reboot", json, 1, nullptr, 0);
-    device.configure(R"({"hold_ms": 10000})");
+    // Its services come back at once.
+    while (device.state()["down"].GetBool()) {
+    }
     StatusWaiter rebooting("Korvex", DeviceRebooting);
     core.addListener(&rebooting);
     const ProductPtr korvex =

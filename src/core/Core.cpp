@@ -63,6 +63,7 @@ Core::Core() {
     createDownloadDirectories();
     downloadProcess_ = std::make_unique<DownloadProcess>(*this);
     updateProcess_ = std::make_unique<UpdateProcess>(*this);
+    rebootProcess_ = std::make_unique<RebootProcess>(*this);
 }
 
 Core::~Core() {
@@ -71,7 +72,10 @@ Core::~Core() {
     }
     downloadProcess_->stop();
     updateProcess_->stop();
+    // Last: the update worker hands it the devices it rebooted.
+    rebootProcess_->stop();
     kvcurl::globalCleanup();
+    rebootProcess_.reset();
     updateProcess_.reset();
     downloadProcess_.reset();
     products_.clear();

@@ -41,6 +41,7 @@ public:
     class DequeProcess;
     class DownloadProcess;
     class UpdateProcess;
+    class RebootProcess;
 
     Core();
     virtual ~Core();
@@ -90,6 +91,9 @@ public:
     static std::string downloadErrorText(int32_t errorCode);
     bool isDownloading() const;
     bool isUpdating() const;
+    // Whether a download or an update of the product is queued or under way, or the device is
+    // awaited back from the reboot that ended its update.
+    bool hasJob(const std::string& name) const;
 
     // Devices and updates.
     void removeFirmwareProducts();
@@ -131,6 +135,7 @@ private:
     std::vector<ProductPtr> products_;
     std::unique_ptr<DownloadProcess> downloadProcess_;
     std::unique_ptr<UpdateProcess> updateProcess_;
+    std::unique_ptr<RebootProcess> rebootProcess_;
     std::vector<Listener*> listeners_;
     mutable std::recursive_mutex productsMutex_;
     std::recursive_mutex syncMutex_;
@@ -143,6 +148,9 @@ private:
     // Set by the poller when the device restarted during the upload, which it then waits
     // for in vain.
     std::atomic<bool> uploadAbandoned_{false};
+    // Set by the poller when the device reported the end of its update (failed or finished):
+    // its answer to the upload is due soon.
+    std::atomic<bool> updateEndReported_{false};
     // Wakes the poller from its pause between queries once the upload has returned.
     std::mutex uploadFinishedMutex_;
     std::condition_variable uploadFinishedSignal_;

@@ -50,26 +50,6 @@ std::string statusText(uint32_t status, int32_t errorCode) {
     }
 }
 
-bool isJobStatus(uint32_t status) {
-    switch (status) {
-    case PendingDownload:
-    case PendingUpdate:
-    case Downloading:
-    case FirmwareUploading:
-    case FirmwareUpdating:
-    case DeviceRebooting:
-    case SoftwareUpdating:
-    case VerifyingMd5:
-    case FirmwareUpdateRequest:
-    case FirmwareUpdateRetrying:
-    case ResizingPartitions:
-    case ProgressUnavailable:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isErrorStatus(uint32_t status) {
     return status == DownloadError || status == FirmwareUpdateError ||
            status == SoftwareUpdaterError;

@@ -32,8 +32,6 @@ enum Status : uint32_t {
 
 std::string statusText(uint32_t status, int32_t errorCode);
 
-// A download or update of the product is queued or under way, up to the device's reboot.
-bool isJobStatus(uint32_t status);
 // The outcome of a failed job, shown until the user acts on it.
 bool isErrorStatus(uint32_t status);
 

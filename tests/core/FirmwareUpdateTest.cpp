@@ -72,16 +72,17 @@ protected:
     kv::test::TransferRecorder events_;
 };
 
+// Discovery need not see the device leave and come back: once it answers again, it shows what
+// it now runs.
 TEST_F(FirmwareUpdate, AcceptedImageIsFollowedByOneRebootAndTheDeviceRunsItsVersion) {
     DeviceSimulator simulator(device("{}"));
     const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
 
     core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Update To Date")));
 
     EXPECT_FALSE(core_->firmwareUpdateActive());
-    EXPECT_EQ(korvex->status, DeviceRebooting);
+    EXPECT_EQ(versionText(korvex->version.get()), "2.0.0 b7");
     EXPECT_EQ(korvex->errorCode, 0);
     EXPECT_EQ(simulator.counter("uploads_started"), 1);
     EXPECT_EQ(simulator.counter("reboot_commands"), 1);
@@ -99,7 +100,8 @@ TEST_F(FirmwareUpdate, AcceptedImageIsFollowedByOneRebootAndTheDeviceRunsItsVers
     ASSERT_GE(statuses.size(), 3u);
     EXPECT_EQ(statuses.front(), status("Korvex", "Pending Update"));
     EXPECT_EQ(statuses[1], status("Korvex", "Firmware Update Request"));
-    EXPECT_EQ(statuses.back(), status("Korvex", "Device Rebooting"));
+    EXPECT_EQ(statuses[statuses.size() - 2], status("Korvex", "Device Rebooting"));
+    EXPECT_EQ(statuses.back(), status("Korvex", "Update To Date"));
     // The finished state ends the poll without a last report to listeners.
     for (const std::string& progress : events_.startingWith("progress Korvex ")) {
         EXPECT_NE(progress.rfind("progress Korvex 4 ", 0), 0u) << progress;
@@ -245,15 +247,88 @@ TEST_F(FirmwareUpdate, DeviceThatNeverAnswersTheRebootCommandDoesNotHoldTheUpdat
     EXPECT_EQ(korvex->status, DeviceRebooting);
 }
 
-TEST_F(FirmwareUpdate, DownloadOnlyFirmwareStaysPendingAndIsNeverUploaded) {
+// The device shows its failure for less than the poller's pause and then answers the upload:
+// asked once more, it still says so, and the image is sent again instead of a reboot.
+TEST_F(FirmwareUpdate, FailureShownBetweenTwoPollsIsNotTakenForSuccess) {
+    DeviceSimulator simulator(
+        device(R"({"lockstep": true, "fail_uploads": 1, "failure_shown_ms": 300})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_.reset();
+
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1)")), 1);
+    EXPECT_EQ(simulator.counter("uploads_received"), 2);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(simulator.version(), kImageVersion);
+}
+
+// Writing its flash, the device misses polls on both services and then answers without a
+// state for a moment: that is no restart, and the one upload goes on to its answer.
+TEST_F(FirmwareUpdate, DeviceMissingPollsWhileWritingKeepsItsOneUpload) {
+    DeviceSimulator simulator(device(R"({"lockstep": true, "busy_ms": 2500, "blank_ms": 1500})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_.reset();
+
+    EXPECT_TRUE(events_.startingWith("status Korvex Firmware Update Error").empty());
+    EXPECT_EQ(simulator.counter("uploads_started"), 1);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+    EXPECT_EQ(simulator.version(), kImageVersion);
+}
+
+// The device reported the end of its update and never answered the upload (it lost power):
+// the wait for the answer is bounded, and the retry takes the image.
+TEST_F(FirmwareUpdate, DeviceSilentAfterReportingTheEndIsGivenUpAfterABoundedWait) {
+    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
+    DeviceSimulator simulator(device(R"({"stall_finished_uploads": 1})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    const bool rebooting = events_.waitFor(status("Korvex", "Device Rebooting"));
+    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
+    ASSERT_TRUE(rebooting);
+    core_.reset();
+
+    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (42)")), 1);
+    EXPECT_EQ(simulator.counter("uploads_received"), 2);
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
+}
+
+// A device that does not come back from its reboot is not shown rebooting for ever.
+TEST_F(FirmwareUpdate, DeviceThatStaysAwayAfterItsRebootIsShownAsItWas) {
+    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
+    DeviceSimulator simulator(device(R"({"reboot_down_ms": 600000})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    const bool settled = events_.waitFor(status("Korvex", "Ready To Update"));
+    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
+    ASSERT_TRUE(settled);
+
+    const auto statuses = events_.startingWith("status Korvex ");
+    ASSERT_GE(statuses.size(), 2u);
+    EXPECT_EQ(statuses[statuses.size() - 2], status("Korvex", "Device Rebooting"));
+    EXPECT_EQ(versionText(korvex->version.get()), "1.0.0 b1");
+}
+
+// An update request that leads to no upload settles its status: nothing is queued that would.
+TEST_F(FirmwareUpdate, RequestThatUploadsNothingLeavesNoPendingStatus) {
     DeviceSimulator simulator(device("{}"));
     const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_FIRMWARE, "Vesk");
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+    korvex->version.set(korvex->cloud.get()->version);
 
     core_->requestUpdate(vesk);
+    core_->requestUpdate(korvex);
     ASSERT_TRUE(waitUntilIdle());
     core_.reset();
 
-    EXPECT_EQ(vesk->status, PendingUpdate);
+    EXPECT_EQ(vesk->status, ReadyToUpdate);
+    EXPECT_EQ(korvex->status, UpToDate);
     EXPECT_EQ(simulator.counter("uploads_started"), 0);
     EXPECT_EQ(simulator.counter("reboot_commands"), 0);
 }

@@ -143,6 +143,7 @@ TEST_F(SoftwareUpdate, ThisProgramsOwnInstallerIsDownloadedButNeverRun) {
     EXPECT_TRUE(installers_.started().empty());
 }
 
+// The jobs dropped leave no pending status behind them.
 TEST_F(SoftwareUpdate, InstallerRestartingTheComputerEmptiesBothQueues) {
     kv::test::writeFile(served_.file("Running-setup.sh"), "exit 0\n");
     kv::test::writeFile(served_.file("Waiting-setup.sh"), "exit 0\n");
@@ -171,10 +172,10 @@ TEST_F(SoftwareUpdate, InstallerRestartingTheComputerEmptiesBothQueues) {
 
     EXPECT_EQ(installers_.started(), std::vector<std::string>{environment_.downloadsDir() +
                                                               "/Software/Restarting-setup.sh"});
-    EXPECT_EQ(queuedUpdate->status, PendingUpdate);
+    EXPECT_EQ(queuedUpdate->status, ReadyToUpdate);
     EXPECT_EQ(running->status, ReadyToDownload);
     EXPECT_EQ(running->errorCode, 0);
-    EXPECT_EQ(waiting->status, PendingDownload);
+    EXPECT_EQ(waiting->status, ReadyToDownload);
     EXPECT_EQ(kvcurl::get(server_.url("/control/count?path=/Waiting-setup.sh"))->body, "0\n");
 }
 

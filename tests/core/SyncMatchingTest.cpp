@@ -285,25 +285,34 @@ TEST_F(SyncMatching, StatusFileListsReleasedVersionsAfterTheSync) {
               "version;1\nVesk Booth 1;5.0.0 b1;5.1.0 b7\nPelra Hall;1.0.0 b1;null\n");
 }
 
-TEST_F(SyncMatching, ProductWithAJobKeepsItsRecordAndStatus) {
-    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"5.1.0b7","IF":"vesk.img","LK":"v"}]})");
+// The queues, not the status, tell a product at work: a status left showing work by a job
+// that ended is settled, and a failed job's status by a refresh.
+TEST_F(SyncMatching, OnlyAQueuedJobKeepsItsRecordAndStatusAndRefreshSettlesErrors) {
+    publish(R"({"products":[{"ID":"VESK-FIRMWARE","IV":"5.1.0b7","IF":"vesk.img","LK":")" +
+            server.url("/vesk.img?gate=busy") + R"("}]})");
     const ProductPtr busy = addProduct(code::VESK_FIRMWARE, "Vesk Booth 1", "5.0.0b1");
-    const ProductPtr failed = addProduct(code::VESK_FIRMWARE, "Vesk Booth 2", "5.0.0b1");
+    const ProductPtr stale = addProduct(code::VESK_FIRMWARE, "Vesk Booth 2", "5.0.0b1");
+    const ProductPtr failed = addProduct(code::VESK_FIRMWARE, "Vesk Booth 3", "5.0.0b1");
+    ASSERT_EQ(sync(), "");
+    core->requestDownload(busy->name);
+    ASSERT_EQ(kvcurl::get(server.url("/control/wait/busy"))->code, 200);
     auto commanded = std::make_shared<Product::Cloud>();
     commanded->version = Version(999, 999, 999, 999);
     commanded->fileName = "command.img";
     busy->cloud.set(commanded);
-    core->setStatus(busy, FirmwareUpdating);
+    core->setStatus(stale, FirmwareUpdating);
     failed->errorCode = -2;
     core->setStatus(failed, FirmwareUpdateError);
 
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(releaseOf(busy), "999.999.999 b999 command.img");
-    EXPECT_EQ(busy->statusText(), "Firmware Updating");
-    EXPECT_EQ(releaseOf(failed), "5.1.0 b7 vesk.img");
+    EXPECT_EQ(busy->statusText(), "Downloading");
+    EXPECT_EQ(stale->statusText(), "Ready To Download");
     EXPECT_EQ(failed->statusText(), "Firmware Update Error (-2)");
 
-    core->setStatus(busy, Evaluate);
+    core->setForceRefresh();
     ASSERT_EQ(sync(), "");
-    EXPECT_EQ(releaseOf(busy), "5.1.0 b7 vesk.img");
+    EXPECT_EQ(failed->statusText(), "Ready To Download");
+    core->cancel(busy->name);
+    kvcurl::get(server.url("/control/open/busy"));
 }

@@ -71,9 +71,8 @@ class FirmwareUpdateFromFile(StudioCase):
                 newcomer_code, newcomer, studio.address(newcomer),
                 version_text(studio.description.device(newcomer).version)),
             "Product Status Changed %s(%s):Device Rebooting" % (device.code, self.name),
-            "Product added: (%s, %s, %s, %s)" % (device.code, self.name,
-                                                  studio.address(self.name),
-                                                  version_text(NEW_FIRMWARE)),
+            # Back from its reboot, the device is seen through its status service or again
+            # through discovery, whichever comes first.
             "Product Status Changed %s(%s):Update To Date" % (device.code, self.name),
         ])
 

@@ -34,10 +34,9 @@ class UploadRetries(StudioCase):
             code, name)
         self.assert_in_order(log, [updating, retrying, updating, retrying, updating,
                                    "Product Status Changed %s(%s):Device Rebooting" % (code, name),
-                                   "Product added: (%s, %s, %s, %s)"
-                                   % (code, name, studio.address(name), version_text(NEW_FIRMWARE)),
                                    "Product Status Changed %s(%s):Update To Date" % (code, name)])
         self.assertEqual(log.count(updating), 3)
+        self.assertEqual(portal.status()[name][0], version_text(NEW_FIRMWARE))
         counters = studio.device(name).state()["counters"]
         self.assertEqual((counters["uploads_received"], counters["uploads_failed"],
                           counters["reboot_commands"]), (3, 2, 1))

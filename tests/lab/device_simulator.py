@@ -64,8 +64,18 @@ DEFAULT_BEHAVIOUR = {
     "drop_uploads": 0,
     # The next N uploads are never answered.
     "stall_uploads": 0,
+    # The next N updates report state 4 and then never answer their upload.
+    "stall_finished_uploads": 0,
+    # How long a failed update shows state 3 before the device answers the upload; 0: until a
+    # state query has seen it. Either way the device is idle again once one has.
+    "failure_shown_ms": 0,
+    # While writing the image, neither service answers for busy_ms (port 80 holds its
+    # requests, port 8080 answers 503), and then state replies carry no "state" for blank_ms.
+    "busy_ms": 0,
+    "blank_ms": 0,
     # The next N updates end in a reboot of the device's own: both service ports go away
     # (connections refused, open ones cut) for reboot_down_ms, then the device is back, idle.
+    # The reboot command takes them away for as long.
     "reboot_updates": 0,
     # "updating": reboot_after_ms into writing the image, which is lost (the old version comes
     # back); "applied": once the image is in and the upload answered, before any reboot
@@ -147,6 +157,9 @@ class Device:
         # Incremented whenever a state query is answered with the current phase.
         self.phase_serial = 0
         self.phase_seen = True
+        # Monotonic times until which the device is too busy to answer, and then answers blank.
+        self.busy_until = 0
+        self.blank_until = 0
         self.counters = {
             "status_queries": 0,
             "state_requests": 0,
@@ -176,6 +189,8 @@ class Device:
         with self.cond:
             if not self.behaviour["report_state"]:
                 return {"state": 0}
+            if time.monotonic() < self.blank_until:
+                return {}
             self.phase_seen = True
             self.cond.notify_all()
             value = {"state": self.state, "percent": self.percent}
@@ -250,6 +265,11 @@ class Device:
             self.set_phase(STATE_FAILED, 40, "Firmware update failed")
             return False
         phase(STATE_UPDATING, 40, "Writing firmware")
+        if b["busy_ms"] or b["blank_ms"]:
+            with self.cond:
+                self.busy_until = time.monotonic() + b["busy_ms"] / 1000.0
+                self.blank_until = self.busy_until + b["blank_ms"] / 1000.0
+            self.pause(b["busy_ms"] + b["blank_ms"])
         if reboot_while_updating:
             self.pause(b["reboot_after_ms"])
             raise Rebooted()
@@ -261,10 +281,10 @@ class Device:
         self.set_phase(STATE_FINISHED, 100, "Firmware update finished")
         return True
 
-    def reboot(self):
-        with self.cond:
-            self.counters["reboot_commands"] += 1
-            self.restart(applied=True)
+    def reboot(self, spare):
+        """The reboot command: as a reboot of the device's own, with the pending image."""
+        self.count("reboot_commands")
+        self.reboot_by_itself(True, spare)
 
     def restart(self, applied):
         """With the lock held: the device comes back idle, running the pending image only when
@@ -386,7 +406,15 @@ class Handler(BaseHTTPRequestHandler):
         return urllib.parse.unquote(self.path)
 
     # Port 80: status queries.
+    def busy_for(self):
+        with self.device.cond:
+            return self.device.busy_until - time.monotonic()
+
     def status_get(self):
+        busy = self.busy_for()
+        if busy > 0:
+            self.device.pause(busy * 1000)
+            return self.refuse()
         mode = self.device.behaviour["status_service"]
         if mode == "stall":
             return self.stall()
@@ -419,7 +447,7 @@ class Handler(BaseHTTPRequestHandler):
     def command_get(self):
         if self.path_text() != "/commands/get_fwupdate_state":
             return self.send_json(404, {"error": "Not found"})
-        if self.device.behaviour["state_request"] != "answer":
+        if self.device.behaviour["state_request"] != "answer" or self.busy_for() > 0:
             self.device.count("refused_state_requests")
             return self.send_json(503, {"error": "Unavailable"})
         if not self.authorised():
@@ -439,7 +467,8 @@ class Handler(BaseHTTPRequestHandler):
         self.drain()
         if not self.authorised():
             return None
-        self.device.reboot()
+        self.device.reboot(self.connection)
+        self.close_connection = True
         return self.send_json(200, {"error": "Success"})
 
     def body_chunks(self):
@@ -492,6 +521,7 @@ class Handler(BaseHTTPRequestHandler):
         d = self.device
         d.count("uploads_started")
         stall = d.take("stall_uploads")
+        stall_finished = d.take("stall_finished_uploads")
         drop = d.take("drop_uploads")
         reboot_point = d.behaviour["reboot_point"] if d.take("reboot_updates") else None
         content_type = self.headers.get("Content-Type", "")
@@ -546,16 +576,27 @@ class Handler(BaseHTTPRequestHandler):
         d.pause(d.behaviour["upload_delay_ms"])
         if not ok:
             d.count("uploads_failed")
-        if d.observable():
+        brief = not ok and d.behaviour["failure_shown_ms"] > 0
+        if brief:
+            d.pause(d.behaviour["failure_shown_ms"])
+        elif d.observable():
             d.wait_seen(d.behaviour["hold_ms"] / 1000.0)
-        if not ok:
+        if stall_finished:
+            # As if it lost power: back idle, and the upload's connection silent.
+            d.set_phase(STATE_NONE, 0, None)
+            return self.stall()
+        if not ok and not brief:
             # Idle again before the reply, so the next attempt's poller never reads this failure.
             d.set_phase(STATE_NONE, 0, None)
         elif reboot_point == "applied":
             # The ports go first, so that the program's reboot command finds them gone.
             d.reboot_by_itself(True, self.connection)
             self.close_connection = True
-        return self.send_json(200, {"error": "Success" if ok else "Firmware update failed"})
+        self.send_json(200, {"error": "Success" if ok else "Firmware update failed"})
+        if brief:
+            d.wait_seen(d.behaviour["hold_ms"] / 1000.0)
+            d.set_phase(STATE_NONE, 0, None)
+        return None
 
     def image_file_for_upload(self):
         return self.device.image_file or os.path.join(

@@ -100,7 +100,8 @@ TEST_F(Commands, FirmwareUpdateInstallsThePackageFromTheFirmwareFolderThenEndsTh
     EXPECT_EQ(versionText(release->version), versionText(Version(999, 999, 999, 999)));
     EXPECT_EQ(release->fileName, "fw.bin");
     EXPECT_TRUE(release->md5.empty());
-    ASSERT_TRUE(waitUntil([&] { return korvex->status == DeviceRebooting; }));
+    // Back from its reboot, the device reports the image's version.
+    ASSERT_TRUE(waitUntil([&] { return versionText(korvex->version.get()) == "2.0.0 b7"; }));
     EXPECT_EQ(kv::test::readFile(lab.file("received.bin")),
               kv::test::readFile(firmwarePath("fw.bin")));
     // The reboot command was sent; the device takes a moment to come back with the image.
@@ -166,7 +167,8 @@ TEST_F(Commands, DownloadUpdateFetchesAndInstallsTheReleaseOfAnUpToDateDevice) {
     CmdFirmwareDownloadUpdate command(core.get(), kName);
 
     settleElsewhere(*core, korvex);
-    ASSERT_TRUE(waitUntil([&] { return korvex->status == DeviceRebooting; }));
+    // Back from its reboot, the device reports the image's version.
+    ASSERT_TRUE(waitUntil([&] { return versionText(korvex->version.get()) == "2.0.0 b7"; }));
     EXPECT_EQ(kv::test::readFile(firmwarePath("korvex-2.0.0.bin")),
               kv::test::readFile(served.file("korvex-2.0.0.bin")));
     EXPECT_EQ(kv::test::readFile(lab.file("received.bin")),

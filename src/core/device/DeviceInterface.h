@@ -3,6 +3,7 @@
 #include "core/Product.h"
 #include "core/json/JsonDocument.h"
 
+#include <functional>
 #include <string>
 
 namespace kv::portal {
@@ -24,9 +25,18 @@ public:
     static bool sendDeviceCommand(Core& core, const ProductPtr& product,
                                   const std::string& command);
 
+    // After the reboot that ends an update: waits, for a bounded time and while `watched` says
+    // so, until the device's status service answers again, then takes the version it reports
+    // and works out the device's status.
+    static void awaitReturn(Core& core, const ProductPtr& product,
+                            const std::function<bool()>& watched);
+
     // The poller of one upload attempt: follows the device's update state until the device
     // reports the end or the upload returns.
     static void pollFirmwareUpdate(Core& core, const ProductPtr& product);
+    // Asks once more, after the upload returned, whether the device finished or failed: a
+    // failure shown for less than a poll's pause is missed by the poller.
+    static void confirmUpdateEnd(Core& core, const ProductPtr& product);
     // True when the state ends the poll (finished or failed).
     static bool handleUpdateState(Core& core, const ProductPtr& product,
                                   const rapidjson::Value& state);

@@ -32,8 +32,9 @@ Targets targetsByCode(const std::vector<ProductPtr>& products) {
 
 // Gives every product of the entry's code, or the twin of that code, its new release record.
 // Records are built whole, the intermediate release included, before a product holds them.
-void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& entry,
-                const Targets& targets, std::optional<IntermediateGenerations>& generations) {
+void matchEntry(const Core& core, const rapidjson::Value& publishFile,
+                const rapidjson::Value& entry, const Targets& targets,
+                std::optional<IntermediateGenerations>& generations) {
     if (!entry.IsObject()) {
         return;
     }
@@ -50,7 +51,7 @@ void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& ent
     }
     for (Product* target : found->second) {
         // A job keeps the record it started with, which may be one a command gave it.
-        if (isJobStatus(target->status)) {
+        if (core.hasJob(target->name)) {
             continue;
         }
         Product::Cloud cloud;
@@ -95,10 +96,13 @@ bool Sync::syncEnds(Core& core) {
 }
 
 bool Sync::runSync(Core& core) {
+    // A failed job stays on show until the user acts: a refresh or a retry settles it.
+    bool refreshed = false;
     for (;;) {
         std::string message;
         if (core.forceRefresh_.exchange(false)) {
             core.publishDoc_.reset();
+            refreshed = true;
         }
         if (core.publishDoc_) {
             KV_LOG(6, "Sync: Using cache...\n");
@@ -171,16 +175,16 @@ bool Sync::runSync(Core& core) {
             const Targets targets = targetsByCode(products);
             std::optional<IntermediateGenerations> generations;
             for (const rapidjson::Value& entry : entries.GetArray()) {
-                matchEntry(publishFile, entry, targets, generations);
+                matchEntry(core, publishFile, entry, targets, generations);
             }
         }
         {
             Core::IpcFileBatch batch(core);
             for (const ProductPtr& product : products) {
                 for (ProductPtr current = product; current; current = current->twin) {
-                    // A job settles its product itself, and a failed one stays on show.
-                    const uint32_t status = current->status;
-                    if (isJobStatus(status) || isErrorStatus(status)) {
+                    // A job settles its product itself, whatever status it shows meanwhile.
+                    if (core.hasJob(current->name) ||
+                        (isErrorStatus(current->status) && !refreshed)) {
                         continue;
                     }
                     core.verifyDownload(current);

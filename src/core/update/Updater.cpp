@@ -2,8 +2,12 @@
 
 #include "core/Core.h"
 #include "core/device/DeviceInterface.h"
+#include "core/device/DeviceWaits.h"
 #include "core/download/PackageName.h"
+#include "core/workers/DequeProcess.h"
 #include "ru_rod.h"
+
+#include <chrono>
 
 namespace kv::portal {
 
@@ -13,6 +17,11 @@ constexpr int kAttempts = 3;
 constexpr int32_t kDeviceReportedFailure = -1;
 constexpr int32_t kDeviceReportedNothing = -2;
 constexpr int32_t kRefused = -1;
+constexpr int32_t kFailedState = 3;
+constexpr int32_t kFinishedState = 4;
+// How long the upload waits for the device's answer once the device reported the end of its
+// update: one that lost power meanwhile never sends it.
+constexpr auto kAnswerAfterEnd = std::chrono::seconds(120);
 
 // Installer exit codes (Windows Installer's published values).
 constexpr int32_t kInstallerSucceeded = 0;
@@ -24,11 +33,15 @@ constexpr int32_t kInstallerNeedsRestart = 3010;
 
 int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
     const Product::CloudPtr release = product->cloud.get();
+    // A request that leads to nothing leaves no pending status behind: nothing is queued to
+    // end it, and the row's Cancel finds nothing to cancel.
     if (!release || !product->isUpdateAvailable()) {
         KV_LOG(6, "Skipping update %s(%s): No cloud\n", product->code, product->name.c_str());
+        core.setStatus(product, Evaluate);
         return 0;
     }
     if (!core.canUpdate(product)) {
+        core.setStatus(product, Evaluate);
         return 0;
     }
     const bool firmware = product->isFirmware();
@@ -56,6 +69,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         product->errorCode = 0;
         core.uploadFinished_ = false;
         core.uploadAbandoned_ = false;
+        core.updateEndReported_ = false;
         core.lastUpdateState_ = 0;
         core.pollThread_ = std::make_unique<std::thread>(&DeviceInterface::pollFirmwareUpdate,
                                                          std::ref(core), product);
@@ -63,8 +77,22 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         KV_LOG(6, "Updating firmware %s(%s):%s\n", product->code, product->name.c_str(),
                path.c_str());
         core.setStatus(product, FirmwareUpdateRequest);
-        const int32_t result = kvcurl::upload(url, "firmware.bin", path,
-                                              [&core] { return core.uploadAbandoned_.load(); });
+        // When the device's answer is due; none until it reported the end of its update.
+        std::chrono::steady_clock::time_point answerDue;
+        const auto abandoned = [&core, &answerDue] {
+            if (core.uploadAbandoned_) {
+                return true;
+            }
+            if (!core.updateEndReported_) {
+                return false;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (answerDue == std::chrono::steady_clock::time_point()) {
+                answerDue = now + deviceWait(kAnswerAfterEnd);
+            }
+            return now > answerDue;
+        };
+        const int32_t result = kvcurl::upload(url, "firmware.bin", path, abandoned);
 
         {
             std::lock_guard<std::mutex> lock(core.uploadFinishedMutex_);
@@ -73,11 +101,16 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
         core.uploadFinishedSignal_.notify_all();
         core.pollThread_->join();
         core.pollThread_.reset();
+        if (result == 0 && product->errorCode == 0 && core.lastUpdateState_ != kFailedState &&
+            core.lastUpdateState_ != kFinishedState) {
+            DeviceInterface::confirmUpdateEnd(core, product);
+        }
 
         if (result == 0 && product->errorCode == 0) {
             if (core.lastUpdateState_ != 0) {
                 core.setStatus(product, DeviceRebooting);
                 DeviceInterface::sendDeviceCommand(core, product, "reboot");
+                core.rebootProcess_->enqueue(product);
                 core.firmwareUpdateActive_ = false;
                 return 0;
             }
@@ -94,6 +127,7 @@ int32_t Updater::updateFirmware(Core& core, const ProductPtr& product) {
 int32_t Updater::updateSoftware(Core& core, const ProductPtr& product) {
     IProxy* proxy = core.proxy();
     if (proxy == nullptr) {
+        core.setStatus(product, Evaluate);
         return 0;
     }
     const std::string path = core.downloadPath(product, true);

@@ -49,10 +49,12 @@ bool Core::DequeProcess::remove(const std::string& name) {
     return queue_.size() != before;
 }
 
-void Core::DequeProcess::clear() {
+std::deque<ProductPtr> Core::DequeProcess::clear() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    queue_.clear();
+    std::deque<ProductPtr> cleared;
+    cleared.swap(queue_);
     size_ = 0;
+    return cleared;
 }
 
 void Core::DequeProcess::stop() {

@@ -23,7 +23,8 @@ public:
     void enqueue(const ProductPtr& product);
     ProductPtr find(const std::string& name) const;
     bool remove(const std::string& name);
-    void clear();
+    // Returns what was queued.
+    std::deque<ProductPtr> clear();
     // Read without the lock, for the interface's busy checks.
     bool empty() const { return size_ == 0; }
     // The product being worked on, or null when the queue is empty.
@@ -75,6 +76,18 @@ public:
 protected:
     void process(const ProductPtr& product) override;
     void done(const ProductPtr& product) override;
+    void finished() override {}
+};
+
+// Devices that were told to reboot after an update, one at a time: each is awaited back, for a
+// bounded time, and then shows a status worked out from what it reports.
+class Core::RebootProcess : public Core::DequeProcess {
+public:
+    explicit RebootProcess(Core& core) : DequeProcess(core, "reboot") {}
+
+protected:
+    void process(const ProductPtr& product) override;
+    void done(const ProductPtr&) override {}
     void finished() override {}
 };
 

@@ -1,3 +1,4 @@
+#include "core/device/DeviceInterface.h"
 #include "core/download/Downloads.h"
 #include "core/update/Updater.h"
 #include "core/workers/DequeProcess.h"
@@ -21,13 +22,29 @@ void Core::DownloadProcess::done(const ProductPtr& product) {
 
 void Core::UpdateProcess::process(const ProductPtr& product) {
     if (Updater::updateProduct(core_, product) == kInstallerRestarting) {
-        core_.downloadProcess_->clear();
-        clear();
+        // The jobs dropped for the computer's restart leave no pending status behind.
+        std::deque<ProductPtr> dropped = core_.downloadProcess_->clear();
+        for (ProductPtr& queued : clear()) {
+            dropped.push_back(std::move(queued));
+        }
+        for (const ProductPtr& queued : dropped) {
+            if (queued != product) {
+                core_.setStatus(queued, Evaluate);
+            }
+        }
     }
 }
 
 void Core::UpdateProcess::done(const ProductPtr& product) {
     core_.removeIfGone(product);
+}
+
+void Core::RebootProcess::process(const ProductPtr& product) {
+    // Ends early once the core forgets the device (it left, or the core stops).
+    DeviceInterface::awaitReturn(core_, product, [this, &product] {
+        const ProductPtr watched = front();
+        return watched == product && core_.findProduct(product->name) == product;
+    });
 }
 
 bool Core::isDownloading() const {
@@ -36,6 +53,10 @@ bool Core::isDownloading() const {
 
 bool Core::isUpdating() const {
     return !updateProcess_->empty();
+}
+
+bool Core::hasJob(const std::string& name) const {
+    return downloadProcess_->find(name) || updateProcess_->find(name) || rebootProcess_->find(name);
 }
 
 } // namespace kv::portal

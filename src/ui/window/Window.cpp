@@ -98,6 +98,8 @@ void Window::slotSetWindowForeground() {
 }
 
 void Window::menuFileRefresh() {
+    // The sync that follows settles what failed jobs left on show.
+    central_->core()->setForceRefresh();
     if (ICallbacks* callbacks = central_->callbacks()) {
         callbacks->refresh();
     }

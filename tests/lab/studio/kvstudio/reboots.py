@@ -1,6 +1,7 @@
 """Plays the network's part in a device's reboot. The simulated devices announce nothing
 themselves, so when one reboots its announcement is withdrawn, and after the reboot time it is
-published again with the version the device now reports."""
+published again with the version the device now reports. While it is withdrawn, its status
+service does not answer either."""
 
 import threading
 import time
@@ -19,7 +20,7 @@ class RebootWatcher:
         self._reboot_seconds = reboot_seconds
         self._lock = threading.Lock()
         self._held = set()
-        self._down = {}  # name -> (back at, version, generation)
+        self._down = {}  # name -> (back at, version, generation, status service mode)
         self._reboots = {name: 0 for name in devices}
         self._stopping = threading.Event()
         self._thread = threading.Thread(target=self._run, name="reboot watcher", daemon=True)
@@ -58,17 +59,20 @@ class RebootWatcher:
         with self._lock:
             was_down = name in self._down
             back_at = time.monotonic() + self._reboot_seconds
-            self._down[name] = (back_at, state["version"], state["generation"])
+            mode = self._down[name][3] if was_down else state["behaviour"]["status_service"]
+            self._down[name] = (back_at, state["version"], state["generation"], mode)
         if not was_down:
             self._withdraw(name)
+            device.configure(status_service="refuse")
 
     def _bring_back(self):
         now = time.monotonic()
         with self._lock:
-            ready = [(name, version, generation)
-                     for name, (back_at, version, generation) in self._down.items()
+            ready = [(name, version, generation, mode)
+                     for name, (back_at, version, generation, mode) in self._down.items()
                      if back_at <= now and name not in self._held]
-            for name, _, _ in ready:
+            for name, _, _, _ in ready:
                 del self._down[name]
-        for name, version, generation in ready:
+        for name, version, generation, mode in ready:
+            self._devices[name].configure(status_service=mode)
             self._announce(name, version, generation)
