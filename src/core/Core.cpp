@@ -1,6 +1,7 @@
 #include "core/Core.h"
 
 #include "core/device/DeviceInterface.h"
+#include "core/download/PackageDigests.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
@@ -57,6 +58,9 @@ bool statusIsSettled(uint32_t status) {
 
 Core::Core() {
     createDownloadDirectories();
+    const std::string folder = downloadsDir();
+    packageDigests_ = std::make_unique<PackageDigests>(
+        folder.empty() ? std::string() : folder + platform::kPathSeparator + "package-digests.txt");
     downloadProcess_ = std::make_unique<DownloadProcess>(*this);
     updateProcess_ = std::make_unique<UpdateProcess>(*this);
 }

@@ -16,6 +16,7 @@
 namespace kv::portal {
 
 class JsonDocument;
+class PackageDigests;
 
 // The engine behind the window: the product list, its observers, the catalogue sync on a
 // thread of its own, and the download and update workers.
@@ -147,6 +148,8 @@ private:
     std::atomic<bool> usingLocalFile_{false};
     std::atomic<bool> forceRefresh_{false};
     Guarded<std::string> downloadsDir_;
+    // Set up by the constructor, once the program folder is known.
+    std::unique_ptr<PackageDigests> packageDigests_;
     std::atomic<bool> firmwareUpdateActive_{false};
     // Guarded by syncMutex_: whether a sync thread is at work, and the requests it has yet to
     // serve.

@@ -1,6 +1,7 @@
 #include "core/Core.h"
 #include "core/download/Downloads.h"
 #include "core/download/Md5.h"
+#include "core/download/PackageDigests.h"
 #include "core/download/PackageName.h"
 
 #include <cstdio>
@@ -49,8 +50,9 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     if (!isSafePackageName(release->fileName)) {
         return false;
     }
-    core.setStatus(product, VerifyingMd5);
-    if (md5File(core.downloadPath(product, true)) != release->md5) {
+    const std::string digest = core.packageDigests_->digest(
+        core.downloadPath(product, true), [&] { core.setStatus(product, VerifyingMd5); });
+    if (digest != release->md5) {
         return false;
     }
     // Remember the success in a new record, unless the sync replaced the record meanwhile.
