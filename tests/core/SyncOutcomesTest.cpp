@@ -113,6 +113,9 @@ TEST_F(SyncFromServer, LaterSyncsReuseTheCacheUntilRefresh) {
     stopCore();
     EXPECT_EQ(logCount("Sync: Using cache..."), 1u);
     EXPECT_EQ(logCount("Sync finished"), 3u);
+    // A record is logged when it is new or changed, not at every pass.
+    EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 2.0.0 b10), Cloud(2.1.0 b40)"), 1u);
+    EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 2.0.0 b10), Cloud(2.2.0 b1)"), 1u);
 }
 
 TEST_F(SyncFallback, ServerDownWithoutLocalCopyFailsAndKeepsRecords) {

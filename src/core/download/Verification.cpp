@@ -16,7 +16,6 @@ namespace {
 // Packages can be installers of several gigabytes: hash them a chunk at a time, in chunks
 // small enough to stay in the processor's cache.
 constexpr size_t kChunkSize = 64 * 1024;
-constexpr const char* kVerified = "OK";
 
 } // namespace
 
@@ -40,7 +39,7 @@ std::string Downloads::md5File(const std::string& path) {
 
 bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     const Product::CloudPtr release = product->cloud.get();
-    if (!release || release->md5.empty() || release->md5 == kVerified) {
+    if (!release || release->md5.empty() || release->md5 == Product::Cloud::kVerifiedMd5) {
         return true;
     }
     if (!product->isUpdateAvailable()) {
@@ -57,7 +56,7 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     }
     // Remember the success in a new record, unless the sync replaced the record meanwhile.
     auto verified = std::make_shared<Product::Cloud>(*release);
-    verified->md5 = kVerified;
+    verified->md5 = Product::Cloud::kVerifiedMd5;
     product->cloud.compareAndSet(release, verified);
     return true;
 }

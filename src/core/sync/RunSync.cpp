@@ -30,6 +30,19 @@ Targets targetsByCode(const std::vector<ProductPtr>& products) {
     return targets;
 }
 
+// Whether a new record holds what the product's record held; a verified record differs from
+// the catalogue's only in its digest. A burst of devices brings pass after pass, and a line per
+// product and pass would grow the log with the square of the devices.
+bool sameRelease(const Product::Cloud& held, const Product::Cloud& fresh) {
+    const Version& a = held.version;
+    const Version& b = fresh.version;
+    return a.major == b.major && a.minor == b.minor && a.revision == b.revision &&
+           a.build == b.build && a.generation == b.generation && held.fileName == fresh.fileName &&
+           held.link == fresh.link && held.releaseNotesLink == fresh.releaseNotesLink &&
+           held.agreementLink == fresh.agreementLink &&
+           (held.md5 == fresh.md5 || held.md5 == Product::Cloud::kVerifiedMd5);
+}
+
 // Gives every product of the entry's code, or the twin of that code, its new release record.
 // Records are built whole, the intermediate release included, before a product holds them.
 void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& entry,
@@ -62,10 +75,16 @@ void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& ent
                                                publishFile, generations);
         }
         const std::string released = versionText(cloud.version);
+        const Product::CloudPtr before = target->cloud.get();
+        const bool changed = !before || !sameRelease(*before, cloud) || target->note.get() != note;
         target->note.set(std::move(note));
+        // Always a new record, so that the package is verified again, which costs a look at
+        // the file while it stays the same.
         target->cloud.set(std::make_shared<const Product::Cloud>(std::move(cloud)));
-        KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
-               versionText(installed).c_str(), released.c_str());
+        if (changed) {
+            KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
+                   versionText(installed).c_str(), released.c_str());
+        }
     }
 }
 
@@ -79,6 +98,8 @@ bool Sync::requestsRemain(Core& core) {
 bool Sync::syncEnds(Core& core) {
     std::lock_guard<std::recursive_mutex> lock(core.syncMutex_);
     if (core.syncRequests_ > 0) {
+        // However many came in, the pass that follows serves them all.
+        core.syncRequests_ = 1;
         return false;
     }
     core.syncRunning_ = false;
