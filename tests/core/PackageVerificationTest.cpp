@@ -136,6 +136,13 @@ TEST_F(PackageVerification, ReleaseWithoutDigestVerifiesTrivially) {
     EXPECT_TRUE(core.isDownloaded(product));
 }
 
+// Every sync verifies every product's package: one never downloaded reads nothing.
+TEST_F(PackageVerification, MissingPackageFailsWithoutVerifying) {
+    publish(md5Of("image"));
+    EXPECT_FALSE(core.verifyDownload(product));
+    EXPECT_EQ(0u, hashes());
+}
+
 TEST_F(PackageVerification, PackageBeingDownloadedIsNotDownloaded) {
     publish(md5Of("image"));
     kv::test::writeFile(core.downloadPath(product, true), "image");

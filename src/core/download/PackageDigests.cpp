@@ -58,8 +58,12 @@ std::string PackageDigests::digest(const std::string& path,
     std::optional<platform::FileIdentity> before;
     for (;;) {
         before = platform::fileIdentity(path);
+        // Nothing to read: a package not downloaded yet, or something that is no package.
+        if (!before) {
+            return "?";
+        }
         const auto known = entries_.find(path);
-        if (before && known != entries_.end() && known->second.identity == *before) {
+        if (known != entries_.end() && known->second.identity == *before) {
             return known->second.digest;
         }
         if (hashing_.count(path) == 0) {
@@ -74,7 +78,7 @@ std::string PackageDigests::digest(const std::string& path,
     // A file that changed while it was read gives no digest worth keeping.
     const std::optional<platform::FileIdentity> after = platform::fileIdentity(path);
     lock.lock();
-    if (isDigest(digest) && before && after && *before == *after) {
+    if (isDigest(digest) && after && *before == *after) {
         entries_[path] = Entry{*after, digest};
         save();
     }
