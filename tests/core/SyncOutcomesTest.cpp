@@ -238,6 +238,15 @@ TEST_F(SyncLocalCopy, UnparsableLocalCopyGivesNoReleases) {
     EXPECT_EQ(korvex->statusText(), "No Cloud Information");
 }
 
+TEST_F(SyncLocalCopy, CopyChangedBehindTheProgramIsWrittenAgainAtTheNextFetch) {
+    publish(kPublishFile);
+    ASSERT_EQ(sync(), "");
+    writeFile(localCopyPath(), R"({"products":[]})");
+    core->setForceRefresh();
+    EXPECT_EQ(sync(), "");
+    EXPECT_EQ(localCopy(), kCompactPublishFile);
+}
+
 TEST_F(SyncLocalCopy, FailedWriteKeepsTheOldCopyAndTheSyncGoesOn) {
     const std::string copy = R"({"products":[]})";
     writeFile(localCopyPath(), copy);

@@ -5,6 +5,7 @@
 #include "core/sync/Sync.h"
 #include "ru_rod.h"
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -128,12 +129,14 @@ bool Sync::runSync(Core& core) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
                 parseJson(*document, reply->body.c_str());
+                const std::size_t textHash = std::hash<std::string_view>()(reply->body);
+                const std::size_t textSize = reply->body.size();
                 // The text is not needed any more: let it go before the local copy is written.
                 reply.reset();
                 if (document->IsObject() && hasMember(*document, "products")) {
                     core.publishDoc_ = std::move(document);
                     core.usingLocalFile_ = false;
-                    savePublishFile(core);
+                    saveFetchedPublishFile(core, textHash, textSize);
                 } else {
                     message = kInvalidReply;
                 }
