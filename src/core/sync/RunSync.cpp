@@ -62,29 +62,42 @@ void matchEntry(const rapidjson::Value& publishFile, const rapidjson::Value& ent
     if (found == targets.end()) {
         return;
     }
+    // Products of one code share the record built for their firmware generation: a studio
+    // holds many devices of a family.
+    struct Built {
+        Product::CloudPtr cloud;
+        std::string note;
+        std::string released;
+    };
+    std::unordered_map<uint32_t, Built> built;
     for (Product* target : found->second) {
         // A job keeps the record it started with, which may be one a command gave it.
         if (isJobStatus(target->status)) {
             continue;
         }
-        Product::Cloud cloud;
-        fillCloud(cloud, target->code, entry);
         const Version installed = target->version.get();
-        std::string note;
-        if (installed.generation < cloud.version.generation) {
-            note = applyIntermediateGeneration(cloud, target->code, installed.generation,
-                                               publishFile, generations);
+        const auto [record, isNew] = built.try_emplace(installed.generation);
+        if (isNew) {
+            Product::Cloud cloud;
+            fillCloud(cloud, target->code, entry);
+            if (installed.generation < cloud.version.generation) {
+                record->second.note = applyIntermediateGeneration(
+                    cloud, target->code, installed.generation, publishFile, generations);
+            }
+            record->second.released = versionText(cloud.version);
+            record->second.cloud = std::make_shared<const Product::Cloud>(std::move(cloud));
         }
-        const std::string released = versionText(cloud.version);
+        const Built& release = record->second;
         const Product::CloudPtr before = target->cloud.get();
-        const bool changed = !before || !sameRelease(*before, cloud) || target->note.get() != note;
-        target->note.set(std::move(note));
+        const bool changed =
+            !before || !sameRelease(*before, *release.cloud) || target->note.get() != release.note;
+        target->note.set(release.note);
         // Always a new record, so that the package is verified again, which costs a look at
         // the file while it stays the same.
-        target->cloud.set(std::make_shared<const Product::Cloud>(std::move(cloud)));
+        target->cloud.set(release.cloud);
         if (changed) {
             KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
-                   versionText(installed).c_str(), released.c_str());
+                   versionText(installed).c_str(), release.released.c_str());
         }
     }
 }
