@@ -8,7 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
 run=$build/bench-run
-benches=(kv_sync_bench kv_transfer_bench kv_zeroconf_resolve_bench kv_zeroconf_idle_bench)
+benches=(kv_sync_bench kv_transfer_bench kv_zeroconf_resolve_bench kv_zeroconf_idle_bench
+    kv_studio_bench)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target "${benches[@]}"

@@ -2,6 +2,7 @@
 
 #include "core/StatusFileText.h"
 #include "core/device/DeviceInterface.h"
+#include "core/download/PackageDigests.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/FileOpening.h"
 #include "platform/OwnReleases.h"
@@ -61,6 +62,9 @@ bool statusIsSettled(uint32_t status) {
 
 Core::Core() {
     createDownloadDirectories();
+    const std::string folder = downloadsDir();
+    packageDigests_ = std::make_unique<PackageDigests>(
+        folder.empty() ? std::string() : folder + platform::kPathSeparator + "package-digests.txt");
     downloadProcess_ = std::make_unique<DownloadProcess>(*this);
     updateProcess_ = std::make_unique<UpdateProcess>(*this);
     rebootProcess_ = std::make_unique<RebootProcess>(*this);

@@ -4,12 +4,14 @@
 #include "core/IProxy.h"
 #include "core/Product.h"
 #include "kvcurl/kvcurl.h"
+#include "platform/FileIdentity.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 namespace kv::portal {
 
 class JsonDocument;
+class PackageDigests;
 
 // The engine behind the window: the product list, its observers, the catalogue sync on a
 // thread of its own, and the download and update workers.
@@ -160,7 +163,16 @@ private:
     std::shared_ptr<JsonDocument> publishDoc_;
     std::atomic<bool> usingLocalFile_{false};
     std::atomic<bool> forceRefresh_{false};
+    // The fetched text the local copy was last written from, and the copy that gave.
+    struct SavedCopy {
+        std::size_t textHash;
+        std::size_t textSize;
+        platform::FileIdentity copy;
+    };
+    std::optional<SavedCopy> savedCopy_;
     Guarded<std::string> downloadsDir_;
+    // Set up by the constructor, once the program folder is known.
+    std::unique_ptr<PackageDigests> packageDigests_;
     std::atomic<bool> firmwareUpdateActive_{false};
     // Guarded by syncMutex_: whether a sync thread is at work, and the requests it has yet to
     // serve.

@@ -22,6 +22,9 @@ public:
     // The release record of one product, built from one catalogue entry. Records are never
     // edited once a product holds them: a changed record is a new record.
     struct Cloud {
+        // Stands in place of the digest once the package has verified against it.
+        static constexpr const char* kVerifiedMd5 = "OK";
+
         Version version;
         std::string fileName;
         std::string md5;

@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 
 using namespace kv::portal;
 
@@ -69,13 +73,31 @@ protected:
     }
     ~PackageVerification() override { core.removeListener(&listener); }
 
-    void publish(const std::string& md5) {
+    // A new release record, as every sync gives one.
+    static void publish(const ProductPtr& to, const std::string& md5) {
         auto cloud = std::make_shared<Product::Cloud>();
         cloud->version = Version(2, 0, 0, 0);
         cloud->fileName = "pelra.bin";
         cloud->md5 = md5;
-        product->cloud.set(cloud);
+        to->cloud.set(cloud);
     }
+    void publish(const std::string& md5) { publish(product, md5); }
+
+    size_t hashes() const {
+        const std::vector<std::string> events = listener.events();
+        return static_cast<size_t>(std::count_if(events.begin(), events.end(), [](auto& event) {
+            return event.find("Verifying file md5") != std::string::npos;
+        }));
+    }
+
+    // From a settled status, so that a hash shows as a change to "Verifying file md5".
+    bool settledIsDownloaded() {
+        core.setStatus(product, ReadyToDownload);
+        return core.isDownloaded(product);
+    }
+
+    std::string package() const { return core.downloadPath(product, true); }
+    std::string digestsFile() const { return environment.downloadsDir() + "/package-digests.txt"; }
 
     kv::test::CoreTestEnvironment environment;
     Core core;
@@ -125,9 +147,113 @@ TEST_F(PackageVerification, ReleaseWithoutDigestVerifiesTrivially) {
     EXPECT_TRUE(core.isDownloaded(product));
 }
 
+// Every sync verifies every product's package: one never downloaded reads nothing.
+TEST_F(PackageVerification, MissingPackageFailsWithoutVerifying) {
+    publish(md5Of("image"));
+    EXPECT_FALSE(core.verifyDownload(product));
+    EXPECT_EQ(0u, hashes());
+}
+
 TEST_F(PackageVerification, PackageBeingDownloadedIsNotDownloaded) {
     publish(md5Of("image"));
     kv::test::writeFile(core.downloadPath(product, true), "image");
     core.setStatus(product, Downloading);
     EXPECT_FALSE(core.isDownloaded(product));
+}
+
+// Raises the second product's evaluation from inside the first one's hashing, so that both
+// ask for the one package at the same moment.
+class EvaluatesAlongside : public kv::test::RecordingListener {
+public:
+    ProductPtr other;
+    std::thread alongside;
+    void statusChanged(Core* core, const char* productName) override {
+        RecordingListener::statusChanged(core, productName);
+        if (other && !alongside.joinable() && other->name != productName) {
+            alongside = std::thread([core, product = other] { core->isDownloaded(product); });
+        }
+    }
+};
+
+TEST_F(PackageVerification, SharedPackageIsHashedOnceAlsoAtTheSameMoment) {
+    core.addProduct(code::PELRA_FIRMWARE, "pelra 2", "", Version(1, 0, 0, 0));
+    const ProductPtr second = core.findProduct("pelra 2");
+    const std::string image(8 * 1024 * 1024, 'p');
+    publish(md5Of(image));
+    publish(second, md5Of(image));
+    kv::test::writeFile(package(), image);
+    EvaluatesAlongside alongside;
+    alongside.other = second;
+    core.addListener(&alongside);
+    EXPECT_TRUE(core.isDownloaded(product));
+    alongside.alongside.join();
+    core.removeListener(&alongside);
+    EXPECT_EQ("OK", second->cloud.get()->md5);
+    EXPECT_EQ(1u, hashes());
+    publish(md5Of(image));
+    publish(second, md5Of(image));
+    EXPECT_TRUE(core.isDownloaded(product));
+    EXPECT_TRUE(core.isDownloaded(second));
+    EXPECT_EQ(1u, hashes());
+}
+
+TEST_F(PackageVerification, ChangedOrReplacedPackageIsHashedAgain) {
+    const std::string replacement = package() + ".other";
+    const struct {
+        const char* change;
+        std::function<void(const std::string&)> apply;
+    } changes[] = {
+        {"rewritten longer",
+         [&](const std::string& text) { kv::test::writeFile(package(), text); }},
+        {"replaced by rename",
+         [&](const std::string& text) {
+             kv::test::writeFile(replacement, text);
+             std::rename(replacement.c_str(), package().c_str());
+         }},
+    };
+    std::string image = "image";
+    publish(md5Of(image));
+    kv::test::writeFile(package(), image);
+    ASSERT_TRUE(settledIsDownloaded());
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.change);
+        listener.clear();
+        image += " again";
+        change.apply(image);
+        publish(md5Of(image));
+        EXPECT_TRUE(settledIsDownloaded());
+        EXPECT_EQ(1u, hashes());
+        change.apply(image + "X");
+        publish(md5Of(image));
+        EXPECT_FALSE(settledIsDownloaded());
+        EXPECT_EQ(2u, hashes());
+    }
+}
+
+TEST_F(PackageVerification, SecondStartHashesNothingAndDamagedMemoryIsRewritten) {
+    publish(md5Of("image"));
+    kv::test::writeFile(package(), "image");
+    ASSERT_TRUE(core.isDownloaded(product));
+    const std::string remembered = kv::test::readFile(digestsFile());
+    const char* const damaged[] = {
+        nullptr,
+        "not a digest file\n",
+        "KVPortal package digests 1\nd41d8cd98f00b204e9800998ecf8427e twelve\n",
+    };
+    for (const char* content : damaged) {
+        SCOPED_TRACE(content ? content : "as written");
+        if (content) {
+            kv::test::writeFile(digestsFile(), content);
+        }
+        listener.clear();
+        auto again = std::make_unique<Core>();
+        again->addProduct(code::PELRA_FIRMWARE, "pelra", "", Version(1, 0, 0, 0));
+        const ProductPtr restarted = again->findProduct("pelra");
+        publish(restarted, md5Of("image"));
+        again->addListener(&listener);
+        EXPECT_TRUE(again->isDownloaded(restarted));
+        again->removeListener(&listener);
+        EXPECT_EQ(content ? 1u : 0u, hashes());
+        EXPECT_EQ(remembered, kv::test::readFile(digestsFile()));
+    }
 }

@@ -113,6 +113,9 @@ TEST_F(SyncFromServer, LaterSyncsReuseTheCacheUntilRefresh) {
     stopCore();
     EXPECT_EQ(logCount("Sync: Using cache..."), 1u);
     EXPECT_EQ(logCount("Sync finished"), 3u);
+    // A record is logged when it is new or changed, not at every pass.
+    EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 2.0.0 b10), Cloud(2.1.0 b40)"), 1u);
+    EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 2.0.0 b10), Cloud(2.2.0 b1)"), 1u);
 }
 
 TEST_F(SyncFallback, ServerDownWithoutLocalCopyFailsAndKeepsRecords) {
@@ -233,6 +236,15 @@ TEST_F(SyncLocalCopy, UnparsableLocalCopyGivesNoReleases) {
     EXPECT_TRUE(core->usingLocalFile());
     EXPECT_EQ(korvex->cloud.get(), nullptr);
     EXPECT_EQ(korvex->statusText(), "No Cloud Information");
+}
+
+TEST_F(SyncLocalCopy, CopyChangedBehindTheProgramIsWrittenAgainAtTheNextFetch) {
+    publish(kPublishFile);
+    ASSERT_EQ(sync(), "");
+    writeFile(localCopyPath(), R"({"products":[]})");
+    core->setForceRefresh();
+    EXPECT_EQ(sync(), "");
+    EXPECT_EQ(localCopy(), kCompactPublishFile);
 }
 
 TEST_F(SyncLocalCopy, FailedWriteKeepsTheOldCopyAndTheSyncGoesOn) {

@@ -1,6 +1,7 @@
 #include "core/Core.h"
 #include "core/download/Downloads.h"
 #include "core/download/Md5.h"
+#include "core/download/PackageDigests.h"
 #include "core/download/PackageName.h"
 
 #include <cstdio>
@@ -15,7 +16,6 @@ namespace {
 // Packages can be installers of several gigabytes: hash them a chunk at a time, in chunks
 // small enough to stay in the processor's cache.
 constexpr size_t kChunkSize = 64 * 1024;
-constexpr const char* kVerified = "OK";
 constexpr const char* kUnreadable = "?";
 
 } // namespace
@@ -40,7 +40,7 @@ std::string Downloads::md5File(const std::string& path) {
 
 bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     const Product::CloudPtr release = product->cloud.get();
-    if (!release || release->md5.empty() || release->md5 == kVerified) {
+    if (!release || release->md5.empty() || release->md5 == Product::Cloud::kVerifiedMd5) {
         return true;
     }
     if (!product->isUpdateAvailable()) {
@@ -50,15 +50,15 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     if (!isSafePackageName(release->fileName)) {
         return false;
     }
-    core.setStatus(product, VerifyingMd5);
+    const std::string digest = core.packageDigests_->digest(
+        core.downloadPath(product, true), [&] { core.setStatus(product, VerifyingMd5); });
     // A catalogue may give the very text that stands for an unreadable file.
-    const std::string digest = md5File(core.downloadPath(product, true));
     if (digest == kUnreadable || digest != release->md5) {
         return false;
     }
     // Remember the success in a new record, unless the sync replaced the record meanwhile.
     auto verified = std::make_shared<Product::Cloud>(*release);
-    verified->md5 = kVerified;
+    verified->md5 = Product::Cloud::kVerifiedMd5;
     product->cloud.compareAndSet(release, verified);
     return true;
 }

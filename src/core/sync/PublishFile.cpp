@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace kv::portal {
@@ -87,6 +88,24 @@ bool Sync::loadLocalPublishFile(Core& core) {
     parseJson(*document, text.c_str());
     core.publishDoc_ = std::move(document);
     return true;
+}
+
+void Sync::saveFetchedPublishFile(Core& core, std::size_t textHash, std::size_t textSize) {
+    const std::optional<platform::FileIdentity> copy =
+        platform::fileIdentity(core.publishFileUrl(true));
+    const std::optional<Core::SavedCopy>& saved = core.savedCopy_;
+    if (saved && copy && saved->copy == *copy && saved->textHash == textHash &&
+        saved->textSize == textSize) {
+        return;
+    }
+    core.savedCopy_.reset();
+    if (!savePublishFile(core)) {
+        return;
+    }
+    if (const std::optional<platform::FileIdentity> written =
+            platform::fileIdentity(core.publishFileUrl(true))) {
+        core.savedCopy_ = Core::SavedCopy{textHash, textSize, *written};
+    }
 }
 
 // The new copy is written beside the old one and then renamed over it, so that a crash or a

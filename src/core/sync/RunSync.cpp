@@ -5,6 +5,7 @@
 #include "core/sync/Sync.h"
 #include "ru_rod.h"
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -30,6 +31,19 @@ Targets targetsByCode(const std::vector<ProductPtr>& products) {
     return targets;
 }
 
+// Whether a new record holds what the product's record held; a verified record differs from
+// the catalogue's only in its digest. A burst of devices brings pass after pass, and a line per
+// product and pass would grow the log with the square of the devices.
+bool sameRelease(const Product::Cloud& held, const Product::Cloud& fresh) {
+    const Version& a = held.version;
+    const Version& b = fresh.version;
+    return a.major == b.major && a.minor == b.minor && a.revision == b.revision &&
+           a.build == b.build && a.generation == b.generation && held.fileName == fresh.fileName &&
+           held.link == fresh.link && held.releaseNotesLink == fresh.releaseNotesLink &&
+           held.agreementLink == fresh.agreementLink &&
+           (held.md5 == fresh.md5 || held.md5 == Product::Cloud::kVerifiedMd5);
+}
+
 // Gives every product of the entry's code, or the twin of that code, its new release record.
 // Records are built whole, the intermediate release included, before a product holds them.
 void matchEntry(const Core& core, const rapidjson::Value& publishFile,
@@ -49,33 +63,60 @@ void matchEntry(const Core& core, const rapidjson::Value& publishFile,
     if (found == targets.end()) {
         return;
     }
+    // Products of one code share the record built for their firmware generation: a studio
+    // holds many devices of a family.
+    struct Built {
+        Product::CloudPtr cloud;
+        std::string note;
+        std::string released;
+    };
+    std::unordered_map<uint32_t, Built> built;
     for (Product* target : found->second) {
         // A job keeps the record it started with, which may be one a command gave it.
         if (core.hasJob(target->name)) {
             continue;
         }
-        Product::Cloud cloud;
-        fillCloud(cloud, target->code, entry);
         const Version installed = target->version.get();
-        std::string note;
-        if (installed.generation < cloud.version.generation) {
-            note = applyIntermediateGeneration(cloud, target->code, installed.generation,
-                                               publishFile, generations);
+        const auto [record, isNew] = built.try_emplace(installed.generation);
+        if (isNew) {
+            Product::Cloud cloud;
+            fillCloud(cloud, target->code, entry);
+            std::string note;
+            if (installed.generation < cloud.version.generation) {
+                note = applyIntermediateGeneration(cloud, target->code, installed.generation,
+                                                   publishFile, generations);
+            }
+            const std::string released = versionText(cloud.version);
+            // A release that would be fetched over another scheme is no release the program
+            // offers.
+            if (const std::string& link = isWebLink(cloud.link) ? cloud.agreementLink : cloud.link;
+                !isWebLink(link)) {
+                KV_LOG(
+                    4,
+                    "Sync: Product(%s %s) refused release %s: link \"%s\" is not http or https\n",
+                    target->code, target->name.c_str(), released.c_str(), link.c_str());
+            } else {
+                record->second = {std::make_shared<const Product::Cloud>(std::move(cloud)),
+                                  std::move(note), released};
+            }
         }
-        const std::string released = versionText(cloud.version);
-        // A release that would be fetched over another scheme is no release the program offers.
-        if (const std::string& link = isWebLink(cloud.link) ? cloud.agreementLink : cloud.link;
-            !isWebLink(link)) {
-            KV_LOG(4, "Sync: Product(%s %s) refused release %s: link \"%s\" is not http or https\n",
-                   target->code, target->name.c_str(), released.c_str(), link.c_str());
+        const Built& release = record->second;
+        if (!release.cloud) {
             target->note.set({});
             target->cloud.set(nullptr);
             continue;
         }
-        target->note.set(std::move(note));
-        target->cloud.set(std::make_shared<const Product::Cloud>(std::move(cloud)));
-        KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
-               versionText(installed).c_str(), released.c_str());
+        const Product::CloudPtr before = target->cloud.get();
+        const bool changed =
+            !before || !sameRelease(*before, *release.cloud) || target->note.get() != release.note;
+        target->note.set(release.note);
+        // Always a new record, so that the package is verified again, which costs a look at
+        // the file while it stays the same.
+        target->cloud.set(release.cloud);
+        if (changed) {
+            KV_LOG(6, "Product(%s %s %s), Cloud(%s)\n", target->code, target->name.c_str(),
+                   versionText(installed).c_str(), release.released.c_str());
+        }
     }
 }
 
@@ -89,6 +130,8 @@ bool Sync::requestsRemain(Core& core) {
 bool Sync::syncEnds(Core& core) {
     std::lock_guard<std::recursive_mutex> lock(core.syncMutex_);
     if (core.syncRequests_ > 0) {
+        // However many came in, the pass that follows serves them all.
+        core.syncRequests_ = 1;
         return false;
     }
     core.syncRunning_ = false;
@@ -120,12 +163,14 @@ bool Sync::runSync(Core& core) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
                 parseJson(*document, reply->body.c_str());
+                const std::size_t textHash = std::hash<std::string_view>()(reply->body);
+                const std::size_t textSize = reply->body.size();
                 // The text is not needed any more: let it go before the local copy is written.
                 reply.reset();
                 if (document->IsObject() && hasMember(*document, "products")) {
                     core.publishDoc_ = std::move(document);
                     core.usingLocalFile_ = false;
-                    savePublishFile(core);
+                    saveFetchedPublishFile(core, textHash, textSize);
                 } else {
                     message = kInvalidReply;
                 }

@@ -21,6 +21,10 @@ public:
     // current one.
     static bool loadLocalPublishFile(Core& core);
     static bool savePublishFile(Core& core);
+    // Saves the publish file fetched as a text of that hash and size unless the copy holds it
+    // already: the same catalogue comes at every refresh, and writing it costs more than the
+    // rest of the sync.
+    static void saveFetchedPublishFile(Core& core, std::size_t textHash, std::size_t textSize);
 
 private:
     // Serves one request before matching; true when requests came in meanwhile and the sync
