@@ -139,7 +139,7 @@ TEST_F(SoftwareUpdate, ThisProgramsOwnInstallerIsDownloadedButNeverRun) {
     ASSERT_TRUE(events_.waitFor(status("KVPortal", "Ready To Update")));
     core_->requestUpdate(portal);
     ASSERT_TRUE(waitUntilIdle());
-    EXPECT_EQ(portal->status, PendingUpdate);
+    EXPECT_EQ(portal->status, ReadyToUpdate);
     EXPECT_TRUE(installers_.started().empty());
 }
 
