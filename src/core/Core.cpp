@@ -347,18 +347,8 @@ void Core::writeIpcFile() {
     }
     std::lock_guard<std::recursive_mutex> lock(productsMutex_);
     const std::string content = statusFileText(products_);
-    // Written whole under the products lock, so two threads never mix their files, and renamed
-    // into place, so that a reader, or a program killed meanwhile, never leaves half a file.
-    const std::string path = downloadsDir() + platform::kPathSeparator + "kvportal.ipc";
-    const std::string temporary = path + ".new";
-    FILE* file = platform::createReplacing(temporary).release();
-    if (file == nullptr) {
-        return;
-    }
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-    }
+    // Written under the products lock, so that two threads never mix their files.
+    platform::replaceWhole(downloadsDir() + platform::kPathSeparator + "kvportal.ipc", content);
 }
 
 std::string Core::downloadsDir() const {

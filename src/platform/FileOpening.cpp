@@ -72,6 +72,22 @@ FilePtr createReplacing(const std::string& path) {
     return nullptr;
 }
 
+bool replaceWhole(const std::string& path, const std::string& content) {
+    const std::string temporary = path + ".new";
+    FilePtr file = createReplacing(temporary);
+    if (!file) {
+        return false;
+    }
+    const bool written =
+        std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
+    if (std::fclose(file.release()) == 0 && written &&
+        std::rename(temporary.c_str(), path.c_str()) == 0) {
+        return true;
+    }
+    std::remove(temporary.c_str());
+    return false;
+}
+
 bool createPrivateFolder(const std::string& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {

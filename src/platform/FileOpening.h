@@ -23,6 +23,10 @@ FilePtr openForAppending(const std::string& path);
 // is removed, never what a link there names, and the new file is created exclusively.
 FilePtr createReplacing(const std::string& path);
 
+// Writes the whole content beside the path and renames it into place, so that a reader, or a
+// program killed meanwhile, never sees half a file. False when it could not.
+bool replaceWhole(const std::string& path, const std::string& content);
+
 // Makes a folder that only the user may enter, with any missing parents made as usual; a folder
 // that is already there stays as it is. True when the folder is there.
 bool createPrivateFolder(const std::string& path);

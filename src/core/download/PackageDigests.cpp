@@ -1,6 +1,7 @@
 #include "core/download/PackageDigests.h"
 
 #include "core/download/Downloads.h"
+#include "platform/FileOpening.h"
 
 #include <cstdio>
 #include <fstream>
@@ -128,8 +129,7 @@ void PackageDigests::load() {
     }
 }
 
-// Written beside the old file and renamed over it, so that a program killed meanwhile never
-// leaves half a file. Called with mutex_ held, so that two writers never mix their files.
+// Called with mutex_ held, so that two writers never mix their files.
 void PackageDigests::save() const {
     if (file_.empty()) {
         return;
@@ -144,16 +144,7 @@ void PackageDigests::save() const {
         text << entry.digest << ' ' << id.size << ' ' << id.modifiedNs << ' ' << id.device << ' '
              << id.inode << ' ' << id.changedNs << ' ' << path << '\n';
     }
-    const std::string content = text.str();
-    const std::string temporary = file_ + ".new";
-    FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (out == nullptr) {
-        return;
-    }
-    const bool written = std::fwrite(content.data(), 1, content.size(), out) == content.size();
-    if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), file_.c_str()) != 0) {
-        std::remove(temporary.c_str());
-    }
+    platform::replaceWhole(file_, text.str());
 }
 
 } // namespace kv::portal

@@ -115,23 +115,14 @@ bool Sync::savePublishFile(Core& core) {
         return false;
     }
     const std::string path = core.publishFileUrl(true);
-    const std::string temporary = path + ".new";
     const std::string text = writeJson(*core.publishDoc_);
     // Most syncs bring the catalogue the copy already holds, and writing it costs more than
     // the rest of the sync.
     if (holdsExactly(path, text)) {
         return true;
     }
-    std::error_code error;
-    if (FILE* out = platform::createReplacing(temporary).release()) {
-        const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-        if (std::fclose(out) == 0 && written) {
-            std::filesystem::rename(temporary, path, error);
-            if (!error) {
-                return true;
-            }
-        }
-        std::filesystem::remove(temporary, error);
+    if (platform::replaceWhole(path, text)) {
+        return true;
     }
     KV_LOG(4, "Failed to save the local publish file %s\n", path.c_str());
     return false;
