@@ -100,3 +100,22 @@ class Display:
     def wait_window(self, name, deadline_s=60, abort=None):
         wait_until(lambda: name in self.stacking(), "window %r on the display" % name,
                    deadline_s, explain=lambda: "Windows: %s" % self.stacking(), abort=abort)
+
+    def on_top(self, upper, lower):
+        windows = self.stacking()
+        return upper in windows and lower in windows and \
+            windows.index(upper) < windows.index(lower)
+
+    def wait_on_top(self, upper, lower, deadline_s=60, abort=None):
+        wait_until(lambda: self.on_top(upper, lower), "%r lies over %r" % (upper, lower),
+                   deadline_s, explain=lambda: "Windows, top first: %s" % self.stacking(),
+                   abort=abort)
+
+    def cover(self, name, abort=None):
+        """Opens a window over the one named, for a test to see it raised; returns its process."""
+        cover = subprocess.Popen(
+            ["xmessage", "-display", self.name, "-name", "cover", "-geometry",
+             "1024x768+0+0", "a window over the program's"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        self.wait_on_top("cover", name, abort=abort)
+        return cover

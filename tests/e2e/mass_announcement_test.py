@@ -7,7 +7,6 @@ open files."""
 
 import dataclasses
 import os
-import subprocess
 import sys
 import time
 
@@ -17,7 +16,6 @@ from kvstudio import lab as studio_lab
 from kvstudio.announcement import announcement
 from portal import version_text
 from studio_case import StudioCase
-from waiting import wait_until
 
 DEVICES = 500
 # (name, TXT vendor, TXT product, product code, firmware generation of the current release)
@@ -140,25 +138,11 @@ class MassAnnouncement(StudioCase):
     def raise_by_second_start(self, display, portal):
         """Covers the program's window, starts the program again, and returns how long the
         running one took to come to the front: its interface thread answers the request."""
-        def on_top(upper, lower):
-            windows = display.stacking()
-            return upper in windows and lower in windows and \
-                windows.index(upper) < windows.index(lower)
-
-        cover = subprocess.Popen(
-            ["xmessage", "-display", display.name, "-name", "cover", "-geometry",
-             "1024x768+0+0", "a window over the program's"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        cover = display.cover("KVPortal", abort=portal.crashed)
         try:
-            wait_until(lambda: on_top("cover", "KVPortal"), "the cover lies over the program",
-                       explain=lambda: "Windows, top first: %s" % display.stacking(),
-                       abort=portal.crashed)
             started = time.monotonic()
             second = portal.start()
-            wait_until(lambda: on_top("KVPortal", "cover"),
-                       "the running program comes to the front", RAISE_DEADLINE_S,
-                       explain=lambda: "Windows, top first: %s" % display.stacking(),
-                       abort=portal.crashed)
+            display.wait_on_top("KVPortal", "cover", RAISE_DEADLINE_S, abort=portal.crashed)
             raised_s = time.monotonic() - started
             self.assertEqual(portal.wait_exit(second, 60), 0)
             return raised_s

@@ -3,7 +3,6 @@ asks it within a bounded time, so another device is still listed soon after and 
 still answers."""
 
 import os
-import subprocess
 
 import lab_main
 from display import Display
@@ -28,30 +27,16 @@ class SlowDevice(StudioCase):
         portal = self.portal(studio, display=display.name)
         first = portal.start()
         display.wait_window("KVPortal", abort=portal.crashed)
-        cover = subprocess.Popen(
-            ["xmessage", "-display", display.name, "-name", "cover", "-geometry",
-             "1024x768+0+0", "a window over the program's"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        cover = display.cover("KVPortal", abort=portal.crashed)
         self.addCleanup(cover.wait)
         self.addCleanup(cover.terminate)
-
-        def on_top(upper, lower):
-            windows = display.stacking()
-            return upper in windows and lower in windows and \
-                windows.index(upper) < windows.index(lower)
-
-        wait_until(lambda: on_top("cover", "KVPortal"), "the cover lies over the program",
-                   explain=lambda: "Windows, top first: %s" % display.stacking(),
-                   abort=portal.crashed)
 
         studio.announce(slow)
         wait_until(lambda: studio.device(slow).state()["counters"]["status_queries"] >= 1,
                    "the program asks the slow device", abort=portal.crashed)
         second = portal.start()
         self.assertEqual(portal.wait_exit(second, SOON_S), 0)
-        wait_until(lambda: on_top("KVPortal", "cover"), "the running program comes to the front",
-                   SOON_S, explain=lambda: "Windows, top first: %s" % display.stacking(),
-                   abort=portal.crashed)
+        display.wait_on_top("KVPortal", "cover", SOON_S, abort=portal.crashed)
 
         studio.announce(other)
         portal.wait_status(lambda products: other in products, "the other device is listed",
