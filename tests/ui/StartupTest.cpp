@@ -20,7 +20,9 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -246,16 +248,55 @@ TEST(Startup, LogOlderThanFiveDaysIsStartedAfreshAndAYoungerOneContinued) {
     EXPECT_EQ(count(studio.log(), kSeparator), 1);
 }
 
-TEST(Startup, VersionIsAnsweredBeforeAnythingNeedsADisplay) {
+// The options of the manual page's OPTIONS section, as typed.
+std::vector<std::string> manualOptions() {
+    const std::string page = readFile(KV_MANUAL_PAGE);
+    const auto begin = page.find(".SH OPTIONS");
+    const std::string section = page.substr(begin, page.find(".SH ", begin + 1) - begin);
+    const std::regex option(R"((\\-\\-[a-z_]+|\\-[a-z])(?=[ "\n]))");
+    std::vector<std::string> options;
+    for (auto it = std::sregex_iterator(section.begin(), section.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        options.push_back(std::regex_replace(it->str(), std::regex(R"(\\-)"), "-"));
+    }
+    return options;
+}
+
+TEST(Startup, HelpAndVersionAreAnsweredBeforeAnythingNeedsADisplay) {
+    const std::string version =
+        "KVPortal " KV_BUILT_VERSION "\nDNS-SD provider: " KV_DNSSD_PROVIDER "\n";
+    for (const char* option : {"--version", "--help"}) {
+        SCOPED_TRACE(option);
+        Studio studio;
+        // Without a platform plugin Qt would end the program at once, without a display.
+        Portal portal(studio, {"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, option},
+                      QStringLiteral("/usr/bin/env"));
+        ASSERT_TRUE(portal.started());
+        EXPECT_EQ(portal.exitCode(), 0);
+        const std::string output = portal.output().toStdString();
+        if (option == std::string("--version")) {
+            EXPECT_EQ(output, version);
+        } else {
+            EXPECT_EQ(output.rfind("Usage: kvportal", 0), 0u) << output;
+        }
+        EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
+    }
+}
+
+TEST(Startup, HelpAndTheReadmeListEveryOptionOfTheManualPage) {
     Studio studio;
-    // Without a platform plugin Qt would end the program at once, without a display.
-    Portal portal(studio, {"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, "--version"},
-                  QStringLiteral("/usr/bin/env"));
+    Portal portal(studio, {"--help"});
     ASSERT_TRUE(portal.started());
-    EXPECT_EQ(portal.exitCode(), 0);
-    EXPECT_EQ(portal.output().toStdString(),
-              "KVPortal " KV_BUILT_VERSION "\nDNS-SD provider: " KV_DNSSD_PROVIDER "\n");
-    EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
+    ASSERT_EQ(portal.exitCode(), 0);
+    const std::string help = portal.output().toStdString();
+    const std::string readme = readFile(KV_README);
+    const std::vector<std::string> options = manualOptions();
+    EXPECT_GE(options.size(), 7u);
+    for (const std::string& option : options) {
+        EXPECT_NE(help.find(" " + option + (option == "-v" ? "," : " ")), std::string::npos)
+            << option << " missing from --help";
+        EXPECT_NE(readme.find("`" + option), std::string::npos) << option << " missing from README";
+    }
 }
 
 TEST(Startup, RestartLauncherStartsTheProgramAgainOnceItHasEnded) {

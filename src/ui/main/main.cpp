@@ -8,6 +8,7 @@
 #include "ui/commands/CmdFirmwareUpdate.h"
 #include "ui/ipc/ipc.h"
 #include "ui/main/CommandLine.h"
+#include "ui/main/HelpOption.h"
 #include "ui/main/InterfaceDefaults.h"
 #include "ui/main/LogFile.h"
 #include "ui/main/VersionOption.h"
@@ -37,6 +38,10 @@ std::unique_ptr<ICmd> createCommand(Core* core, const CommandRequest& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (asksForHelp(argc, argv)) {
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    }
     if (asksForVersion(argc, argv)) {
         std::fputs(versionReport().c_str(), stdout);
         return 0;
