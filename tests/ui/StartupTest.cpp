@@ -115,6 +115,7 @@ public:
     }
 
     QString output() { return QString::fromUtf8(process_.readAllStandardOutput()); }
+    QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
 
     // Until the program has written the line, or the deadline.
     bool says(const QString& line) {
@@ -206,6 +207,48 @@ TEST(Startup, SecondStartLeavesTheRunningOneAloneAndEndsWithZero) {
     const std::string log = studio.log();
     EXPECT_EQ(count(log, kSeparator), 1) << "the second start opened the log";
     EXPECT_EQ(count(log, "--firmware_update failed"), 0) << "the second start read its command";
+}
+
+TEST(Startup, WithoutADisplayACommandRunsOnTheConsoleAndNothingElseStarts) {
+    // Neither a display nor a chosen platform plugin, as over SSH.
+    const QStringList bare{"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY};
+    const struct {
+        const char* name;
+        bool windowRuns;
+        QStringList arguments;
+        int exitCode;
+        QString said;
+        QString complained;
+    } cases[] = {
+        {"command", false, bare + kEndingCommand, 0, "--firmware_update failed: ", ""},
+        {"no command", false, bare, 1, "", "kvportal: no display"},
+        {"command beside a window", true, bare + kEndingCommand, 1,
+         "KVPortal instance is already running...", "kvportal: the command was not run"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Studio studio;
+        std::unique_ptr<Portal> window;
+        if (c.windowRuns) {
+            window = std::make_unique<Portal>(studio, QStringList{});
+            ASSERT_TRUE(window->started());
+            ASSERT_TRUE(logShows(studio, "Sync finished"));
+        }
+        Portal portal(studio, c.arguments, QStringLiteral("/usr/bin/env"));
+        ASSERT_TRUE(portal.started());
+        EXPECT_EQ(portal.exitCode(), c.exitCode);
+        const QString output = portal.output();
+        const QString errors = portal.errors();
+        EXPECT_EQ(output.isEmpty(), c.said.isEmpty()) << output.toStdString();
+        EXPECT_TRUE(output.contains(c.said)) << output.toStdString();
+        if (!c.complained.isEmpty()) {
+            EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
+            EXPECT_TRUE(errors.startsWith(c.complained)) << errors.toStdString();
+        }
+        if (window) {
+            EXPECT_TRUE(window->running());
+        }
+    }
 }
 
 TEST(Startup, KilledInstanceDoesNotKeepTheNextOneFromRunning) {

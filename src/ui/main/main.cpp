@@ -3,6 +3,7 @@
 // then everything torn down in reverse order.
 
 #include "core/Core.h"
+#include "platform/Display.h"
 #include "ru_rod.h"
 #include "ui/commands/CmdFirmwareDownloadUpdate.h"
 #include "ui/commands/CmdFirmwareUpdate.h"
@@ -20,6 +21,8 @@
 #include <QFont>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -35,6 +38,20 @@ std::unique_ptr<ICmd> createCommand(Core* core, const CommandRequest& request) {
     return std::make_unique<CmdFirmwareDownloadUpdate>(core, request.productName);
 }
 
+// Whether the user chose Qt's platform plugin: that choice stands, display or not.
+bool platformChosen(int argc, const char* const* argv) {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    if (chosen != nullptr && *chosen != '\0') {
+        return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,18 +63,35 @@ int main(int argc, char** argv) {
         std::fputs(versionReport().c_str(), stdout);
         return 0;
     }
+    // Over SSH or from a service there is no display: a command can still run, without a window.
+    const bool headless = !kv::platform::displayAvailable() && !platformChosen(argc, argv);
+    if (headless) {
+        if (parseCommandLine(argc, argv).commands.empty()) {
+            std::fputs("kvportal: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); give a "
+                       "command to run without a window, see kvportal --help\n",
+                       stderr);
+            return 1;
+        }
+        kv::platform::useOffscreenDisplay();
+    }
     QApplication app(argc, argv);
     // Lets the desktop match the window with the menu's entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.kelmora.KVPortal"));
     if (ipc::instance().raiseOtherInstance()) {
         KV_LOG(4, "KVPortal instance is already running...\n");
+        if (headless) {
+            // Nobody sees the window that ran instead: the caller must know the command did not.
+            std::fputs("kvportal: the command was not run: KVPortal already runs in this session\n",
+                       stderr);
+            return 1;
+        }
         return 0;
     }
 
     Manager manager;
     // Qt has taken its own options out of the arguments.
     const CommandLine commandLine = parseCommandLine(argc, argv);
-    if (commandLine.console) {
+    if (commandLine.console || headless) {
         ru_rod::openConsole();
     }
     std::vector<std::unique_ptr<ICmd>> commands;
