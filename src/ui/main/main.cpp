@@ -7,6 +7,7 @@
 #include "ru_rod.h"
 #include "ui/commands/CmdFirmwareDownloadUpdate.h"
 #include "ui/commands/CmdFirmwareUpdate.h"
+#include "ui/commands/CmdList.h"
 #include "ui/ipc/ipc.h"
 #include "ui/main/CommandLine.h"
 #include "ui/main/HelpOption.h"
@@ -31,7 +32,11 @@ namespace {
 
 using namespace kv::portal;
 
-std::unique_ptr<ICmd> createCommand(Core* core, const CommandRequest& request) {
+std::unique_ptr<ICmd> createCommand(Core* core, const CommandLine& line,
+                                    const CommandRequest& request) {
+    if (request.kind == CommandRequest::Kind::List) {
+        return std::make_unique<CmdList>(core, line.json, line.waitSeconds);
+    }
     if (request.kind == CommandRequest::Kind::FirmwareUpdate) {
         return std::make_unique<CmdFirmwareUpdate>(core, request.productName, request.fileName);
     }
@@ -91,12 +96,16 @@ int main(int argc, char** argv) {
     Manager manager;
     // Qt has taken its own options out of the arguments.
     const CommandLine commandLine = parseCommandLine(argc, argv);
-    if (commandLine.console || headless) {
+    if (commandLine.console) {
         ru_rod::openConsole();
     }
     std::vector<std::unique_ptr<ICmd>> commands;
     for (const CommandRequest& request : commandLine.commands) {
-        commands.push_back(createCommand(manager.core(), request));
+        if (request.kind == CommandRequest::Kind::List) {
+            // The listing owns the standard output.
+            ru_rod::consoleToStandardError();
+        }
+        commands.push_back(createCommand(manager.core(), commandLine, request));
     }
 
     QKVTheme::instance()->initialize(&app);
