@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -324,6 +327,40 @@ TEST(Startup, HelpAndVersionAreAnsweredBeforeAnythingNeedsADisplay) {
         }
         EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
     }
+}
+
+TEST(Startup, HistoryIsPrintedFromItsFileAlone) {
+    Studio studio;
+    const std::string first =
+        R"({"time":"2026-12-07T22:35:00Z","product":"Korvex","code":"KORVEX-FIRMWARE",)"
+        R"("address":"192.0.2.7","from_version":"1.0.0 b1","to_version":"2.0.0 b7",)"
+        R"("result":"failed","error_code":-1,"duration_ms":1234})";
+    const std::string second = R"({"time":"2026-12-07T22:36:00Z","product":"Rx48"})";
+    std::filesystem::create_directories(studio.root.file("home/Downloads/KV"));
+    // The last line was cut by a crash.
+    writeFile(studio.root.file("home/Downloads/KV/history.jsonl"),
+              first + "\n" + second + "\n{\"time\":\"2026");
+    const QStringList bare{"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, "--history"};
+
+    Portal json(studio, bare + QStringList{"--json"}, QStringLiteral("/usr/bin/env"));
+    ASSERT_TRUE(json.started());
+    EXPECT_EQ(json.exitCode(), 0);
+    const QJsonArray entries = QJsonDocument::fromJson(json.output().toUtf8()).array();
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].toObject(),
+              QJsonDocument::fromJson(QByteArray::fromStdString(first)).object());
+    EXPECT_EQ(entries[1].toObject().value(QStringLiteral("product")).toString(), "Rx48");
+
+    Portal table(studio, bare, QStringLiteral("/usr/bin/env"));
+    ASSERT_TRUE(table.started());
+    EXPECT_EQ(table.exitCode(), 0);
+    const QStringList lines = table.output().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << table.output().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("TIME "))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1].split(QLatin1Char(' '), Qt::SkipEmptyParts),
+              QStringList({"2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE", "192.0.2.7",
+                           "1.0.0", "b1", "2.0.0", "b7", "failed", "-1", "1234"}));
+    EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
 }
 
 TEST(Startup, HelpAndTheReadmeListEveryOptionOfTheManualPage) {

@@ -1,6 +1,7 @@
 #include "ui/commands/CmdList.h"
 
 #include "ui/commands/SettledStatus.h"
+#include "ui/commands/TextTable.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -8,8 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -21,33 +20,11 @@ namespace {
 constexpr int64_t kQuietMs = 2000;
 constexpr int kCheckMs = 100;
 
-using Row = std::array<std::string, 6>;
+using Row = std::vector<std::string>;
 const Row kHeader{"NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"};
 
 int64_t nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-std::string table(const std::vector<Row>& rows) {
-    Row widths{};
-    for (const Row& row : rows) {
-        for (size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::string(std::max(widths[i].size(), row[i].size()), ' ');
-        }
-    }
-    std::string text;
-    for (const Row& row : rows) {
-        std::string line;
-        for (size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size()) {
-                line += std::string(widths[i].size() - row[i].size() + 2, ' ');
-            }
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        text += line + "\n";
-    }
-    return text;
 }
 
 } // namespace
@@ -130,7 +107,7 @@ std::string CmdList::listing() {
     if (json_) {
         return QJsonDocument(array).toJson(QJsonDocument::Indented).toStdString();
     }
-    return table(rows);
+    return textTable(rows);
 }
 
 } // namespace kv::portal

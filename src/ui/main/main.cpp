@@ -11,6 +11,7 @@
 #include "ui/ipc/ipc.h"
 #include "ui/main/CommandLine.h"
 #include "ui/main/HelpOption.h"
+#include "ui/main/HistoryOption.h"
 #include "ui/main/InterfaceDefaults.h"
 #include "ui/main/LogFile.h"
 #include "ui/main/VersionOption.h"
@@ -66,6 +67,12 @@ int main(int argc, char** argv) {
     }
     if (asksForVersion(argc, argv)) {
         std::fputs(versionReport().c_str(), stdout);
+        return 0;
+    }
+    if (asksForHistory(argc, argv)) {
+        const std::string report =
+            historyReport(readHistoryFile(), parseCommandLine(argc, argv).json);
+        std::fputs(report.c_str(), stdout);
         return 0;
     }
     // Over SSH or from a service there is no display: a command can still run, without a window.
