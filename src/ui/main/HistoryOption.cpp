@@ -1,18 +1,14 @@
 #include "ui/main/HistoryOption.h"
 
-#include "core/update/UpdateHistory.h"
 #include "platform/DownloadsFolder.h"
-#include "platform/FileOpening.h"
 #include "platform/PathSeparator.h"
+#include "ui/commands/HistoryEntries.h"
 #include "ui/commands/TextTable.h"
 
-#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
 
-#include <cstdio>
 #include <cstring>
 
 namespace kv::portal {
@@ -28,32 +24,15 @@ bool asksForHistory(int argc, const char* const* argv) {
 
 std::string readHistoryFile() {
     const std::optional<std::string> downloads = platform::downloadsFolder();
-    if (!downloads) {
-        return {};
-    }
-    const platform::FilePtr file = platform::openForReading(
-        *downloads + platform::kPathSeparator + "KV" + platform::kPathSeparator + kHistoryFileName);
-    std::string text;
-    if (file) {
-        char buffer[65536];
-        for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
-            text.append(buffer, read);
-        }
-    }
-    return text;
+    return downloads ? readHistoryFile(*downloads + platform::kPathSeparator + "KV")
+                     : std::string();
 }
 
 std::string historyReport(const std::string& text, bool json) {
     QJsonArray entries;
     std::vector<std::vector<std::string>> rows{
         {"TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO", "RESULT", "ERROR", "MS"}};
-    const QList<QByteArray> lines = QByteArray::fromStdString(text).split('\n');
-    for (const QByteArray& line : lines) {
-        const QJsonDocument document = QJsonDocument::fromJson(line);
-        if (!document.isObject()) {
-            continue;
-        }
-        const QJsonObject entry = document.object();
+    for (const QJsonObject& entry : historyEntries(text)) {
         entries.append(entry);
         const auto textOf = [&](const char* key) {
             return entry.value(QLatin1String(key)).toString().toStdString();
