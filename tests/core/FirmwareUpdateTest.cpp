@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -66,6 +67,18 @@ protected:
         return true;
     }
 
+    // The update history's one line for Korvex, without its time and duration.
+    std::string historyOfKorvex(const DeviceSimulator& simulator,
+                                const std::string& outcome) const {
+        return R"("product":"Korvex","code":"KORVEX-FIRMWARE","address":")" + simulator.address() +
+               R"(","from_version":"1.0.0 b1","to_version":"2.0.0 b7",)" + outcome +
+               R"(,"duration_ms":)";
+    }
+    // The update history's whole text.
+    std::string historyText() const {
+        return kv::test::readFile(core_->downloadsDir() + "/history.jsonl");
+    }
+
     kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir lab_;
     std::unique_ptr<Core> core_ = std::make_unique<Core>();
@@ -80,8 +93,14 @@ TEST_F(FirmwareUpdate, AcceptedImageIsFollowedByOneRebootAndTheDeviceRunsItsVers
 
     core_->requestUpdate(korvex);
     ASSERT_TRUE(events_.waitFor(status("Korvex", "Update To Date")));
+    ASSERT_TRUE(waitUntilIdle());
 
     EXPECT_FALSE(core_->firmwareUpdateActive());
+    const std::string history = historyText();
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);
+    EXPECT_NE(history.find(historyOfKorvex(simulator, R"("result":"succeeded","error_code":0)")),
+              std::string::npos)
+        << history;
     EXPECT_EQ(versionText(korvex->version.get()), "2.0.0 b7");
     EXPECT_EQ(korvex->errorCode, 0);
     EXPECT_EQ(simulator.counter("uploads_started"), 1);
@@ -166,6 +185,11 @@ TEST_F(FirmwareUpdate, ThreeFailedAttemptsLeaveTheDeviceReportedFailure) {
     EXPECT_FALSE(core_->firmwareUpdateActive());
     EXPECT_EQ(korvex->status, FirmwareUpdateError);
     EXPECT_EQ(korvex->errorCode, -1);
+    const std::string history = historyText();
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);
+    EXPECT_NE(history.find(historyOfKorvex(simulator, R"("result":"failed","error_code":-1)")),
+              std::string::npos)
+        << history;
     EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1). Retrying...")), 2);
     EXPECT_EQ(simulator.counter("uploads_received"), 3);
     EXPECT_EQ(simulator.counter("reboot_commands"), 0);

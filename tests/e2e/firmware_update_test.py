@@ -1,6 +1,7 @@
 """--firmware_update NAME FILE: a package already in the firmware folder is installed and shown
 as release 999.999.999 b999 while the job runs; a missing one is reported with its full path."""
 
+import json
 import os
 
 import lab_main
@@ -47,6 +48,17 @@ class FirmwareUpdateFromFile(StudioCase):
         ])
         self.assertEqual(portal.status()[self.name],
                          (version_text(NEW_FIRMWARE), self.released(studio, device.code)))
+        with open(os.path.join(portal.kv_dir, "history.jsonl"), encoding="utf-8") as history:
+            entries = [json.loads(line) for line in history]
+        self.assertEqual([{key: entry[key] for key in ("product", "code", "address",
+                                                      "from_version", "to_version", "result",
+                                                      "error_code")} for entry in entries],
+                         [{"product": self.name, "code": device.code,
+                           "address": studio.address(self.name),
+                           "from_version": version_text(device.version),
+                           # The file stands in as this release until the device returns.
+                           "to_version": "999.999.999 b999", "result": "succeeded",
+                           "error_code": 0}])
 
     def test_a_device_appearing_during_the_update_does_not_end_the_job(self):
         newcomer = "Pelra Live"

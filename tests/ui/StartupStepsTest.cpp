@@ -42,6 +42,13 @@ TEST(CommandLine, ReadsEveryOptionWithItsValues) {
     EXPECT_EQ(line.commands[1].kind, CommandRequest::Kind::FirmwareDownloadUpdate);
     EXPECT_EQ(line.commands[1].productName, "RX48-2");
     EXPECT_TRUE(parse({"-v"}).console);
+
+    const CommandLine list = parse({"--wait", "3", "--list", "--json"});
+    ASSERT_EQ(list.commands.size(), 1u);
+    EXPECT_EQ(list.commands[0].kind, CommandRequest::Kind::List);
+    EXPECT_TRUE(list.json);
+    EXPECT_EQ(list.waitSeconds, 3);
+    EXPECT_EQ(parse({"--list"}).waitSeconds, 10);
 }
 
 TEST(CommandLine, IgnoresOptionsWhoseValuesAreMissing) {

@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -20,7 +23,9 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -113,6 +118,7 @@ public:
     }
 
     QString output() { return QString::fromUtf8(process_.readAllStandardOutput()); }
+    QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
 
     // Until the program has written the line, or the deadline.
     bool says(const QString& line) {
@@ -206,6 +212,48 @@ TEST(Startup, SecondStartLeavesTheRunningOneAloneAndEndsWithZero) {
     EXPECT_EQ(count(log, "--firmware_update failed"), 0) << "the second start read its command";
 }
 
+TEST(Startup, WithoutADisplayACommandRunsOnTheConsoleAndNothingElseStarts) {
+    // Neither a display nor a chosen platform plugin, as over SSH.
+    const QStringList bare{"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY};
+    const struct {
+        const char* name;
+        bool windowRuns;
+        QStringList arguments;
+        int exitCode;
+        QString said;
+        QString complained;
+    } cases[] = {
+        {"command", false, bare + kEndingCommand, 0, "--firmware_update failed: ", ""},
+        {"no command", false, bare, 1, "", "kvportal: no display"},
+        {"command beside a window", true, bare + kEndingCommand, 1,
+         "KVPortal instance is already running...", "kvportal: the command was not run"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Studio studio;
+        std::unique_ptr<Portal> window;
+        if (c.windowRuns) {
+            window = std::make_unique<Portal>(studio, QStringList{});
+            ASSERT_TRUE(window->started());
+            ASSERT_TRUE(logShows(studio, "Sync finished"));
+        }
+        Portal portal(studio, c.arguments, QStringLiteral("/usr/bin/env"));
+        ASSERT_TRUE(portal.started());
+        EXPECT_EQ(portal.exitCode(), c.exitCode);
+        const QString output = portal.output();
+        const QString errors = portal.errors();
+        EXPECT_EQ(output.isEmpty(), c.said.isEmpty()) << output.toStdString();
+        EXPECT_TRUE(output.contains(c.said)) << output.toStdString();
+        if (!c.complained.isEmpty()) {
+            EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
+            EXPECT_TRUE(errors.startsWith(c.complained)) << errors.toStdString();
+        }
+        if (window) {
+            EXPECT_TRUE(window->running());
+        }
+    }
+}
+
 TEST(Startup, KilledInstanceDoesNotKeepTheNextOneFromRunning) {
     Studio studio;
     {
@@ -246,16 +294,89 @@ TEST(Startup, LogOlderThanFiveDaysIsStartedAfreshAndAYoungerOneContinued) {
     EXPECT_EQ(count(studio.log(), kSeparator), 1);
 }
 
-TEST(Startup, VersionIsAnsweredBeforeAnythingNeedsADisplay) {
+// The options of the manual page's OPTIONS section, as typed.
+std::vector<std::string> manualOptions() {
+    const std::string page = readFile(KV_MANUAL_PAGE);
+    const auto begin = page.find(".SH OPTIONS");
+    const std::string section = page.substr(begin, page.find(".SH ", begin + 1) - begin);
+    const std::regex option(R"((\\-\\-[a-z_]+|\\-[a-z])(?=[ "\n]))");
+    std::vector<std::string> options;
+    for (auto it = std::sregex_iterator(section.begin(), section.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        options.push_back(std::regex_replace(it->str(), std::regex(R"(\\-)"), "-"));
+    }
+    return options;
+}
+
+TEST(Startup, HelpAndVersionAreAnsweredBeforeAnythingNeedsADisplay) {
+    const std::string version =
+        "KVPortal " KV_BUILT_VERSION "\nDNS-SD provider: " KV_DNSSD_PROVIDER "\n";
+    for (const char* option : {"--version", "--help"}) {
+        SCOPED_TRACE(option);
+        Studio studio;
+        // Without a platform plugin Qt would end the program at once, without a display.
+        Portal portal(studio, {"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, option},
+                      QStringLiteral("/usr/bin/env"));
+        ASSERT_TRUE(portal.started());
+        EXPECT_EQ(portal.exitCode(), 0);
+        const std::string output = portal.output().toStdString();
+        if (option == std::string("--version")) {
+            EXPECT_EQ(output, version);
+        } else {
+            EXPECT_EQ(output.rfind("Usage: kvportal", 0), 0u) << output;
+        }
+        EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
+    }
+}
+
+TEST(Startup, HistoryIsPrintedFromItsFileAlone) {
     Studio studio;
-    // Without a platform plugin Qt would end the program at once, without a display.
-    Portal portal(studio, {"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, "--version"},
-                  QStringLiteral("/usr/bin/env"));
-    ASSERT_TRUE(portal.started());
-    EXPECT_EQ(portal.exitCode(), 0);
-    EXPECT_EQ(portal.output().toStdString(),
-              "KVPortal " KV_BUILT_VERSION "\nDNS-SD provider: " KV_DNSSD_PROVIDER "\n");
+    const std::string first =
+        R"({"time":"2026-12-07T22:35:00Z","product":"Korvex","code":"KORVEX-FIRMWARE",)"
+        R"("address":"192.0.2.7","from_version":"1.0.0 b1","to_version":"2.0.0 b7",)"
+        R"("result":"failed","error_code":-1,"duration_ms":1234})";
+    const std::string second = R"({"time":"2026-12-07T22:36:00Z","product":"Rx48"})";
+    std::filesystem::create_directories(studio.root.file("home/Downloads/KV"));
+    // The last line was cut by a crash.
+    writeFile(studio.root.file("home/Downloads/KV/history.jsonl"),
+              first + "\n" + second + "\n{\"time\":\"2026");
+    const QStringList bare{"-u", "QT_QPA_PLATFORM", KV_PORTAL_BINARY, "--history"};
+
+    Portal json(studio, bare + QStringList{"--json"}, QStringLiteral("/usr/bin/env"));
+    ASSERT_TRUE(json.started());
+    EXPECT_EQ(json.exitCode(), 0);
+    const QJsonArray entries = QJsonDocument::fromJson(json.output().toUtf8()).array();
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].toObject(),
+              QJsonDocument::fromJson(QByteArray::fromStdString(first)).object());
+    EXPECT_EQ(entries[1].toObject().value(QStringLiteral("product")).toString(), "Rx48");
+
+    Portal table(studio, bare, QStringLiteral("/usr/bin/env"));
+    ASSERT_TRUE(table.started());
+    EXPECT_EQ(table.exitCode(), 0);
+    const QStringList lines = table.output().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << table.output().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("TIME "))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1].split(QLatin1Char(' '), Qt::SkipEmptyParts),
+              QStringList({"2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE", "192.0.2.7",
+                           "1.0.0", "b1", "2.0.0", "b7", "failed", "-1", "1234"}));
     EXPECT_FALSE(std::filesystem::exists(studio.logPath()));
+}
+
+TEST(Startup, HelpAndTheReadmeListEveryOptionOfTheManualPage) {
+    Studio studio;
+    Portal portal(studio, {"--help"});
+    ASSERT_TRUE(portal.started());
+    ASSERT_EQ(portal.exitCode(), 0);
+    const std::string help = portal.output().toStdString();
+    const std::string readme = readFile(KV_README);
+    const std::vector<std::string> options = manualOptions();
+    EXPECT_GE(options.size(), 7u);
+    for (const std::string& option : options) {
+        EXPECT_NE(help.find(" " + option + (option == "-v" ? "," : " ")), std::string::npos)
+            << option << " missing from --help";
+        EXPECT_NE(readme.find("`" + option), std::string::npos) << option << " missing from README";
+    }
 }
 
 TEST(Startup, RestartLauncherStartsTheProgramAgainOnceItHasEnded) {

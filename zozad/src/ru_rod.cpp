@@ -22,6 +22,7 @@ constexpr const char* kReset = "\x1b[0m";
 constexpr const char* kCutMarker = "...\n";
 
 std::atomic<FILE*> logFile{nullptr};
+std::atomic<FILE*> console{stdout};
 std::atomic<bool> colours{kv::platform::stdoutIsTerminal()};
 
 // Appends to a fixed buffer while it has room, always leaving it terminated.
@@ -75,8 +76,9 @@ bool formatEndsWithLineFeed(const char* format) {
 void printConsoleLine(const LineBuffer& line, const char* format) {
     const bool cut = formatEndsWithLineFeed(format) && !line.endsWithLineFeed();
     const char* suffix = cut ? kCutMarker : "";
-    std::printf("%s%s%s", line.text(), colours ? kReset : "", suffix);
-    std::fflush(stdout);
+    FILE* stream = console.load();
+    std::fprintf(stream, "%s%s%s", line.text(), colours ? kReset : "", suffix);
+    std::fflush(stream);
 }
 
 void writeFileLine(const LineBuffer& line) {
@@ -166,6 +168,11 @@ int openLogFile(const char* path, bool truncate) {
 void openConsole() {
     kv::platform::attachConsole();
     enableConsoleColours();
+}
+
+void consoleToStandardError() {
+    console.store(stderr);
+    colours = false;
 }
 
 void enableConsoleColours() {

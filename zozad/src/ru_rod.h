@@ -22,6 +22,10 @@ int openLogFile(const char* path, bool truncate);
 
 void openConsole();
 
+// Sends the console's lines to the standard error, leaving the standard output to a command's
+// own answer; without colours.
+void consoleToStandardError();
+
 // Colours go to the standard output only while it is a terminal; this looks again.
 void enableConsoleColours();
 

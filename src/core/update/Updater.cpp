@@ -4,10 +4,13 @@
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceWaits.h"
 #include "core/download/PackageName.h"
+#include "core/update/UpdateHistory.h"
 #include "core/workers/DequeProcess.h"
+#include "platform/PathSeparator.h"
 #include "ru_rod.h"
 
 #include <chrono>
+#include <ctime>
 
 namespace kv::portal {
 
@@ -29,9 +32,49 @@ constexpr int32_t kInstallerCancelled = 1602;
 constexpr int32_t kInstallerRestarting = 1641;
 constexpr int32_t kInstallerNeedsRestart = 3010;
 
+std::string historyResult(bool firmware, int32_t result) {
+    if (result == kInstallerCancelled && !firmware) {
+        return "cancelled";
+    }
+    const bool succeeded =
+        result == kInstallerSucceeded ||
+        (!firmware && (result == kInstallerNeedsRestart || result == kInstallerRestarting));
+    return succeeded ? "succeeded" : "failed";
+}
+
 } // namespace
 
 int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
+    const Product::CloudPtr release = product->cloud.get();
+    if (!release || !product->isUpdateAvailable() || !core.canUpdate(product)) {
+        return attemptUpdate(core, product);
+    }
+    HistoryEntry entry;
+    entry.time = static_cast<int64_t>(std::time(nullptr));
+    entry.product = product->name;
+    entry.code = product->code;
+    entry.address = product->address.get();
+    entry.fromVersion = versionText(product->version.get());
+    entry.toVersion = versionText(release->version);
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t result = attemptUpdate(core, product);
+    entry.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+    const bool firmware = product->isFirmware();
+    entry.result = historyResult(firmware, result);
+    // A device's own failure code says more than the attempt's -1.
+    entry.errorCode = entry.result == "succeeded" ? 0
+                      : firmware                  ? product->errorCode.load()
+                                                  : result;
+    const std::string path = core.downloadsDir() + platform::kPathSeparator + kHistoryFileName;
+    if (!appendHistory(path, entry)) {
+        KV_LOG(4, "Failed to write the update history %s\n", path.c_str());
+    }
+    return result;
+}
+
+int32_t Updater::attemptUpdate(Core& core, const ProductPtr& product) {
     const Product::CloudPtr release = product->cloud.get();
     // A request that leads to nothing leaves no pending status behind: nothing is queued to
     // end it, and the row's Cancel finds nothing to cancel.

@@ -16,6 +16,8 @@ public:
     static int32_t updateProduct(Core& core, const ProductPtr& product);
 
 private:
+    // The update step itself, without its record in the history.
+    static int32_t attemptUpdate(Core& core, const ProductPtr& product);
     // Up to three upload attempts, each followed by its own poller thread.
     static int32_t updateFirmware(Core& core, const ProductPtr& product);
     static int32_t updateSoftware(Core& core, const ProductPtr& product);

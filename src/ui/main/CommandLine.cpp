@@ -1,5 +1,7 @@
 #include "ui/main/CommandLine.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace kv::portal {
@@ -19,6 +21,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             if (valuesLeft >= 2) {
                 line.commands.push_back(
                     {CommandRequest::Kind::FirmwareUpdate, argv[i + 1], argv[i + 2]});
+            }
+        } else if (std::strcmp(argument, "--list") == 0) {
+            line.commands.push_back({CommandRequest::Kind::List, {}, {}});
+        } else if (std::strcmp(argument, "--json") == 0) {
+            line.json = true;
+        } else if (std::strcmp(argument, "--wait") == 0) {
+            if (valuesLeft >= 1) {
+                line.waitSeconds = std::max(0, std::atoi(argv[i + 1]));
             }
         } else if (std::strcmp(argument, "--firmware_download_update") == 0) {
             if (valuesLeft >= 1) {

@@ -7,7 +7,7 @@ namespace kv::portal {
 
 // A firmware command named on the command line, in the order the options appear.
 struct CommandRequest {
-    enum class Kind { FirmwareUpdate, FirmwareDownloadUpdate };
+    enum class Kind { FirmwareUpdate, FirmwareDownloadUpdate, List };
     Kind kind;
     std::string productName;
     // The package file for FirmwareUpdate; empty otherwise.
@@ -19,6 +19,10 @@ struct CommandLine {
     // The product named by the last complete "--uid", else empty.
     std::string uid;
     std::vector<CommandRequest> commands;
+    // "--json": a command's answer as JSON rather than a table.
+    bool json = false;
+    // "--wait SECONDS": how long "--list" waits for the studio to settle.
+    int waitSeconds = 10;
 };
 
 // Reads the options the program knows from the arguments Qt has left, the program path

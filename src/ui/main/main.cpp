@@ -3,11 +3,15 @@
 // then everything torn down in reverse order.
 
 #include "core/Core.h"
+#include "platform/Display.h"
 #include "ru_rod.h"
 #include "ui/commands/CmdFirmwareDownloadUpdate.h"
 #include "ui/commands/CmdFirmwareUpdate.h"
+#include "ui/commands/CmdList.h"
 #include "ui/ipc/ipc.h"
 #include "ui/main/CommandLine.h"
+#include "ui/main/HelpOption.h"
+#include "ui/main/HistoryOption.h"
 #include "ui/main/InterfaceDefaults.h"
 #include "ui/main/LogFile.h"
 #include "ui/main/VersionOption.h"
@@ -19,6 +23,8 @@
 #include <QFont>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -27,25 +33,70 @@ namespace {
 
 using namespace kv::portal;
 
-std::unique_ptr<ICmd> createCommand(Core* core, const CommandRequest& request) {
+std::unique_ptr<ICmd> createCommand(Core* core, const CommandLine& line,
+                                    const CommandRequest& request) {
+    if (request.kind == CommandRequest::Kind::List) {
+        return std::make_unique<CmdList>(core, line.json, line.waitSeconds);
+    }
     if (request.kind == CommandRequest::Kind::FirmwareUpdate) {
         return std::make_unique<CmdFirmwareUpdate>(core, request.productName, request.fileName);
     }
     return std::make_unique<CmdFirmwareDownloadUpdate>(core, request.productName);
 }
 
+// Whether the user chose Qt's platform plugin: that choice stands, display or not.
+bool platformChosen(int argc, const char* const* argv) {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    if (chosen != nullptr && *chosen != '\0') {
+        return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (asksForHelp(argc, argv)) {
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    }
     if (asksForVersion(argc, argv)) {
         std::fputs(versionReport().c_str(), stdout);
         return 0;
+    }
+    if (asksForHistory(argc, argv)) {
+        const std::string report =
+            historyReport(readHistoryFile(), parseCommandLine(argc, argv).json);
+        std::fputs(report.c_str(), stdout);
+        return 0;
+    }
+    // Over SSH or from a service there is no display: a command can still run, without a window.
+    const bool headless = !kv::platform::displayAvailable() && !platformChosen(argc, argv);
+    if (headless) {
+        if (parseCommandLine(argc, argv).commands.empty()) {
+            std::fputs("kvportal: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); give a "
+                       "command to run without a window, see kvportal --help\n",
+                       stderr);
+            return 1;
+        }
+        kv::platform::useOffscreenDisplay();
     }
     QApplication app(argc, argv);
     // Lets the desktop match the window with the menu's entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.kelmora.KVPortal"));
     if (ipc::instance().raiseOtherInstance()) {
         KV_LOG(4, "KVPortal instance is already running...\n");
+        if (headless) {
+            // Nobody sees the window that ran instead: the caller must know the command did not.
+            std::fputs("kvportal: the command was not run: KVPortal already runs in this session\n",
+                       stderr);
+            return 1;
+        }
         return 0;
     }
 
@@ -57,7 +108,11 @@ int main(int argc, char** argv) {
     }
     std::vector<std::unique_ptr<ICmd>> commands;
     for (const CommandRequest& request : commandLine.commands) {
-        commands.push_back(createCommand(manager.core(), request));
+        if (request.kind == CommandRequest::Kind::List) {
+            // The listing owns the standard output.
+            ru_rod::consoleToStandardError();
+        }
+        commands.push_back(createCommand(manager.core(), commandLine, request));
     }
 
     QKVTheme::instance()->initialize(&app);

@@ -2,9 +2,11 @@
 
 #include "core/Core.h"
 #include "ui/UiScale.h"
+#include "ui/commands/HistoryEntries.h"
 #include "ui/ipc/ipc.h"
 #include "ui/theme/QKVTheme.h"
 #include "ui/window/Central.h"
+#include "ui/window/HistoryView.h"
 #include "ui/window/ShowInExplorer.h"
 
 #include <QAction>
@@ -89,6 +91,7 @@ void Window::buildMenus() {
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
     addItem(help, "actionDocumentation", tr("&Documentation"), &Window::menuHelpDocumentation);
+    addItem(help, "actionHistory", tr("Update &History"), &Window::menuHelpHistory);
 }
 
 void Window::slotSetWindowForeground() {
@@ -120,6 +123,12 @@ void Window::menuFileQuit() {
 
 void Window::menuHelpDocumentation() {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kDocumentationUrl)));
+}
+
+void Window::menuHelpHistory() {
+    auto* view = new HistoryView(this, readHistoryFile(central_->core()->downloadsDir()));
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->show();
 }
 
 void Window::closeEvent(QCloseEvent* event) {

@@ -51,6 +51,7 @@ public slots:
     void menuFileOpenDownloads();
     void menuFileQuit();
     void menuHelpDocumentation();
+    void menuHelpHistory();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

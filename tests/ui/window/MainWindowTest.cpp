@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdlib>
@@ -78,8 +79,9 @@ TEST_F(MainWindow, TheMenusHoldTheirItemsInOrder) {
     EXPECT_EQ(file, (QStringList{QStringLiteral("&Refresh"), QStringLiteral("Resync With &Server"),
                                  QStringLiteral("&Open Downloads Directory"), QStringLiteral("-"),
                                  QStringLiteral("&Quit")}));
-    ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
+    ASSERT_EQ(menus[1]->menu()->actions().size(), 2);
     EXPECT_EQ(menus[1]->menu()->actions()[0]->text(), QStringLiteral("&Documentation"));
+    EXPECT_EQ(menus[1]->menu()->actions()[1]->text(), QStringLiteral("Update &History"));
 }
 
 TEST_F(MainWindow, RefreshIsTheOwnersAndTheOtherItemsReachTheDesktop) {
@@ -102,6 +104,16 @@ TEST_F(MainWindow, RefreshIsTheOwnersAndTheOtherItemsReachTheDesktop) {
     ASSERT_EQ(browser.urls.size(), 1u);
     EXPECT_EQ(browser.urls[0].toString(),
               QStringLiteral("https://www.kelmora.example/support/kvportal/documentation"));
+
+    kv::test::writeFile(environment.downloadsDir() + "/history.jsonl",
+                        "{\"time\":\"2026-12-07T22:35:00Z\",\"product\":\"Korvex\"}\n"
+                        "{\"time\":\"2026-12-07T22:36:00Z\",\"product\":\"Rx48\"}\n");
+    action("actionHistory")->trigger();
+    const auto* history = window->findChild<QTreeWidget*>(QStringLiteral("historyList"));
+    ASSERT_NE(history, nullptr);
+    ASSERT_EQ(history->topLevelItemCount(), 2);
+    EXPECT_EQ(history->topLevelItem(0)->text(1), QStringLiteral("Rx48")) << "newest first";
+    EXPECT_EQ(history->topLevelItem(1)->text(0), QStringLiteral("2026-12-07T22:35:00Z"));
 
     action("actionQuit")->trigger();
     EXPECT_FALSE(window->isVisible());
