@@ -163,14 +163,12 @@ bool Sync::runSync(Core& core) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
                 parseJson(*document, reply->body.c_str());
-                const std::size_t textHash = std::hash<std::string_view>()(reply->body);
-                const std::size_t textSize = reply->body.size();
-                // The text is not needed any more: let it go before the local copy is written.
-                reply.reset();
                 if (document->IsObject() && hasMember(*document, "products")) {
                     core.publishDoc_ = std::move(document);
                     core.usingLocalFile_ = false;
-                    saveFetchedPublishFile(core, textHash, textSize);
+                    // The text has parsed: the copy keeps it as it came, which costs far less
+                    // than writing the document out again.
+                    saveFetchedPublishFile(core, reply->body);
                 } else {
                     message = kInvalidReply;
                 }
