@@ -24,8 +24,8 @@ Targets targetsByCode(const std::vector<ProductPtr>& products) {
     Targets targets;
     for (const ProductPtr& product : products) {
         targets[product->code].push_back(product.get());
-        if (product->twin) {
-            targets[product->twin->code].push_back(product->twin.get());
+        if (const ProductPtr twin = product->twin.get()) {
+            targets[twin->code].push_back(twin.get());
         }
     }
     return targets;
@@ -224,7 +224,7 @@ bool Sync::runSync(Core& core) {
         {
             Core::IpcFileBatch batch(core);
             for (const ProductPtr& product : products) {
-                for (ProductPtr current = product; current; current = current->twin) {
+                for (ProductPtr current = product; current; current = current->twin.get()) {
                     // A job settles its product itself, whatever status it shows meanwhile.
                     if (core.hasJob(current->name) ||
                         (isErrorStatus(current->status) && !refreshed)) {

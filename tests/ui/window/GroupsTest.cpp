@@ -197,7 +197,7 @@ TEST_F(Groups, ADeviceThatReturnsUnderAnotherNameIsKnownByItsSerial) {
     const ProductPtr renamed = addProduct(code::VESK_III_FIRMWARE, "Stage right", device.address());
     EXPECT_EQ(rowsIn(2), 1);
     EXPECT_EQ(tabs->product(0), renamed);
-    EXPECT_EQ(tabs->product(1), renamed->twin);
+    EXPECT_EQ(tabs->product(1), renamed->twin.get());
     EXPECT_TRUE(tabs->isVisible());
 }
 
