@@ -212,11 +212,13 @@ TEST_F(DeviceInterface, DeviceGoneBeforeItsProbeAnswersStaysGone) {
     DeviceSimulator::Options options = dualMode(false);
     options.behaviour = R"({"status_service": "trickle", "trickle_bytes_per_s": 50})";
     DeviceSimulator device(options);
+    DeviceSimulator later(dualMode(false));
     ASSERT_TRUE(core_->addProduct(code::KORVEX_FIRMWARE, "Korvex gone", device.address(), {}));
     const ProductPtr korvex = core_->findProduct("Korvex gone");
     core_->removeProduct("Korvex gone");
-
-    // The probe under way is finished when the core goes.
+    // Probes start in the order devices came: once the later one has answered, the first
+    // one's probe is under way, and the core finishes it when it goes.
+    ASSERT_TRUE(addProbed(code::KORVEX_FIRMWARE, "Korvex later", later.address()));
     core_.reset();
     EXPECT_EQ(device.counter("status_queries"), 3);
     EXPECT_EQ(events_.count("probed Korvex gone"), 0);
