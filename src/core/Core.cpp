@@ -2,6 +2,7 @@
 
 #include "core/StatusFileText.h"
 #include "core/device/DeviceInterface.h"
+#include "core/device/DeviceProbes.h"
 #include "core/download/PackageDigests.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/FileOpening.h"
@@ -53,6 +54,9 @@ ProductCode deviceCode(const std::string& vendor, const std::string& product) {
     return nullptr;
 }
 
+// Enough that a few devices that never answer do not hold up the answers of the others.
+constexpr std::size_t kProbeThreads = 8;
+
 bool statusIsSettled(uint32_t status) {
     return status == UpToDate || status == ReadyToDownload || status == ReadyToUpdate ||
            status == NoCloudInformation;
@@ -68,9 +72,11 @@ Core::Core() {
     downloadProcess_ = std::make_unique<DownloadProcess>(*this);
     updateProcess_ = std::make_unique<UpdateProcess>(*this);
     rebootProcess_ = std::make_unique<RebootProcess>(*this);
+    deviceProbes_ = std::make_unique<DeviceProbes>(kProbeThreads);
 }
 
 Core::~Core() {
+    deviceProbes_.reset();
     if (syncThread_ && syncThread_->joinable()) {
         syncThread_->join();
     }
@@ -157,7 +163,35 @@ bool Core::addProduct(ProductCode code, const std::string& name, const std::stri
         KV_LOG(6, "Product added: (%s, %s, %s, %s)\n", product->code, product->name.c_str(),
                product->address.get().c_str(), versionText(product->version.get()).c_str());
     }
+    // Listed at once; the device's answers follow when they come.
+    for (const ProductPtr& product : added) {
+        if (!product->address.get().empty()) {
+            deviceProbes_->post([this, product] { probeDevice(product); });
+        }
+    }
     return true;
+}
+
+void Core::probeDevice(const ProductPtr& product) {
+    const std::string serial = DeviceInterface::querySerial(*this, product->address.get());
+    const ProductPtr twin = DeviceInterface::probeDante(*this, *product);
+    {
+        std::lock_guard<std::recursive_mutex> lock(productsMutex_);
+        // A device that left meanwhile stays gone.
+        if (std::find(products_.begin(), products_.end(), product) == products_.end()) {
+            return;
+        }
+        product->serial.set(serial);
+        if (twin) {
+            twin->serial.set(serial);
+            product->running = !twin->running;
+            product->twin.set(twin);
+        }
+    }
+    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
+    if (findProduct(product->name) == product) {
+        notifyListeners([&](Listener& listener) { listener.productProbed(this, product); });
+    }
 }
 
 void Core::addProductLocked(ProductCode code, const std::string& name, const std::string& address,
@@ -166,10 +200,6 @@ void Core::addProductLocked(ProductCode code, const std::string& name, const std
         ++known->presenceCount;
     } else {
         auto product = std::make_shared<Product>(code, name, address, version);
-        if (!address.empty()) {
-            product->serial.set(DeviceInterface::querySerial(*this, address));
-        }
-        DeviceInterface::probeDante(*this, product);
         products_.push_back(product);
         added.push_back(product);
     }
@@ -225,9 +255,9 @@ bool Core::keepWhileQueued(const std::string& name) {
     }
     if (!queued) {
         ProductPtr product = findProduct(name);
-        if (product && product->twin) {
-            const std::string& twinName = product->twin->name;
-            if (downloadProcess_->find(twinName) || updateProcess_->find(twinName)) {
+        const ProductPtr twin = product ? product->twin.get() : nullptr;
+        if (twin) {
+            if (downloadProcess_->find(twin->name) || updateProcess_->find(twin->name)) {
                 queued = product;
             }
         }
@@ -260,8 +290,8 @@ ProductPtr Core::findProduct(const std::string& name) {
         if (product->name == name) {
             return product;
         }
-        if (product->twin && product->twin->name == name) {
-            return product->twin;
+        if (ProductPtr twin = product->twin.get(); twin && twin->name == name) {
+            return twin;
         }
     }
     return nullptr;

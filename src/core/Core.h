@@ -18,6 +18,7 @@
 
 namespace kv::portal {
 
+class DeviceProbes;
 class JsonDocument;
 class PackageDigests;
 
@@ -32,6 +33,8 @@ public:
         virtual ~Listener() = default;
         virtual void productAdded(Core*, ProductPtr) {}
         virtual void productRemoved(Core*, ProductPtr) {}
+        // A listed device answered its probe: its serial and its Dante twin, if any, are set.
+        virtual void productProbed(Core*, ProductPtr) {}
         virtual void syncStarted(Core*) {}
         virtual void syncFinished(Core*, const std::string& /*message*/) {}
         virtual void downloadProgress(Core*, const char* /*productName*/, const char* /*fileName*/,
@@ -108,6 +111,9 @@ private:
     void addProductLocked(ProductCode code, const std::string& name, const std::string& address,
                           const Version& version, std::vector<ProductPtr>& added);
     bool keepWhileQueued(const std::string& name);
+    // On a probe thread: asks the device for its serial and its Dante twin, with no lock held,
+    // and gives them to the product only while it is still listed.
+    void probeDevice(const ProductPtr& product);
 
     // Holds status-file writes back while a pass settles many products, then writes the file
     // once: rewriting it per product makes a large sync quadratic.
@@ -144,6 +150,8 @@ private:
     std::recursive_mutex syncMutex_;
     std::recursive_mutex listenersMutex_;
     std::unique_ptr<std::thread> syncThread_;
+    // Joined first when the core goes: its jobs use the products and the listeners.
+    std::unique_ptr<DeviceProbes> deviceProbes_;
 
     // The firmware update of the current upload attempt.
     std::unique_ptr<std::thread> pollThread_;

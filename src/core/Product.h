@@ -45,8 +45,8 @@ public:
     Guarded<Version> version;
     std::atomic<uint32_t> presenceCount{1};
     Guarded<CloudPtr> cloud;
-    // Set once, before the product enters the core's list.
-    ProductPtr twin;
+    // Set once, when the device's probe answers after the product entered the core's list.
+    Guarded<ProductPtr> twin;
     std::atomic<bool> running{true};
     std::atomic<uint32_t> status{None};
     std::atomic<int32_t> errorCode{0};

@@ -20,6 +20,9 @@ public:
     void productRemoved(kv::portal::Core*, kv::portal::ProductPtr product) override {
         record("removed " + product->name);
     }
+    void productProbed(kv::portal::Core*, kv::portal::ProductPtr product) override {
+        record("probed " + product->name);
+    }
     void syncStarted(kv::portal::Core*) override { record("syncStarted"); }
     void syncFinished(kv::portal::Core*, const std::string& message) override {
         record("syncFinished " + message);

@@ -25,12 +25,6 @@ const char kPublishFile[] = R"({
     ]
 })";
 
-const char kCompactPublishFile[] =
-    R"({"schema":2,"products":[{"ID":"KORVEX-FIRMWARE","OS":"Windows","IV":"2.1.0b40",)"
-    R"("IF":"korvex-2.1.0.img","LK":"https://downloads.kelmora.example/korvex-2.1.0.img",)"
-    R"("GN":1,"MD5":"0123456789abcdef0123456789abcdef"},{"ID":"VORNET","IV":"3.2.1b32695",)"
-    R"("IF":"VORNET-3.2.1.exe","LK":"https://downloads.kelmora.example/VORNET-3.2.1.exe"}]})";
-
 std::string releaseOf(const ProductPtr& product) {
     const Product::CloudPtr cloud = product->cloud.get();
     return cloud ? versionText(cloud->version) + " " + cloud->fileName : "none";
@@ -66,7 +60,7 @@ class SyncFromServer : public kv::test::SyncTest {};
 class SyncFallback : public kv::test::SyncTest {};
 class SyncLocalCopy : public kv::test::SyncTest {};
 
-TEST_F(SyncFromServer, GivesReleasesStatusesAndACompactLocalCopy) {
+TEST_F(SyncFromServer, GivesReleasesStatusesAndALocalCopyOfTheTextAsItCame) {
     publish(kPublishFile);
     const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "2.0.0b10");
     const ProductPtr vornet = addProduct(code::VORNET, "VORNET", "");
@@ -79,7 +73,7 @@ TEST_F(SyncFromServer, GivesReleasesStatusesAndACompactLocalCopy) {
     EXPECT_EQ(releaseOf(vornet), "3.2.1 b2695 VORNET-3.2.1.exe");
     EXPECT_EQ(korvex->statusText(), "Ready To Download");
     EXPECT_EQ(core->findProduct("Korvex Remote Controllers")->statusText(), "No Cloud Information");
-    EXPECT_EQ(localCopy(), kCompactPublishFile);
+    EXPECT_EQ(localCopy(), kPublishFile);
     EXPECT_EQ(
         readFile(environment.downloadsDir() + "/kvportal.ipc"),
         "version;1\nKorvex Studio A;2.0.0 b10;2.1.0 b40\nKorvex Remote Controllers;None;null\n"
@@ -135,7 +129,7 @@ TEST_F(SyncFallback, ServerDownWithoutLocalCopyFailsAndKeepsRecords) {
     settings->set("publish_file", publishUrl());
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(listener.started(), 3);
-    EXPECT_EQ(localCopy(), kCompactPublishFile);
+    EXPECT_EQ(localCopy(), kPublishFile);
 
     stopCore();
     EXPECT_TRUE(inOrder(logLines(), {"Failed(503)", "Sync failed: No publish file found", "Success",
@@ -244,7 +238,7 @@ TEST_F(SyncLocalCopy, CopyChangedBehindTheProgramIsWrittenAgainAtTheNextFetch) {
     writeFile(localCopyPath(), R"({"products":[]})");
     core->setForceRefresh();
     EXPECT_EQ(sync(), "");
-    EXPECT_EQ(localCopy(), kCompactPublishFile);
+    EXPECT_EQ(localCopy(), kPublishFile);
 }
 
 TEST_F(SyncLocalCopy, FailedWriteKeepsTheOldCopyAndTheSyncGoesOn) {
@@ -271,7 +265,7 @@ TEST_F(SyncLocalCopy, CopyIsNeitherWrittenNorReadThroughASymbolicLink) {
     EXPECT_EQ(sync(), "");
     EXPECT_EQ(readFile(victim), R"({"products":[]})");
     EXPECT_FALSE(std::filesystem::is_symlink(localCopyPath()));
-    EXPECT_EQ(localCopy(), kCompactPublishFile);
+    EXPECT_EQ(localCopy(), kPublishFile);
 
     std::filesystem::remove(localCopyPath());
     std::filesystem::create_symlink(victim, localCopyPath());
@@ -297,7 +291,7 @@ TEST_F(SyncLocalCopy, SuccessfulSyncReplacesTheCopyWhole) {
     publish(kPublishFile);
 
     EXPECT_EQ(sync(), "");
-    EXPECT_EQ(localCopy(), kCompactPublishFile);
+    EXPECT_EQ(localCopy(), kPublishFile);
     EXPECT_FALSE(std::filesystem::exists(localCopyPath() + ".new"));
 }
 
@@ -322,7 +316,7 @@ TEST_F(SyncLocalCopy, OnlyAChangedCatalogueIsWrittenAgain) {
     publish(changed);
     core->setForceRefresh();
     EXPECT_EQ(sync(), "");
-    std::string expected = kCompactPublishFile;
+    std::string expected = kPublishFile;
     expected.replace(expected.find("2.1.0b40"), 8, "2.1.0b41");
     EXPECT_EQ(localCopy(), expected);
     EXPECT_NE(inode(), first);

@@ -1,4 +1,5 @@
 #include "DeviceSimulator.h"
+#include "RecordingListener.h"
 #include "SyncFixture.h"
 
 namespace {
@@ -14,11 +15,15 @@ TEST_F(SyncTwins, TwinTakesTheDanteEntryAndItsDeviceTheBaseEntry) {
     options.danteRunning = false;
     options.version = "2.1.0b40";
     DeviceSimulator device(options);
+    kv::test::RecordingListener probes;
+    core->addListener(&probes);
     ASSERT_TRUE(core->addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", device.address(),
                                  Version(2, 1, 0, 40)));
+    ASSERT_TRUE(probes.waitFor("probed Korvex Studio A"));
+    core->removeListener(&probes);
     const ProductPtr korvex = core->findProduct("Korvex Studio A");
-    ASSERT_TRUE(korvex && korvex->twin);
-    const ProductPtr twin = korvex->twin;
+    ASSERT_TRUE(korvex && korvex->twin.get());
+    const ProductPtr twin = korvex->twin.get();
     publish(R"({"products":[
         {"ID":"KORVEX-FIRMWARE-DANTE","IV":"4.2.0b7","IF":"korvex-dante.img","LK":"d"},
         {"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":"korvex-ravenna.img","LK":"r"}]})");

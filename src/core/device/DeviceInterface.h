@@ -19,8 +19,9 @@ public:
                                                      const std::string& address,
                                                      const std::string& jsonPath);
     static std::string querySerial(Core& core, const std::string& address);
-    // Gives a dual-mode device its Dante twin; false when it has none.
-    static bool probeDante(Core& core, const ProductPtr& product);
+    // The Dante twin of a dual-mode device, running when the device runs its Dante firmware;
+    // null when it has none.
+    static ProductPtr probeDante(Core& core, const Product& product);
     // Only updatable firmware takes commands; true when the device answered 200.
     static bool sendDeviceCommand(Core& core, const ProductPtr& product,
                                   const std::string& command);

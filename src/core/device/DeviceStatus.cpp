@@ -7,8 +7,8 @@ namespace kv::portal {
 
 namespace {
 
-// Status queries run while the core holds its products lock: a device that does not answer,
-// or answers a byte at a time, must not hold discovery and the window for longer than this.
+// A device that does not answer, or answers a byte at a time, must not hold one of the core's
+// few probe threads for longer than this.
 constexpr int kStatusQueryTimeoutMs = 3000;
 
 // A status value that came back and is true.
@@ -37,28 +37,22 @@ std::string DeviceInterface::querySerial(Core&, const std::string& address) {
     return value != nullptr ? textOf(*value) : std::string();
 }
 
-bool DeviceInterface::probeDante(Core&, const ProductPtr& product) {
-    const std::string address = product->address.get();
+ProductPtr DeviceInterface::probeDante(Core&, const Product& product) {
+    const std::string address = product.address.get();
     // Only the four dual-mode families have a twin; the others are not asked.
-    const ProductCode twinCode = danteTwinCode(product->code);
+    const ProductCode twinCode = danteTwinCode(product.code);
     if (address.empty() || twinCode == nullptr) {
-        return false;
+        return nullptr;
     }
     JsonDocument capable;
     if (!answeredTrue(queryDeviceStatus(capable, address, "$._modules[0].state.dante_capable"))) {
-        return false;
+        return nullptr;
     }
-    auto twin = std::make_shared<Product>(twinCode, "dante_" + product->name, address,
-                                          product->version.get());
+    auto twin = std::make_shared<Product>(twinCode, "dante_" + product.name, address,
+                                          product.version.get());
     JsonDocument running;
-    if (answeredTrue(queryDeviceStatus(running, address, "$.identity.Dante"))) {
-        product->running = false;
-    } else {
-        twin->running = false;
-    }
-    twin->serial.set(product->serial.get());
-    product->twin = std::move(twin);
-    return true;
+    twin->running = answeredTrue(queryDeviceStatus(running, address, "$.identity.Dante"));
+    return twin;
 }
 
 } // namespace kv::portal

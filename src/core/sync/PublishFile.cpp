@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kv::portal {
@@ -90,7 +92,9 @@ bool Sync::loadLocalPublishFile(Core& core) {
     return true;
 }
 
-void Sync::saveFetchedPublishFile(Core& core, std::size_t textHash, std::size_t textSize) {
+void Sync::saveFetchedPublishFile(Core& core, const std::string& text) {
+    const std::size_t textHash = std::hash<std::string>()(text);
+    const std::size_t textSize = text.size();
     const std::optional<platform::FileIdentity> copy =
         platform::fileIdentity(core.publishFileUrl(true));
     const std::optional<Core::SavedCopy>& saved = core.savedCopy_;
@@ -99,7 +103,7 @@ void Sync::saveFetchedPublishFile(Core& core, std::size_t textHash, std::size_t 
         return;
     }
     core.savedCopy_.reset();
-    if (!savePublishFile(core)) {
+    if (!savePublishFile(core, text)) {
         return;
     }
     if (const std::optional<platform::FileIdentity> written =
@@ -110,12 +114,11 @@ void Sync::saveFetchedPublishFile(Core& core, std::size_t textHash, std::size_t 
 
 // The new copy is written beside the old one and then renamed over it, so that a crash or a
 // full disk never leaves the program without its offline copy.
-bool Sync::savePublishFile(Core& core) {
-    if (!core.publishDoc_ || core.downloadsDir().empty()) {
+bool Sync::savePublishFile(Core& core, const std::string& text) {
+    if (core.downloadsDir().empty()) {
         return false;
     }
     const std::string path = core.publishFileUrl(true);
-    const std::string text = writeJson(*core.publishDoc_);
     // Most syncs bring the catalogue the copy already holds, and writing it costs more than
     // the rest of the sync.
     if (holdsExactly(path, text)) {

@@ -24,8 +24,8 @@ Targets targetsByCode(const std::vector<ProductPtr>& products) {
     Targets targets;
     for (const ProductPtr& product : products) {
         targets[product->code].push_back(product.get());
-        if (product->twin) {
-            targets[product->twin->code].push_back(product->twin.get());
+        if (const ProductPtr twin = product->twin.get()) {
+            targets[twin->code].push_back(twin.get());
         }
     }
     return targets;
@@ -163,14 +163,12 @@ bool Sync::runSync(Core& core) {
                 KV_LOG(6, "Success\n");
                 auto document = std::make_shared<JsonDocument>();
                 parseJson(*document, reply->body.c_str());
-                const std::size_t textHash = std::hash<std::string_view>()(reply->body);
-                const std::size_t textSize = reply->body.size();
-                // The text is not needed any more: let it go before the local copy is written.
-                reply.reset();
                 if (document->IsObject() && hasMember(*document, "products")) {
                     core.publishDoc_ = std::move(document);
                     core.usingLocalFile_ = false;
-                    saveFetchedPublishFile(core, textHash, textSize);
+                    // The text has parsed: the copy keeps it as it came, which costs far less
+                    // than writing the document out again.
+                    saveFetchedPublishFile(core, reply->body);
                 } else {
                     message = kInvalidReply;
                 }
@@ -226,7 +224,7 @@ bool Sync::runSync(Core& core) {
         {
             Core::IpcFileBatch batch(core);
             for (const ProductPtr& product : products) {
-                for (ProductPtr current = product; current; current = current->twin) {
+                for (ProductPtr current = product; current; current = current->twin.get()) {
                     // A job settles its product itself, whatever status it shows meanwhile.
                     if (core.hasJob(current->name) ||
                         (isErrorStatus(current->status) && !refreshed)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace kv::portal {
 
@@ -18,13 +19,12 @@ public:
     static bool runSync(Core& core);
 
     // The local copy in the downloads folder: read into a new publish file, or replaced by the
-    // current one.
+    // text fetched, as it came.
     static bool loadLocalPublishFile(Core& core);
-    static bool savePublishFile(Core& core);
-    // Saves the publish file fetched as a text of that hash and size unless the copy holds it
-    // already: the same catalogue comes at every refresh, and writing it costs more than the
-    // rest of the sync.
-    static void saveFetchedPublishFile(Core& core, std::size_t textHash, std::size_t textSize);
+    static bool savePublishFile(Core& core, const std::string& text);
+    // Saves the fetched text unless the copy holds it already: the same catalogue comes at
+    // every refresh, and writing it costs more than the rest of the sync.
+    static void saveFetchedPublishFile(Core& core, const std::string& text);
 
 private:
     // Serves one request before matching; true when requests came in meanwhile and the sync

@@ -142,6 +142,13 @@ void Window::Central::productAdded(Core*, ProductPtr product) {
     emit signalAddProduct(product);
 }
 
+// A device's Dante twin comes with its probe's answer: its row takes the twin's tab then.
+void Window::Central::productProbed(Core*, ProductPtr product) {
+    if (product->twin.get()) {
+        emit signalAddProduct(product);
+    }
+}
+
 void Window::Central::productRemoved(Core*, ProductPtr product) {
     emit signalRemoveProduct(product);
 }

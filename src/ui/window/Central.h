@@ -45,6 +45,7 @@ public:
 
     void productAdded(Core* core, ProductPtr product) override;
     void productRemoved(Core* core, ProductPtr product) override;
+    void productProbed(Core* core, ProductPtr product) override;
     void syncStarted(Core* core) override;
     void syncFinished(Core* core, const std::string& message) override;
 

@@ -72,10 +72,24 @@ std::vector<Window::ProductBase*> Window::Group::rows() const {
 }
 
 void Window::Group::addProduct(const ProductPtr& product) {
-    if (ProductBase* known = findRow(product)) {
+    const ProductPtr twin = product->twin.get();
+    ProductBase* known = findRow(product);
+    // A row listed before the device's answers came makes way for the row its serial finds,
+    // and a row without the twin's tab for one with both tabs.
+    for (ProductBase* listed : rows()) {
+        if ((listed != known && listed->product(0) == product) ||
+            (listed == known && twin && known->row(1) == nullptr)) {
+            if (listed == known) {
+                known = nullptr;
+            }
+            layout_->removeWidget(listed);
+            delete listed;
+        }
+    }
+    if (known != nullptr) {
         known->row(0)->setProduct(product);
-        if (product->twin && known->row(1) != nullptr) {
-            known->row(1)->setProduct(product->twin);
+        if (twin && known->row(1) != nullptr) {
+            known->row(1)->setProduct(twin);
         }
         known->hidden = false;
         known->applyVisibility();
@@ -83,13 +97,13 @@ void Window::Group::addProduct(const ProductPtr& product) {
         return;
     }
     ProductBase* row = nullptr;
-    if (product->twin) {
+    if (twin) {
         auto* tabs = new Tabs(central_, this);
         tabs->addTab(QStringLiteral("RAVENNA AES67"), product);
-        tabs->addTab(QStringLiteral("Dante"), product->twin);
+        tabs->addTab(QStringLiteral("Dante"), twin);
         tabs->row(0)->show();
         tabs->fitHeight();
-        if (product->twin->running) {
+        if (twin->running) {
             tabs->setCurrentTab(1);
         }
         row = tabs;

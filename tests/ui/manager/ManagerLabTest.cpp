@@ -140,8 +140,8 @@ TEST_F(ManagerLab, EverySubtypeBecomesAProductWithItsCompanionAndLeavesWhenWithd
     EXPECT_EQ(korvex->code, code::KORVEX_FIRMWARE);
     EXPECT_EQ(korvex->address.get(), simulators[0]->address());
     EXPECT_EQ(korvex->serial.get(), "KV0000001");
-    ASSERT_NE(korvex->twin, nullptr);
-    EXPECT_EQ(korvex->twin->code, code::KORVEX_FIRMWARE_DANTE);
+    ASSERT_NE(korvex->twin.get(), nullptr);
+    EXPECT_EQ(korvex->twin.get()->code, code::KORVEX_FIRMWARE_DANTE);
     EXPECT_EQ(product("Live Room")->code, code::RX48_FIRMWARE);
     EXPECT_EQ(product("Machine Room")->code, code::VESK_III_FIRMWARE);
     ASSERT_TRUE(known("Korvex Remote Controllers"));

@@ -1,4 +1,5 @@
 #include "DeviceSimulator.h"
+#include "RecordingListener.h"
 #include "WindowFixture.h"
 #include "ui/UiScale.h"
 #include "ui/window/Central.h"
@@ -7,6 +8,7 @@
 #include "ui/window/ProductRow.h"
 #include "ui/window/Tabs.h"
 
+#include <QCoreApplication>
 #include <QLayout>
 #include <QTest>
 
@@ -194,11 +196,42 @@ TEST_F(Groups, ADeviceThatReturnsUnderAnotherNameIsKnownByItsSerial) {
     removeProduct("Stage left");
     EXPECT_FALSE(tabs->isVisible());
 
-    const ProductPtr renamed = addProduct(code::VESK_III_FIRMWARE, "Stage right", device.address());
+    // Slow answers: the device is listed under its new name before its serial is known, and
+    // that row gives way once the serial comes.
+    device.configure(R"({"status_service": "trickle", "trickle_bytes_per_s": 50})");
+    kv::test::RecordingListener probes;
+    core->addListener(&probes);
+    ASSERT_TRUE(core->addProduct(code::VESK_III_FIRMWARE, "Stage right", device.address(), {}));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(probes.waitFor("probed Stage right"));
+    core->removeListener(&probes);
+    QCoreApplication::processEvents();
+    const ProductPtr renamed = core->findProduct("Stage right");
     EXPECT_EQ(rowsIn(2), 1);
     EXPECT_EQ(tabs->product(0), renamed);
-    EXPECT_EQ(tabs->product(1), renamed->twin);
+    EXPECT_EQ(tabs->product(1), renamed->twin.get());
     EXPECT_TRUE(tabs->isVisible());
+}
+
+TEST_F(Groups, ARowListedBeforeTheTwinIsKnownTakesTheTwinsTab) {
+    DeviceSimulator::Options options;
+    options.danteCapable = true;
+    options.behaviour = R"({"status_service": "trickle", "trickle_bytes_per_s": 50})";
+    DeviceSimulator device(options);
+    showWindow();
+    kv::test::RecordingListener probes;
+    core->addListener(&probes);
+    ASSERT_TRUE(core->addProduct(code::VESK_III_FIRMWARE, "Stage", device.address(), {}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tabsOf("Stage"), nullptr);
+    ASSERT_TRUE(probes.waitFor("probed Stage"));
+    core->removeListener(&probes);
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(rowsIn(2), 1);
+    Window::Tabs* tabs = tabsOf("Stage");
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->product(1), core->findProduct("dante_Stage"));
 }
 
 TEST_F(Groups, AFoldedGroupHidesItsRowsAndAReturningDeviceStaysFoldedWithThem) {

@@ -1,5 +1,6 @@
 #include "WindowFixture.h"
 
+#include "RecordingListener.h"
 #include "ui/UiScale.h"
 #include "ui/theme/QKVTheme.h"
 #include "ui/window/Central.h"
@@ -156,7 +157,14 @@ kv::portal::ProductPtr WindowTest::addProduct(kv::portal::ProductCode code, cons
                                               const std::string& address, const char* version) {
     kv::portal::Version installed;
     installed.parseVersion(version);
+    RecordingListener probes;
+    core->addListener(&probes);
     EXPECT_TRUE(core->addProduct(code, name, address, installed));
+    // A device's serial and twin come with its probe's answer.
+    if (!address.empty()) {
+        EXPECT_TRUE(probes.waitFor("probed " + name));
+    }
+    core->removeListener(&probes);
     // Rows are made from queued signals.
     QCoreApplication::processEvents();
     return core->findProduct(name);
