@@ -280,9 +280,10 @@ void addProducts(portal::Core& core) {
         if (device.twin != nullptr) {
             // As the Dante probe of a dual-mode device leaves it.
             const ProductPtr product = core.findProduct(device.name);
-            product->twin = std::make_shared<Product>(
-                device.twin, std::string("dante_") + device.name, "", version);
-            product->twin->running = false;
+            auto twin = std::make_shared<Product>(device.twin, std::string("dante_") + device.name,
+                                                  "", version);
+            twin->running = false;
+            product->twin.set(twin);
         }
     }
 }
@@ -331,7 +332,7 @@ void checkSync(const std::string& text) {
     portal::JsonDocument file;
     portal::parseJson(file, text.c_str());
     catalogue.core().forEachProduct([&file](const ProductPtr& product) {
-        for (ProductPtr current = product; current; current = current->twin) {
+        for (ProductPtr current = product; current; current = current->twin.get()) {
             checkRelease(file, *current);
         }
         return true;
