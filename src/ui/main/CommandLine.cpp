@@ -40,4 +40,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
+bool hasOption(int argc, const char* const* argv, const char* option) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace kv::portal

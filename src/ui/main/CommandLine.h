@@ -30,4 +30,8 @@ struct CommandLine {
 // value is read as an option in its turn as well.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
+// Whether the arguments hold the option, for those answered before anything needs a display:
+// "--help", "--version" and "--history".
+bool hasOption(int argc, const char* const* argv, const char* option);
+
 } // namespace kv::portal

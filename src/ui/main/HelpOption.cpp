@@ -1,17 +1,6 @@
 #include "ui/main/HelpOption.h"
 
-#include <cstring>
-
 namespace kv::portal {
-
-bool asksForHelp(int argc, const char* const* argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 std::string helpText() {
     return "Usage: kvportal [option...]\n"

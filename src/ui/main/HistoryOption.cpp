@@ -9,18 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cstring>
-
 namespace kv::portal {
-
-bool asksForHistory(int argc, const char* const* argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--history") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 std::string readHistoryFile() {
     const std::optional<std::string> downloads = platform::downloadsFolder();

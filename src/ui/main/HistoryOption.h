@@ -4,10 +4,6 @@
 
 namespace kv::portal {
 
-// Whether the arguments hold "--history", which is answered from the file alone: no display,
-// no network, no other instance involved.
-bool asksForHistory(int argc, const char* const* argv);
-
 // The text of "history.jsonl" in the program folder; empty when there is none.
 std::string readHistoryFile();
 

@@ -4,18 +4,7 @@
 #include "platform/ProgramVersion.h"
 #include "provider.h"
 
-#include <cstring>
-
 namespace kv::portal {
-
-bool asksForVersion(int argc, const char* const* argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 std::string versionReport() {
     const platform::ProgramVersion own = platform::programVersion();

@@ -61,15 +61,15 @@ bool platformChosen(int argc, const char* const* argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (asksForHelp(argc, argv)) {
+    if (hasOption(argc, argv, "--help")) {
         std::fputs(helpText().c_str(), stdout);
         return 0;
     }
-    if (asksForVersion(argc, argv)) {
+    if (hasOption(argc, argv, "--version")) {
         std::fputs(versionReport().c_str(), stdout);
         return 0;
     }
-    if (asksForHistory(argc, argv)) {
+    if (hasOption(argc, argv, "--history")) {
         const std::string report =
             historyReport(readHistoryFile(), parseCommandLine(argc, argv).json);
         std::fputs(report.c_str(), stdout);
