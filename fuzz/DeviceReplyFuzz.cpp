@@ -39,9 +39,10 @@ public:
 
 struct Device {
     kv::test::CoreTestEnvironment environment;
+    // Outlives the core, whose probe threads may still report while it closes.
+    Recorder recorder;
     portal::Core core;
     portal::ProductPtr product;
-    Recorder recorder;
 
     Device() {
         portal::Version version(1, 0, 0, 1);

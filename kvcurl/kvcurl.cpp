@@ -398,6 +398,10 @@ std::string errorText(int32_t code) {
     return curl_easy_strerror(static_cast<CURLcode>(code));
 }
 
+void globalInit() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
 void globalCleanup() {
     curl_global_cleanup();
 }

@@ -71,6 +71,9 @@ int32_t upload(const std::string& url, const char* partName, const std::string& 
                const std::function<bool()>& abandoned = {});
 
 std::string errorText(int32_t code);
+// libcurl's set-up for the process is not safe to run on two threads at once, which it would be
+// if left to the first requests: call it before any thread makes one, paired with globalCleanup.
+void globalInit();
 void globalCleanup();
 
 } // namespace kvcurl

@@ -65,6 +65,7 @@ bool statusIsSettled(uint32_t status) {
 } // namespace
 
 Core::Core() {
+    kvcurl::globalInit();
     createDownloadDirectories();
     const std::string folder = downloadsDir();
     packageDigests_ = std::make_unique<PackageDigests>(
