@@ -55,6 +55,15 @@ protected:
         return "status " + name + " " + text;
     }
 
+    // Updates the device with the program's waits cut to 2 s, until it shows the status.
+    bool updateWithShortWaits(const ProductPtr& product, const std::string& shown) {
+        ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
+        core_->requestUpdate(product);
+        const bool seen = events_.waitFor(status(product->name, shown));
+        ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
+        return seen;
+    }
+
     // The update queue tells no one when it runs dry: look until it has.
     bool waitUntilIdle() const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -307,14 +316,9 @@ TEST_F(FirmwareUpdate, DeviceMissingPollsWhileWritingKeepsItsOneUpload) {
 // The device reported the end of its update and never answered the upload (it lost power):
 // the wait for the answer is bounded, and the retry takes the image.
 TEST_F(FirmwareUpdate, DeviceSilentAfterReportingTheEndIsGivenUpAfterABoundedWait) {
-    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
     DeviceSimulator simulator(device(R"({"stall_finished_uploads": 1})"));
     const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    const bool rebooting = events_.waitFor(status("Korvex", "Device Rebooting"));
-    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
-    ASSERT_TRUE(rebooting);
+    ASSERT_TRUE(updateWithShortWaits(korvex, "Device Rebooting"));
     core_.reset();
 
     EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (42)")), 1);
@@ -324,14 +328,9 @@ TEST_F(FirmwareUpdate, DeviceSilentAfterReportingTheEndIsGivenUpAfterABoundedWai
 
 // A device that does not come back from its reboot is not shown rebooting for ever.
 TEST_F(FirmwareUpdate, DeviceThatStaysAwayAfterItsRebootIsShownAsItWas) {
-    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
     DeviceSimulator simulator(device(R"({"reboot_down_ms": 600000})"));
     const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    const bool settled = events_.waitFor(status("Korvex", "Ready To Update"));
-    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
-    ASSERT_TRUE(settled);
+    ASSERT_TRUE(updateWithShortWaits(korvex, "Ready To Update"));
 
     const auto statuses = events_.startingWith("status Korvex ");
     ASSERT_GE(statuses.size(), 2u);
