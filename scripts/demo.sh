@@ -21,7 +21,7 @@ if [ "${1:-}" != "--inside" ]; then
     export DEMO_SCREENSHOTS=${DEMO_SCREENSHOTS:-$(dirname "$(dirname "$program")")/demo-screenshots}
     # Packages arrive at 64 KiB/s and every update phase lasts a second, so there is time to
     # watch them.
-    exec python3 "$root/tests/lab/studio/studio.py" run --download-rate 65536 \
+    exec python3 "$root/studio/studio.py" run --download-rate 65536 \
         --device-behaviour '{"phase_ms": 1000}' -- "${BASH_SOURCE[0]}" --inside
 fi
 

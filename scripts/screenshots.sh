@@ -18,7 +18,7 @@ dante_notches=9
 if [ "${1:-}" != "--inside" ]; then
     [ -x "$program" ] || { echo "screenshots: build the program first ($program)" >&2; exit 1; }
     export KVPORTAL=$program SCREENSHOTS_DIR=${SCREENSHOTS_DIR:-$root/docs/screenshots}
-    exec python3 "$root/tests/lab/studio/studio.py" run -- "${BASH_SOURCE[0]}" --inside
+    exec python3 "$root/studio/studio.py" run -- "${BASH_SOURCE[0]}" --inside
 fi
 
 # Inside the studio's network namespace from here on.
@@ -43,7 +43,7 @@ export QT_QPA_PLATFORM=xcb QT_FONT_DPI=96
 mkdir -p "$SCREENSHOTS_DIR"
 
 # The devices the program shows (the studio's, less those it must ignore).
-mapfile -t devices < <(python3 - "$root/tests/lab/studio" <<'EOF'
+mapfile -t devices < <(python3 - "$root/studio" <<'EOF'
 import sys
 sys.path.insert(0, sys.argv[1])
 from kvstudio.description import load

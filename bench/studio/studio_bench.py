@@ -23,7 +23,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "lab", "studio"))
+sys.path.insert(0, os.path.join(ROOT, "studio"))
 
 import dataclasses  # noqa: E402
 

@@ -8,7 +8,7 @@
 
 namespace kv::test {
 
-// One simulated device (tests/lab/device_simulator.py) on a loopback address of its own,
+// One simulated device (studio/device_simulator.py) on a loopback address of its own,
 // with its status service on port 80 and its command service on port 8080, for as long as
 // this object lives.
 class DeviceSimulator {

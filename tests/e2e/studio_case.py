@@ -8,8 +8,8 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "lab", "studio"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "studio"))
 
 from kvstudio import description as studio_description  # noqa: E402
 from kvstudio.studio import Studio  # noqa: E402

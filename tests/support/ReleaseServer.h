@@ -6,7 +6,7 @@
 
 namespace kv::test {
 
-// The project's release server (tests/lab/release_server.py) serving a folder on 127.0.0.1
+// The project's release server (studio/release_server.py) serving a folder on 127.0.0.1
 // for as long as this object lives; over HTTPS when given a certificate and its key.
 class ReleaseServer {
 public:

@@ -1,4 +1,4 @@
-// Discovery against a real avahi-daemon in a private network namespace (tests/lab/netlab).
+// Discovery against a real avahi-daemon in a private network namespace (studio/netlab.py).
 #include "LabSuite.h"
 #include "StdoutCapture.h"
 #include "client.h"

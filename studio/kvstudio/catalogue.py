@@ -8,7 +8,7 @@ import json
 import os
 import urllib.parse
 
-LAB_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+LAB_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PUBLISH_FILE = "dozoPublishConf.json"
 INSTALLER_SIZE = 16384
 

@@ -8,8 +8,7 @@ import subprocess
 import sys
 import tempfile
 
-NETLAB = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__)))), "netlab", "netlab.py")
+NETLAB = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "netlab.py")
 CANNOT_CREATE_NAMESPACE = 77
 # Set for the processes that run inside the lab: the lab's description as JSON.
 LAB_VARIABLE = "KV_STUDIO_LAB"
