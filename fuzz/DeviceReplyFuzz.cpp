@@ -5,9 +5,10 @@
 #include "CoreTestEnvironment.h"
 #include "FuzzCheck.h"
 #include "core/Core.h"
-#include "core/device/DeviceInterface.h"
 #include "core/device/DeviceReply.h"
+#include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
+#include "core/update/FirmwareUploader.h"
 
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ struct Device {
     // Outlives the core, whose probe threads may still report while it closes.
     Recorder recorder;
     portal::Core core;
+    portal::FirmwareUploader uploader{core, {}};
     portal::ProductPtr product;
 
     Device() {
@@ -102,7 +104,7 @@ void checkUpdateState(const Value& state) {
     lab.recorder.progress.clear();
     lab.recorder.statusChanges = 0;
 
-    const bool ends = portal::DeviceInterface::handleUpdateState(lab.core, lab.product, state);
+    const bool ends = lab.uploader.handleUpdateState(lab.product, state);
     const int expectedState = intOf(state, "state");
     const uint32_t expectedStatus = statusFor(expectedState, before);
     FUZZ_CHECK(ends == (expectedState == 3 || expectedState == 4));

@@ -10,8 +10,8 @@
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
 #include "core/sync/ReleaseRecord.h"
-#include "core/sync/Sync.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -311,9 +311,9 @@ public:
         addProducts(core_);
         kv::test::writeFile(core_.publishFileUrl(true), text);
         core_.setForceRefresh();
-        // The sync thread's body, run here: every input ends with its sync, nothing of it
-        // left running.
-        FUZZ_CHECK(portal::Sync::runSync(core_));
+        // Every input ends with its sync, nothing of it left running.
+        core_.startSync();
+        FUZZ_CHECK(core_.waitUntilIdle(std::chrono::minutes(1)));
         FUZZ_CHECK(end_.message() == "Failed to contact Kelmora Technologies Server");
         FUZZ_CHECK(core_.usingLocalFile());
     }

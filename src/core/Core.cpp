@@ -1,18 +1,15 @@
 #include "core/Core.h"
 
-#include "core/StatusFileText.h"
+#include "core/ResultCodes.h"
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceProbes.h"
-#include "core/download/PackageDigests.h"
+#include "core/download/DownloadQueue.h"
+#include "core/products/ProductList.h"
+#include "core/statusfile/StatusFileWriter.h"
+#include "core/sync/CatalogueSync.h"
+#include "core/update/UpdateQueue.h"
 #include "core/workers/DequeProcess.h"
-#include "platform/FileOpening.h"
-#include "platform/OwnReleases.h"
-#include "platform/PathSeparator.h"
 #include "ru_rod.h"
-
-#include <algorithm>
-#include <cstdio>
-#include <utility>
 
 namespace kv::portal {
 
@@ -29,67 +26,35 @@ std::string txtValue(const std::vector<std::string>& entries, const std::string&
     return {};
 }
 
-ProductCode deviceCode(const std::string& vendor, const std::string& product) {
-    if (vendor == "Kelmora Technologies") {
-        if (product == "KELMORA+KORVEX") {
-            return code::KORVEX_FIRMWARE;
-        }
-        if (product == "VESK_MkII") {
-            return code::VORAVERI_FIRMWARE;
-        }
-        if (product == "VESK-III") {
-            return code::VESK_III_FIRMWARE;
-        }
-        if (product == "Vesk") {
-            return code::VESK_FIRMWARE;
-        }
-        if (product == "Pelra") {
-            return code::PELRA_FIRMWARE;
-        }
-        return nullptr;
-    }
-    if (vendor == "Trennel" && product.size() >= 5 && product.rfind("RX 48") == 0) {
-        return code::RX48_FIRMWARE;
-    }
-    return nullptr;
-}
-
 // Enough that a few devices that never answer do not hold up the answers of the others.
 constexpr std::size_t kProbeThreads = 8;
 
-bool statusIsSettled(uint32_t status) {
-    return status == UpToDate || status == ReadyToDownload || status == ReadyToUpdate ||
-           status == NoCloudInformation;
-}
+// An agreement is a page of text, read into memory and shown whole.
+constexpr std::size_t kAgreementSizeLimit = 1024 * 1024;
 
 } // namespace
 
 Core::Core() {
     kvcurl::globalInit();
-    createDownloadDirectories();
-    const std::string folder = downloadsDir();
-    packageDigests_ = std::make_unique<PackageDigests>(
-        folder.empty() ? std::string() : folder + platform::kPathSeparator + "package-digests.txt");
-    downloadProcess_ = std::make_unique<DownloadProcess>(*this);
-    updateProcess_ = std::make_unique<UpdateProcess>(*this);
-    rebootProcess_ = std::make_unique<RebootProcess>(*this);
+    products_ = std::make_unique<ProductList>(this);
+    downloads_ = std::make_unique<DownloadQueue>(*this);
+    statusFile_ = std::make_unique<StatusFileWriter>(
+        *products_, [downloads = downloads_.get()] { return downloads->downloadsDir(); });
+    updates_ = std::make_unique<UpdateQueue>(*this, *downloads_);
+    sync_ = std::make_unique<CatalogueSync>(*this, *products_, *statusFile_);
     deviceProbes_ = std::make_unique<DeviceProbes>(kProbeThreads);
 }
 
 Core::~Core() {
     deviceProbes_.reset();
-    if (syncThread_ && syncThread_->joinable()) {
-        syncThread_->join();
-    }
-    downloadProcess_->stop();
-    updateProcess_->stop();
-    // Last: the update worker hands it the devices it rebooted.
-    rebootProcess_->stop();
+    sync_.reset();
+    downloads_->stop();
+    updates_->stop();
     kvcurl::globalCleanup();
-    rebootProcess_.reset();
-    updateProcess_.reset();
-    downloadProcess_.reset();
-    products_.clear();
+    updates_.reset();
+    statusFile_.reset();
+    downloads_.reset();
+    products_.reset();
     proxy_.reset();
 }
 
@@ -97,24 +62,20 @@ void Core::setProxy(std::unique_ptr<IProxy> proxy) {
     proxy_ = std::move(proxy);
 }
 
+void Core::setIpcEnabled(bool enabled) {
+    statusFile_->setEnabled(enabled);
+}
+
 void Core::addListener(Listener* listener) {
-    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
-        listeners_.push_back(listener);
-    }
+    products_->addListener(listener);
 }
 
 void Core::removeListener(Listener* listener) {
-    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+    products_->removeListener(listener);
 }
 
-// By index: a listener may register or unregister listeners while it is being called.
 void Core::notifyListeners(const std::function<void(Listener&)>& call) {
-    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    for (size_t i = 0; i < listeners_.size(); ++i) {
-        call(*listeners_[i]);
-    }
+    products_->notify(call);
 }
 
 bool Core::addDevice(const std::string& name, const std::string& address,
@@ -147,25 +108,8 @@ bool Core::addProduct(ProductCode code, const std::string& name, const std::stri
     if (proxy_ && proxy_->getInt("disable_this", 0) != 0) {
         return false;
     }
-    // Listeners hear of new products only after the products lock is released: a listener
-    // called from setStatus on another thread holds the listeners lock and looks products up.
-    std::vector<ProductPtr> added;
-    {
-        std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-        addProductLocked(code, name, address, version, added);
-    }
-    for (const ProductPtr& product : added) {
-        std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-        // A product removed meanwhile was never shown, so it is not announced either.
-        if (findProduct(product->name) != product) {
-            continue;
-        }
-        notifyListeners([&](Listener& listener) { listener.productAdded(this, product); });
-        KV_LOG(6, "Product added: (%s, %s, %s, %s)\n", product->code, product->name.c_str(),
-               product->address.get().c_str(), versionText(product->version.get()).c_str());
-    }
     // Listed at once; the device's answers follow when they come.
-    for (const ProductPtr& product : added) {
+    for (const ProductPtr& product : products_->add(code, name, address, version)) {
         if (!product->address.get().empty()) {
             deviceProbes_->post([this, product] { probeDevice(product); });
         }
@@ -174,67 +118,19 @@ bool Core::addProduct(ProductCode code, const std::string& name, const std::stri
 }
 
 void Core::probeDevice(const ProductPtr& product) {
-    const std::string serial = DeviceInterface::querySerial(*this, product->address.get());
-    const ProductPtr twin = DeviceInterface::probeDante(*this, *product);
-    {
-        std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-        // A device that left meanwhile stays gone.
-        if (std::find(products_.begin(), products_.end(), product) == products_.end()) {
-            return;
-        }
-        product->serial.set(serial);
-        if (twin) {
-            twin->serial.set(serial);
-            product->running = !twin->running;
-            product->twin.set(twin);
-        }
-    }
-    std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-    if (findProduct(product->name) == product) {
-        notifyListeners([&](Listener& listener) { listener.productProbed(this, product); });
-    }
-}
-
-void Core::addProductLocked(ProductCode code, const std::string& name, const std::string& address,
-                            const Version& version, std::vector<ProductPtr>& added) {
-    if (ProductPtr known = findProduct(name)) {
-        ++known->presenceCount;
-    } else {
-        auto product = std::make_shared<Product>(code, name, address, version);
-        products_.push_back(product);
-        added.push_back(product);
-    }
-    if (code == code::KORVEX_FIRMWARE) {
-        addProductLocked(code::KORVEX_REMOTE_CONTROLLER,
-                         applicationName(code::KORVEX_REMOTE_CONTROLLER), {}, Version(), added);
-    } else if (code == code::RX48_FIRMWARE) {
-        addProductLocked(code::RX48_TOOLKIT_CONTROLLER,
-                         applicationName(code::RX48_TOOLKIT_CONTROLLER), {}, Version(), added);
-    }
+    const std::string serial = querySerial(product->address.get());
+    const ProductPtr twin = probeDante(*product);
+    products_->setProbed(product, serial, twin);
 }
 
 void Core::removeProduct(const std::string& name) {
     if (keepWhileQueued(name)) {
         return;
     }
-    ProductPtr removed;
-    {
-        std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-        const auto found = std::find_if(products_.begin(), products_.end(),
-                                        [&](const ProductPtr& p) { return p->name == name; });
-        if (found == products_.end()) {
-            return;
-        }
-        removed = *found;
-        products_.erase(found);
+    if (products_->remove(name)) {
+        // Other programs read the status file as the list of products: one that left goes.
+        writeIpcFile();
     }
-    {
-        std::lock_guard<std::recursive_mutex> lock(listenersMutex_);
-        notifyListeners([&](Listener& listener) { listener.productRemoved(this, removed); });
-        KV_LOG(6, "Product removed: (%s)\n", name.c_str());
-    }
-    // Other programs read the status file as the list of products: one that left goes from it.
-    writeIpcFile();
 }
 
 // A refused name was never added: removing it would take the entry of whoever has the name.
@@ -244,39 +140,37 @@ void Core::removeDevice(const std::string& name) {
     }
 }
 
-// A product with a queued job stays until its worker is done with it; the worker removes it
-// then if no announcement is left. The queue locks make the check and the count one step
-// against the worker taking the job off its queue.
+// The worker removes a kept product once its job is done and no announcement is left. The
+// queue locks make the check and the count one step against a worker taking the job off.
 bool Core::keepWhileQueued(const std::string& name) {
-    std::lock_guard<std::recursive_mutex> downloads(downloadProcess_->lock());
-    std::lock_guard<std::recursive_mutex> updates(updateProcess_->lock());
-    ProductPtr queued = downloadProcess_->find(name);
-    if (!queued) {
-        queued = updateProcess_->find(name);
-    }
-    if (!queued) {
-        ProductPtr product = findProduct(name);
+    std::lock_guard<std::recursive_mutex> downloads(downloads_->lock());
+    std::lock_guard<std::recursive_mutex> updates(updates_->lock());
+    const auto queued = [this](const std::string& queuedName) {
+        ProductPtr found = downloads_->find(queuedName);
+        return found ? found : updates_->find(queuedName);
+    };
+    ProductPtr kept = queued(name);
+    if (!kept) {
+        const ProductPtr product = findProduct(name);
         const ProductPtr twin = product ? product->twin.get() : nullptr;
-        if (twin) {
-            if (downloadProcess_->find(twin->name) || updateProcess_->find(twin->name)) {
-                queued = product;
-            }
+        if (twin && queued(twin->name)) {
+            kept = product;
         }
     }
-    if (!queued) {
+    if (!kept) {
         return false;
     }
-    uint32_t count = queued->presenceCount;
-    while (count > 0 && !queued->presenceCount.compare_exchange_weak(count, count - 1)) {
+    uint32_t count = kept->presenceCount;
+    while (count > 0 && !kept->presenceCount.compare_exchange_weak(count, count - 1)) {
     }
     return true;
 }
 
-// Called when a worker is done with a product: a device that left the network while its job
-// (or its twin's job) was queued goes now, unless another job still holds it.
+// A device that left the network while its job (or its twin's job) was queued goes now,
+// unless another job still holds it.
 void Core::removeIfGone(const ProductPtr& product) {
     ProductPtr owner = product;
-    const std::string twinPrefix = "dante_";
+    const std::string twinPrefix = kDanteTwinPrefix;
     if (product->isDante() && product->name.rfind(twinPrefix, 0) == 0) {
         owner = findProduct(product->name.substr(twinPrefix.size()));
     }
@@ -286,35 +180,15 @@ void Core::removeIfGone(const ProductPtr& product) {
 }
 
 ProductPtr Core::findProduct(const std::string& name) {
-    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-    for (const ProductPtr& product : products_) {
-        if (product->name == name) {
-            return product;
-        }
-        if (ProductPtr twin = product->twin.get(); twin && twin->name == name) {
-            return twin;
-        }
-    }
-    return nullptr;
+    return products_->find(name);
 }
 
 void Core::forEachProduct(std::function<bool(const ProductPtr&)> callback) {
-    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-    for (const ProductPtr& product : products_) {
-        if (!callback(product)) {
-            break;
-        }
-    }
+    products_->forEach(callback);
 }
 
 ProductPtr Core::findProductByCode(ProductCode code) {
-    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-    for (const ProductPtr& product : products_) {
-        if (product->code == code) {
-            return product;
-        }
-    }
-    return nullptr;
+    return products_->findByCode(code);
 }
 
 void Core::setStatus(const ProductPtr& product, uint32_t status) {
@@ -337,57 +211,152 @@ void Core::setStatus(const ProductPtr& product, uint32_t status) {
            product->statusText().c_str());
     notifyListeners(
         [&](Listener& listener) { listener.statusChanged(this, product->name.c_str()); });
-    if (statusIsSettled(status)) {
+    if (isSettledStatus(status)) {
         writeIpcFile();
     }
 }
 
 bool Core::canUpdate(const ProductPtr& product) const {
-    if (product && product->code == code::KVPORTAL) {
-        return platform::kInstallsOwnReleases;
-    }
-    return product && product->code != code::VESK_FIRMWARE && product->code != code::PELRA_FIRMWARE;
-}
-
-Core::IpcFileBatch::IpcFileBatch(Core& core) : core_(core) {
-    std::lock_guard<std::mutex> lock(core_.ipcBatchMutex_);
-    ++core_.ipcBatches_;
-}
-
-Core::IpcFileBatch::~IpcFileBatch() {
-    bool owed = false;
-    {
-        std::lock_guard<std::mutex> lock(core_.ipcBatchMutex_);
-        owed = --core_.ipcBatches_ == 0 && std::exchange(core_.ipcPending_, false);
-    }
-    if (owed) {
-        core_.writeIpcFile();
-    }
+    return product && programUpdates(product->code);
 }
 
 void Core::writeIpcFile() {
-    if (!ipcEnabled_) {
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(ipcBatchMutex_);
-        if (ipcBatches_ > 0) {
-            ipcPending_ = true;
-            return;
-        }
-    }
-    std::lock_guard<std::recursive_mutex> lock(productsMutex_);
-    const std::string content = statusFileText(products_);
-    // Written under the products lock, so that two threads never mix their files.
-    platform::replaceWhole(downloadsDir() + platform::kPathSeparator + "kvportal.ipc", content);
+    statusFile_->write();
+}
+
+void Core::startSync() {
+    sync_->start();
+}
+
+bool Core::usingLocalFile() const {
+    return sync_->usingLocalFile();
+}
+
+void Core::setForceRefresh() {
+    sync_->setForceRefresh();
+}
+
+std::string Core::publishFileUrl(bool local) {
+    return sync_->publishFileUrl(local);
+}
+
+bool Core::createDownloadDirectories() {
+    return downloads_->createDownloadDirectories();
 }
 
 std::string Core::downloadsDir() const {
-    return downloadsDir_.get();
+    return downloads_->downloadsDir();
 }
 
 std::string Core::downloadPath(const ProductPtr& product, bool includeFile) const {
-    return product ? product->downloadPath(downloadsDir(), includeFile) : std::string();
+    return downloads_->downloadPath(product, includeFile);
+}
+
+bool Core::isDownloaded(const ProductPtr& product) {
+    return downloads_->isDownloaded(product);
+}
+
+bool Core::verifyDownload(const ProductPtr& product) {
+    return downloads_->verifyDownload(product);
+}
+
+void Core::requestDownload(const std::string& name) {
+    const ProductPtr product = findProduct(name);
+    if (!product) {
+        return;
+    }
+    if (!createDownloadDirectories()) {
+        product->errorCode = result::kUnverified;
+        setStatus(product, DownloadError);
+        return;
+    }
+    downloads_->request(product);
+}
+
+// A download in progress notices at its next progress report and stops.
+void Core::cancel(const std::string& name) {
+    if (downloads_->cancel(name) || updates_->cancel(name)) {
+        setStatus(findProduct(name), Evaluate);
+    }
+}
+
+std::string Core::downloadErrorText(int32_t errorCode) {
+    if (errorCode == result::kUnverified) {
+        return "Cannot verify downloaded file integrity";
+    }
+    if (errorCode < 1) {
+        return "Unexpected Error";
+    }
+    return kvcurl::errorText(errorCode);
+}
+
+bool Core::fetchAgreement(const ProductPtr& product, std::string& text,
+                          const kvcurl::ProgressFunction& progress) {
+    const Product::CloudPtr release = product ? product->cloud.get() : nullptr;
+    if (!release || release->agreementLink.empty()) {
+        return false;
+    }
+    return kvcurl::fetch(release->agreementLink, text, progress, kAgreementSizeLimit) == 0;
+}
+
+bool Core::isDownloading() const {
+    return downloads_->busy();
+}
+
+bool Core::isUpdating() const {
+    return updates_->busy();
+}
+
+bool Core::hasJob(const std::string& name) const {
+    return downloads_->find(name) || updates_->hasJob(name);
+}
+
+void Core::removeFirmwareProducts() {
+    std::vector<std::string> names;
+    products_->forEach([&](const ProductPtr& product) {
+        if (product->isFirmware()) {
+            names.push_back(product->name);
+        }
+        return true;
+    });
+    for (const std::string& name : names) {
+        removeProduct(name);
+    }
+}
+
+void Core::requestUpdate(const ProductPtr& product) {
+    updates_->request(product);
+}
+
+void Core::countUpdates(int& firmware, int& software, int& total) {
+    firmware = 0;
+    software = 0;
+    products_->forEach([&](const ProductPtr& product) {
+        if (product->isUpdateAvailable()) {
+            ++(product->isFirmware() ? firmware : software);
+        }
+        return true;
+    });
+    total = firmware + software;
+}
+
+bool Core::firmwareUpdateActive() const {
+    return updates_->firmwareUpdateActive();
+}
+
+// Waited for in the order jobs move on (a download to its update, an update to its reboot),
+// and checked again: a request from elsewhere may have started one meanwhile.
+bool Core::waitUntilIdle(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (!sync_->waitUntilIdle(deadline) || !downloads_->waitUntilIdle(deadline) ||
+            !updates_->waitUntilIdle(deadline)) {
+            return false;
+        }
+        if (!sync_->running() && !downloads_->working() && !updates_->working()) {
+            return true;
+        }
+    }
 }
 
 } // namespace kv::portal

@@ -4,26 +4,27 @@
 #include "core/IProxy.h"
 #include "core/Product.h"
 #include "kvcurl/kvcurl.h"
-#include "platform/FileIdentity.h"
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kv::portal {
 
+class CatalogueSync;
 class DeviceProbes;
-class JsonDocument;
-class PackageDigests;
+class DownloadQueue;
+class ProductList;
+class StatusFileWriter;
+class UpdateQueue;
 
-// The engine behind the window: the product list, its observers, the catalogue sync on a
-// thread of its own, and the download and update workers.
+// The engine behind the window. It owns its parts, each with its own state and lock: the
+// product list with its listeners (products/ProductList.h), the download queue with the
+// downloads folder (download/DownloadQueue.h), the status file (statusfile/StatusFileWriter.h),
+// the update queue with the firmware uploader and the reboot watch (update/UpdateQueue.h), the
+// catalogue sync (sync/CatalogueSync.h) and the device probes (device/DeviceProbes.h).
 class Core {
 public:
     // Observers are called on the thread that caused the event, with the listeners lock held;
@@ -57,7 +58,7 @@ public:
     // Set up by the owner before any other thread uses the core.
     void setProxy(std::unique_ptr<IProxy> proxy);
     IProxy* proxy() const { return proxy_.get(); }
-    void setIpcEnabled(bool enabled) { ipcEnabled_ = enabled; }
+    void setIpcEnabled(bool enabled);
 
     void addListener(Listener* listener);
     void removeListener(Listener* listener);
@@ -80,8 +81,8 @@ public:
 
     // Catalogue.
     void startSync();
-    bool usingLocalFile() const { return usingLocalFile_; }
-    void setForceRefresh() { forceRefresh_ = true; }
+    bool usingLocalFile() const;
+    void setForceRefresh();
     std::string publishFileUrl(bool local);
 
     // Folders and packages.
@@ -105,88 +106,31 @@ public:
     void removeFirmwareProducts();
     void requestUpdate(const ProductPtr& product);
     void countUpdates(int& firmware, int& software, int& total);
-    bool firmwareUpdateActive() const { return firmwareUpdateActive_; }
+    bool firmwareUpdateActive() const;
+
+    // Waits until the sync, the download and update queues and the devices awaited back from
+    // their reboot are all idle at once; false when the time ran out first.
+    bool waitUntilIdle(std::chrono::milliseconds timeout);
 
 private:
-    void addProductLocked(ProductCode code, const std::string& name, const std::string& address,
-                          const Version& version, std::vector<ProductPtr>& added);
-    bool keepWhileQueued(const std::string& name);
     // On a probe thread: asks the device for its serial and its Dante twin, with no lock held,
     // and gives them to the product only while it is still listed.
     void probeDevice(const ProductPtr& product);
-
-    // Holds status-file writes back while a pass settles many products, then writes the file
-    // once: rewriting it per product makes a large sync quadratic.
-    class IpcFileBatch {
-    public:
-        explicit IpcFileBatch(Core& core);
-        ~IpcFileBatch();
-        IpcFileBatch(const IpcFileBatch&) = delete;
-        IpcFileBatch& operator=(const IpcFileBatch&) = delete;
-
-    private:
-        Core& core_;
-    };
+    // A product with a queued job stays until its worker is done with it.
+    bool keepWhileQueued(const std::string& name);
+    // Called by the workers when done with a product.
     void removeIfGone(const ProductPtr& product);
 
-    friend class Sync;
-    friend class Downloads;
-    friend class DeviceInterface;
-    friend class Updater;
-
-    std::atomic<bool> ipcEnabled_{false};
-    // Guards the open batches and the write they owe, so that a write held back by a batch is
-    // never lost to that batch closing at the same moment.
-    std::mutex ipcBatchMutex_;
-    int ipcBatches_ = 0;
-    bool ipcPending_ = false;
+    // Built in this order; the destructor stops their threads in the reverse order.
     std::unique_ptr<IProxy> proxy_;
-    std::vector<ProductPtr> products_;
-    std::unique_ptr<DownloadProcess> downloadProcess_;
-    std::unique_ptr<UpdateProcess> updateProcess_;
-    std::unique_ptr<RebootProcess> rebootProcess_;
-    std::vector<Listener*> listeners_;
-    mutable std::recursive_mutex productsMutex_;
-    std::recursive_mutex syncMutex_;
-    std::recursive_mutex listenersMutex_;
-    std::unique_ptr<std::thread> syncThread_;
+    RefusedNames refusedNames_;
+    std::unique_ptr<ProductList> products_;
+    std::unique_ptr<DownloadQueue> downloads_;
+    std::unique_ptr<StatusFileWriter> statusFile_;
+    std::unique_ptr<UpdateQueue> updates_;
+    std::unique_ptr<CatalogueSync> sync_;
     // Joined first when the core goes: its jobs use the products and the listeners.
     std::unique_ptr<DeviceProbes> deviceProbes_;
-
-    // The firmware update of the current upload attempt.
-    std::unique_ptr<std::thread> pollThread_;
-    std::atomic<bool> uploadFinished_{false};
-    // Set by the poller when the device restarted during the upload, which it then waits
-    // for in vain.
-    std::atomic<bool> uploadAbandoned_{false};
-    // Set by the poller when the device reported the end of its update (failed or finished):
-    // its answer to the upload is due soon.
-    std::atomic<bool> updateEndReported_{false};
-    // Wakes the poller from its pause between queries once the upload has returned.
-    std::mutex uploadFinishedMutex_;
-    std::condition_variable uploadFinishedSignal_;
-    std::atomic<int32_t> lastUpdateState_{0};
-
-    // Read and replaced by the sync thread only.
-    std::shared_ptr<JsonDocument> publishDoc_;
-    std::atomic<bool> usingLocalFile_{false};
-    std::atomic<bool> forceRefresh_{false};
-    // The fetched text the local copy was last written from, and the copy that gave.
-    struct SavedCopy {
-        std::size_t textHash;
-        std::size_t textSize;
-        platform::FileIdentity copy;
-    };
-    std::optional<SavedCopy> savedCopy_;
-    Guarded<std::string> downloadsDir_;
-    // Set up by the constructor, once the program folder is known.
-    std::unique_ptr<PackageDigests> packageDigests_;
-    std::atomic<bool> firmwareUpdateActive_{false};
-    // Guarded by syncMutex_: whether a sync thread is at work, and the requests it has yet to
-    // serve.
-    bool syncRunning_ = false;
-    int syncRequests_ = 0;
-    RefusedNames refusedNames_;
 };
 
 } // namespace kv::portal

@@ -54,7 +54,7 @@ public:
     std::atomic<bool> updateAfterDownload{false};
 
     bool refreshInstalledVersion();
-    bool isFirmware(bool* updatable = nullptr) const { return isFirmwareCode(code, updatable); }
+    bool isFirmware() const { return isFirmwareCode(code); }
     bool isDante() const { return isDanteCode(code); }
     bool isUpdateAvailable() const;
     // The package folder below the base directory, with the package file when asked for; empty

@@ -50,6 +50,11 @@ std::string statusText(uint32_t status, int32_t errorCode) {
     }
 }
 
+bool isSettledStatus(uint32_t status) {
+    return status == UpToDate || status == ReadyToDownload || status == ReadyToUpdate ||
+           status == NoCloudInformation;
+}
+
 bool isErrorStatus(uint32_t status) {
     return status == DownloadError || status == FirmwareUpdateError ||
            status == SoftwareUpdaterError;

@@ -32,6 +32,9 @@ enum Status : uint32_t {
 
 std::string statusText(uint32_t status, int32_t errorCode);
 
+// A status a product rests in until something is asked of it.
+bool isSettledStatus(uint32_t status);
+
 // The outcome of a failed job, shown until the user acts on it.
 bool isErrorStatus(uint32_t status);
 

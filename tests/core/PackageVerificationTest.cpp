@@ -2,7 +2,7 @@
 #include "RecordingListener.h"
 #include "TempDir.h"
 #include "core/Core.h"
-#include "core/download/Downloads.h"
+#include "core/download/DownloadQueue.h"
 #include "core/download/Md5.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +60,8 @@ TEST(Md5File, HashesLargeFilesAndReportsMissingOnes) {
     kv::test::TempDir dir;
     std::string content(3 * 1024 * 1024 + 17, 'k');
     kv::test::writeFile(dir.file("big"), content);
-    EXPECT_EQ(md5Of(content), Downloads::md5File(dir.file("big")));
-    EXPECT_EQ("?", Downloads::md5File(dir.file("missing")));
+    EXPECT_EQ(md5Of(content), DownloadQueue::md5File(dir.file("big")));
+    EXPECT_EQ("?", DownloadQueue::md5File(dir.file("missing")));
 }
 
 class PackageVerification : public ::testing::Test {

@@ -142,17 +142,35 @@ TEST(StatusText, NamesEveryStatus) {
 }
 
 TEST(ProductCodes, FamiliesAndTwins) {
-    bool updatable = true;
-    EXPECT_TRUE(isFirmwareCode(code::VESK_FIRMWARE, &updatable));
-    EXPECT_FALSE(updatable);
-    EXPECT_TRUE(isFirmwareCode(code::KORVEX_FIRMWARE_DANTE, &updatable));
-    EXPECT_TRUE(updatable);
-    EXPECT_FALSE(isFirmwareCode(code::KVPORTAL, &updatable));
-    EXPECT_FALSE(updatable);
-    EXPECT_EQ(code::RX48_FIRMWARE_DANTE, danteTwinCode(code::RX48_FIRMWARE));
-    EXPECT_EQ(nullptr, danteTwinCode(code::PELRA_FIRMWARE));
-    EXPECT_TRUE(isDanteCode(code::VESK_III_FIRMWARE_DANTE));
-    EXPECT_FALSE(isDanteCode(code::VESK_III_FIRMWARE));
+    struct Case {
+        ProductCode code;
+        bool firmware;
+        bool updatedHere;
+        ProductCode twin;
+        ProductCode companion;
+    };
+    const Case cases[] = {
+        {code::KORVEX_FIRMWARE, true, true, code::KORVEX_FIRMWARE_DANTE,
+         code::KORVEX_REMOTE_CONTROLLER},
+        {code::KORVEX_FIRMWARE_DANTE, true, true, nullptr, nullptr},
+        {code::RX48_FIRMWARE, true, true, code::RX48_FIRMWARE_DANTE, code::RX48_TOOLKIT_CONTROLLER},
+        {code::VESK_III_FIRMWARE, true, true, code::VESK_III_FIRMWARE_DANTE, nullptr},
+        {code::VESK_FIRMWARE, true, false, nullptr, nullptr},
+        {code::PELRA_FIRMWARE, true, false, nullptr, nullptr},
+        {code::KVPORTAL, false, false, nullptr, nullptr},
+        {code::VORNET, false, true, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(c.firmware, isFirmwareCode(c.code));
+        EXPECT_EQ(c.updatedHere, programUpdates(c.code));
+        EXPECT_EQ(c.twin, danteTwinCode(c.code));
+        EXPECT_EQ(c.companion, companionCode(c.code));
+        if (c.twin != nullptr) {
+            EXPECT_TRUE(isDanteCode(c.twin));
+            EXPECT_FALSE(isDanteCode(c.code));
+        }
+    }
     // Kinds are the constants themselves, not their texts.
     const std::string sameText = "KVPORTAL";
     EXPECT_FALSE(isFirmwareCode(sameText.c_str()));

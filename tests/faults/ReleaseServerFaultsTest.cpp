@@ -4,7 +4,7 @@
 #include "StdoutCapture.h"
 #include "SyncFixture.h"
 #include "core/json/JsonDocument.h"
-#include "core/sync/Sync.h"
+#include "core/sync/CatalogueSync.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -118,7 +118,7 @@ TEST_F(ReleaseServerFault, PublishFileBeyondTheLimitsIsAnInvalidReplyAndTheLocal
         R"("LK":"x"}],"notes":)";
     const size_t depth = kMaxJsonDepth;
     writeFile(releases.file("large.json"),
-              release + '"' + std::string(Sync::kPublishFileSizeLimit, 'p') + "\"}");
+              release + '"' + std::string(CatalogueSync::kPublishFileSizeLimit, 'p') + "\"}");
     writeFile(releases.file("deep.json"),
               release + std::string(depth, '[') + std::string(depth, ']') + "}");
 

@@ -1,6 +1,6 @@
-#include "core/Core.h"
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceReply.h"
+#include "kvcurl/kvcurl.h"
 
 namespace kv::portal {
 
@@ -11,10 +11,8 @@ constexpr int kCommandTimeoutMs = 3000;
 
 } // namespace
 
-bool DeviceInterface::sendDeviceCommand(Core&, const ProductPtr& product,
-                                        const std::string& command) {
-    bool updatable = false;
-    if (!product || !product->isFirmware(&updatable) || !updatable) {
+bool sendDeviceCommand(const ProductPtr& product, const std::string& command) {
+    if (!product || !product->isFirmware() || !programUpdates(product->code)) {
         return false;
     }
     const char* const headers[] = {"Content-Type: application/json"};

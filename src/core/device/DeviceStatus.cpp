@@ -1,7 +1,7 @@
-#include "core/Core.h"
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceReply.h"
 #include "core/json/JsonValue.h"
+#include "kvcurl/kvcurl.h"
 
 namespace kv::portal {
 
@@ -18,9 +18,8 @@ bool answeredTrue(const rapidjson::Value* value) {
 
 } // namespace
 
-const rapidjson::Value* DeviceInterface::queryDeviceStatus(JsonDocument& document,
-                                                           const std::string& address,
-                                                           const std::string& jsonPath) {
+const rapidjson::Value* queryDeviceStatus(JsonDocument& document, const std::string& address,
+                                          const std::string& jsonPath) {
     const auto reply = kvcurl::get(address + "/API/get_device_status:" + jsonPath,
                                    kStatusQueryTimeoutMs, kDeviceReplySizeLimit);
     if (reply->code != 200) {
@@ -31,13 +30,13 @@ const rapidjson::Value* DeviceInterface::queryDeviceStatus(JsonDocument& documen
     return data != nullptr ? findMember(*data, "value") : nullptr;
 }
 
-std::string DeviceInterface::querySerial(Core&, const std::string& address) {
+std::string querySerial(const std::string& address) {
     JsonDocument document;
     const rapidjson::Value* value = queryDeviceStatus(document, address, "$.identity.serial");
     return value != nullptr ? textOf(*value) : std::string();
 }
 
-ProductPtr DeviceInterface::probeDante(Core&, const Product& product) {
+ProductPtr probeDante(const Product& product) {
     const std::string address = product.address.get();
     // Only the four dual-mode families have a twin; the others are not asked.
     const ProductCode twinCode = danteTwinCode(product.code);
@@ -48,7 +47,7 @@ ProductPtr DeviceInterface::probeDante(Core&, const Product& product) {
     if (!answeredTrue(queryDeviceStatus(capable, address, "$._modules[0].state.dante_capable"))) {
         return nullptr;
     }
-    auto twin = std::make_shared<Product>(twinCode, "dante_" + product.name, address,
+    auto twin = std::make_shared<Product>(twinCode, kDanteTwinPrefix + product.name, address,
                                           product.version.get());
     JsonDocument running;
     twin->running = answeredTrue(queryDeviceStatus(running, address, "$.identity.Dante"));

@@ -1,9 +1,9 @@
-#include "core/Core.h"
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceReply.h"
 #include "core/device/DeviceWaits.h"
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
+#include "kvcurl/kvcurl.h"
 #include "ru_rod.h"
 
 #include <chrono>
@@ -39,8 +39,7 @@ bool reportedVersion(const std::string& address, Version& version) {
 
 } // namespace
 
-void DeviceInterface::awaitReturn(Core& core, const ProductPtr& product,
-                                  const std::function<bool()>& watched) {
+void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched) {
     const std::string address = product->address.get();
     const Version before = product->version.get();
     const auto deadline = std::chrono::steady_clock::now() + deviceWait(kReturnBound);
@@ -66,9 +65,6 @@ void DeviceInterface::awaitReturn(Core& core, const ProductPtr& product,
             break;
         }
         std::this_thread::sleep_for(kPollPause);
-    }
-    if (product->status == DeviceRebooting) {
-        core.setStatus(product, Evaluate);
     }
 }
 

@@ -1,5 +1,5 @@
-#include "core/Core.h"
-#include "core/download/Downloads.h"
+#include "core/ResultCodes.h"
+#include "core/download/DownloadQueue.h"
 #include "core/download/PackageName.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/PathSeparator.h"
@@ -15,10 +15,6 @@ namespace {
 // A transfer lands under this suffix and takes the package's name only once it is complete,
 // so a crash or kill mid-transfer never leaves something that counts as downloaded.
 constexpr const char* kPartialSuffix = ".partial";
-constexpr int32_t kAbortedByCallback = 42;
-constexpr int32_t kWriteError = 23;
-constexpr int32_t kNoRelease = -1;
-constexpr int32_t kUnverified = -11;
 
 void removePartial(const std::string& path) {
     std::error_code error;
@@ -30,41 +26,41 @@ void removePartial(const std::string& path) {
 
 } // namespace
 
-kvcurl::ProgressFunction Downloads::progressFunction(Core& core, const ProductPtr& product,
-                                                     const std::string& fileName) {
-    return [&core, product, fileName](const kvcurl::session*, int64_t downloadTotal,
-                                      int64_t downloadNow, int64_t, int64_t) -> int32_t {
-        const ProductPtr front = core.downloadProcess_->front();
+kvcurl::ProgressFunction DownloadQueue::progressFunction(const ProductPtr& product,
+                                                         const std::string& fileName) {
+    return [this, product, fileName](const kvcurl::session*, int64_t downloadTotal,
+                                     int64_t downloadNow, int64_t, int64_t) -> int32_t {
+        const ProductPtr front = worker_->front();
         if (!front || front->name != product->name) {
             return -1;
         }
-        core.setStatus(product, Downloading);
+        core_.setStatus(product, Downloading);
         // Before the server announced the size this is 0/0: listeners get a NaN and cope.
         const float fraction = static_cast<float>(downloadNow) / static_cast<float>(downloadTotal);
-        core.notifyListeners([&](Core::Listener& listener) {
-            listener.downloadProgress(&core, product->name.c_str(), fileName.c_str(), fraction);
+        core_.notifyListeners([&](Core::Listener& listener) {
+            listener.downloadProgress(&core_, product->name.c_str(), fileName.c_str(), fraction);
         });
         return 0;
     };
 }
 
-int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
-    const ProductPtr product = core.findProduct(name);
+int32_t DownloadQueue::downloadProduct(const std::string& name) {
+    const ProductPtr product = core_.findProduct(name);
     if (!product) {
-        return kNoRelease;
+        return result::kNoRelease;
     }
     const Product::CloudPtr release = product->cloud.get();
     if (!release) {
         KV_LOG(6, "Download skipping %s(%s): No cloud\n", product->code, name.c_str());
-        return kNoRelease;
+        return result::kNoRelease;
     }
     if (!isSafePackageName(release->fileName)) {
         KV_LOG(3, "Download refused %s(%s) %s from %s: unsafe file name \"%s\"\n", product->code,
                name.c_str(), versionText(release->version).c_str(), release->link.c_str(),
                release->fileName.c_str());
-        return kNoRelease;
+        return result::kNoRelease;
     }
-    if (isDownloaded(core, product)) {
+    if (isDownloaded(product)) {
         KV_LOG(6, "Download skipping %s(%s): Already exists\n", product->code, name.c_str());
         return 0;
     }
@@ -75,19 +71,19 @@ int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
 
     KV_LOG(6, "Downloading %s...\n", release->link.c_str());
     const std::string path =
-        core.downloadPath(product, false) + platform::kPathSeparator + release->fileName;
+        downloadPath(product, false) + platform::kPathSeparator + release->fileName;
     const std::string partial = path + kPartialSuffix;
     // A leftover of an interrupted run is never resumed: its bytes are of unknown origin.
     removePartial(partial);
-    int32_t result = kvcurl::download(release->link, partial,
-                                      progressFunction(core, product, release->fileName));
+    int32_t result =
+        kvcurl::download(release->link, partial, progressFunction(product, release->fileName));
     if (result == 0) {
         std::error_code error;
         std::filesystem::rename(partial, path, error);
         if (error) {
             KV_LOG(3, "Failed to store downloaded file %s: %s\n", path.c_str(),
                    error.message().c_str());
-            result = kWriteError;
+            result = result::kWriteError;
         }
     }
     if (result == 0) {
@@ -99,30 +95,30 @@ int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
     return result;
 }
 
-void Downloads::process(Core& core, const ProductPtr& product) {
-    const int32_t result = downloadProduct(core, product->name);
-    if (result == kAbortedByCallback) {
-        core.setStatus(product, Evaluate);
+void DownloadQueue::process(const ProductPtr& product) {
+    const int32_t result = downloadProduct(product->name);
+    if (result == result::kAbortedByCallback) {
+        core_.setStatus(product, Evaluate);
         return;
     }
     if (result != 0) {
         product->errorCode = result;
-        core.setStatus(product, DownloadError);
+        core_.setStatus(product, DownloadError);
         return;
     }
     // Also when the check is trivial (no digest, or verified before): the transfer is over,
     // and a product still shown as downloading would never evaluate as downloaded.
-    core.setStatus(product, VerifyingMd5);
-    if (!verifyDownload(core, product)) {
-        product->errorCode = kUnverified;
-        core.setStatus(product, DownloadError);
+    core_.setStatus(product, VerifyingMd5);
+    if (!verifyDownload(product)) {
+        product->errorCode = result::kUnverified;
+        core_.setStatus(product, DownloadError);
         return;
     }
-    if (product->updateAfterDownload && core.canUpdate(product)) {
-        core.requestUpdate(product);
+    if (product->updateAfterDownload && core_.canUpdate(product)) {
+        core_.requestUpdate(product);
         return;
     }
-    core.setStatus(product, Evaluate);
+    core_.setStatus(product, Evaluate);
 }
 
 } // namespace kv::portal

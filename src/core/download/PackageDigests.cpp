@@ -1,6 +1,6 @@
 #include "core/download/PackageDigests.h"
 
-#include "core/download/Downloads.h"
+#include "core/download/DownloadQueue.h"
 #include "platform/FileOpening.h"
 
 #include <cstdio>
@@ -75,7 +75,7 @@ std::string PackageDigests::digest(const std::string& path,
     HashingMark mark(lock, hashing_, hashed_, path);
     lock.unlock();
     beforeHashing();
-    std::string digest = Downloads::md5File(path);
+    std::string digest = DownloadQueue::md5File(path);
     // A file that changed while it was read gives no digest worth keeping.
     const std::optional<platform::FileIdentity> after = platform::fileIdentity(path);
     lock.lock();

@@ -21,7 +21,7 @@ public:
     PackageDigests(const PackageDigests&) = delete;
     PackageDigests& operator=(const PackageDigests&) = delete;
 
-    // The digest of the file at `path` as `Downloads::md5File` gives it, "?" without hashing
+    // The digest of the file at `path` as `DownloadQueue::md5File` gives it, "?" without hashing
     // when the path names no regular file. `beforeHashing` runs
     // only when the file is really read, on the calling thread, without the lock held. A caller
     // that asks for a file another thread is hashing waits for that result.

@@ -1,5 +1,4 @@
-#include "core/Core.h"
-#include "core/download/Downloads.h"
+#include "core/download/DownloadQueue.h"
 #include "core/download/Md5.h"
 #include "core/download/PackageDigests.h"
 #include "core/download/PackageName.h"
@@ -20,7 +19,7 @@ constexpr const char* kUnreadable = "?";
 
 } // namespace
 
-std::string Downloads::md5File(const std::string& path) {
+std::string DownloadQueue::md5File(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
         return kUnreadable;
@@ -38,7 +37,10 @@ std::string Downloads::md5File(const std::string& path) {
     return md5.hexDigest();
 }
 
-bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
+bool DownloadQueue::verifyDownload(const ProductPtr& product) {
+    if (!product) {
+        return false;
+    }
     const Product::CloudPtr release = product->cloud.get();
     if (!release || release->md5.empty() || release->md5 == Product::Cloud::kVerifiedMd5) {
         return true;
@@ -50,8 +52,8 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     if (!isSafePackageName(release->fileName)) {
         return false;
     }
-    const std::string digest = core.packageDigests_->digest(
-        core.downloadPath(product, true), [&] { core.setStatus(product, VerifyingMd5); });
+    const std::string digest = digests_->digest(downloadPath(product, true),
+                                                [&] { core_.setStatus(product, VerifyingMd5); });
     // A catalogue may give the very text that stands for an unreadable file.
     if (digest == kUnreadable || digest != release->md5) {
         return false;
@@ -63,19 +65,14 @@ bool Downloads::verifyDownload(Core& core, const ProductPtr& product) {
     return true;
 }
 
-bool Downloads::isDownloaded(Core& core, const ProductPtr& product) {
-    const std::string path = core.downloadPath(product, true);
+bool DownloadQueue::isDownloaded(const ProductPtr& product) {
+    if (!product) {
+        return false;
+    }
+    const std::string path = downloadPath(product, true);
     std::error_code error;
     return !path.empty() && std::filesystem::exists(path, error) &&
-           product->status != Downloading && verifyDownload(core, product);
-}
-
-bool Core::isDownloaded(const ProductPtr& product) {
-    return product && Downloads::isDownloaded(*this, product);
-}
-
-bool Core::verifyDownload(const ProductPtr& product) {
-    return product && Downloads::verifyDownload(*this, product);
+           product->status != Downloading && verifyDownload(product);
 }
 
 } // namespace kv::portal

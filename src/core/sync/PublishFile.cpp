@@ -1,6 +1,6 @@
 #include "core/Core.h"
 #include "core/json/JsonDocument.h"
-#include "core/sync/Sync.h"
+#include "core/sync/CatalogueSync.h"
 #include "platform/FileOpening.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
@@ -45,20 +45,21 @@ bool holdsExactly(const std::string& path, const std::string& text) {
 
 } // namespace
 
-std::string Core::publishFileUrl(bool local) {
+std::string CatalogueSync::publishFileUrl(bool local) const {
     if (local) {
-        return downloadsDir() + platform::kPathSeparator + "dozoPublishConf.json";
+        return core_.downloadsDir() + platform::kPathSeparator + "dozoPublishConf.json";
     }
-    if (!proxy_) {
+    IProxy* proxy = core_.proxy();
+    if (proxy == nullptr) {
         ignoreBuild = false;
         return kBetaReleaseUrl;
     }
-    std::string configured = proxy_->getString("publish_file", "");
+    std::string configured = proxy->getString("publish_file", "");
     if (!configured.empty()) {
         ignoreBuild = false;
         return configured;
     }
-    if (proxy_->getInt("publish_lvl", 0) == 1) {
+    if (proxy->getInt("publish_lvl", 0) == 1) {
         ignoreBuild = false;
         return kBetaReleaseUrl;
     }
@@ -66,12 +67,12 @@ std::string Core::publishFileUrl(bool local) {
     return kPublicReleaseUrl;
 }
 
-bool Sync::loadLocalPublishFile(Core& core) {
+bool CatalogueSync::loadLocalPublishFile() {
     // Without a downloads folder there is no local copy, only a path at the file-system root.
-    if (core.downloadsDir().empty()) {
+    if (core_.downloadsDir().empty()) {
         return false;
     }
-    const std::string path = core.publishFileUrl(true);
+    const std::string path = publishFileUrl(true);
     const platform::FilePtr in = platform::openForReading(path);
     if (!in) {
         return false;
@@ -88,37 +89,36 @@ bool Sync::loadLocalPublishFile(Core& core) {
     }
     auto document = std::make_shared<JsonDocument>();
     parseJson(*document, text.c_str());
-    core.publishDoc_ = std::move(document);
+    publishDoc_ = std::move(document);
     return true;
 }
 
-void Sync::saveFetchedPublishFile(Core& core, const std::string& text) {
+void CatalogueSync::saveFetchedPublishFile(const std::string& text) {
     const std::size_t textHash = std::hash<std::string>()(text);
     const std::size_t textSize = text.size();
-    const std::optional<platform::FileIdentity> copy =
-        platform::fileIdentity(core.publishFileUrl(true));
-    const std::optional<Core::SavedCopy>& saved = core.savedCopy_;
+    const std::optional<platform::FileIdentity> copy = platform::fileIdentity(publishFileUrl(true));
+    const std::optional<SavedCopy>& saved = savedCopy_;
     if (saved && copy && saved->copy == *copy && saved->textHash == textHash &&
         saved->textSize == textSize) {
         return;
     }
-    core.savedCopy_.reset();
-    if (!savePublishFile(core, text)) {
+    savedCopy_.reset();
+    if (!savePublishFile(text)) {
         return;
     }
     if (const std::optional<platform::FileIdentity> written =
-            platform::fileIdentity(core.publishFileUrl(true))) {
-        core.savedCopy_ = Core::SavedCopy{textHash, textSize, *written};
+            platform::fileIdentity(publishFileUrl(true))) {
+        savedCopy_ = SavedCopy{textHash, textSize, *written};
     }
 }
 
 // The new copy is written beside the old one and then renamed over it, so that a crash or a
 // full disk never leaves the program without its offline copy.
-bool Sync::savePublishFile(Core& core, const std::string& text) {
-    if (core.downloadsDir().empty()) {
+bool CatalogueSync::savePublishFile(const std::string& text) {
+    if (core_.downloadsDir().empty()) {
         return false;
     }
-    const std::string path = core.publishFileUrl(true);
+    const std::string path = publishFileUrl(true);
     // Most syncs bring the catalogue the copy already holds, and writing it costs more than
     // the rest of the sync.
     if (holdsExactly(path, text)) {

@@ -1,8 +1,10 @@
 #include "core/Core.h"
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
+#include "core/products/ProductList.h"
+#include "core/statusfile/StatusFileWriter.h"
+#include "core/sync/CatalogueSync.h"
 #include "core/sync/ReleaseRecord.h"
-#include "core/sync/Sync.h"
 #include "ru_rod.h"
 
 #include <functional>
@@ -122,39 +124,23 @@ void matchEntry(const Core& core, const rapidjson::Value& publishFile,
 
 } // namespace
 
-bool Sync::requestsRemain(Core& core) {
-    std::lock_guard<std::recursive_mutex> lock(core.syncMutex_);
-    return --core.syncRequests_ > 0;
-}
-
-bool Sync::syncEnds(Core& core) {
-    std::lock_guard<std::recursive_mutex> lock(core.syncMutex_);
-    if (core.syncRequests_ > 0) {
-        // However many came in, the pass that follows serves them all.
-        core.syncRequests_ = 1;
-        return false;
-    }
-    core.syncRunning_ = false;
-    return true;
-}
-
-bool Sync::runSync(Core& core) {
+bool CatalogueSync::run() {
     // A failed job stays on show until the user acts: a refresh or a retry settles it.
     bool refreshed = false;
     for (;;) {
         std::string message;
-        if (core.forceRefresh_.exchange(false)) {
-            core.publishDoc_.reset();
+        if (forceRefresh_.exchange(false)) {
+            publishDoc_.reset();
             refreshed = true;
         }
-        if (core.publishDoc_) {
+        if (publishDoc_) {
             KV_LOG(6, "Sync: Using cache...\n");
-            if (core.usingLocalFile_) {
+            if (usingLocalFile_) {
                 message = kFailedToContact;
             }
         } else {
-            core.notifyListeners([&](Core::Listener& listener) { listener.syncStarted(&core); });
-            const std::string url = core.publishFileUrl(false);
+            products_.notify([&](Core::Listener& listener) { listener.syncStarted(&core_); });
+            const std::string url = publishFileUrl(false);
             KV_LOG(6, "Sync: Querying[%s] Kelmora Technologies server...\n", url.c_str());
             // No device time limit: a release server far away may take longer to answer than a
             // device on the studio network, and the session's own time-outs bound the wait.
@@ -164,11 +150,11 @@ bool Sync::runSync(Core& core) {
                 auto document = std::make_shared<JsonDocument>();
                 parseJson(*document, reply->body.c_str());
                 if (document->IsObject() && hasMember(*document, "products")) {
-                    core.publishDoc_ = std::move(document);
-                    core.usingLocalFile_ = false;
+                    publishDoc_ = std::move(document);
+                    usingLocalFile_ = false;
                     // The text has parsed: the copy keeps it as it came, which costs far less
                     // than writing the document out again.
-                    saveFetchedPublishFile(core, reply->body);
+                    saveFetchedPublishFile(reply->body);
                 } else {
                     message = kInvalidReply;
                 }
@@ -182,28 +168,24 @@ bool Sync::runSync(Core& core) {
                     message = kInvalidReply;
                 }
             }
-            if (!core.publishDoc_) {
-                if (!loadLocalPublishFile(core)) {
-                    core.notifyListeners(
-                        [&](Core::Listener& listener) { listener.syncFinished(&core, message); });
+            if (!publishDoc_) {
+                if (!loadLocalPublishFile()) {
+                    products_.notify(
+                        [&](Core::Listener& listener) { listener.syncFinished(&core_, message); });
                     KV_LOG(6, "Sync failed: No publish file found\n");
-                    if (requestsRemain(core) || !syncEnds(core)) {
+                    if (requestsRemain() || !syncEnds()) {
                         continue;
                     }
                     return false;
                 }
-                core.usingLocalFile_ = true;
-                KV_LOG(6, "Sync: Using local file %s\n", core.publishFileUrl(true).c_str());
+                usingLocalFile_ = true;
+                KV_LOG(6, "Sync: Using local file %s\n", publishFileUrl(true).c_str());
             }
         }
 
-        std::vector<ProductPtr> products;
-        {
-            std::lock_guard<std::recursive_mutex> lock(core.productsMutex_);
-            products = core.products_;
-        }
+        const std::vector<ProductPtr> products = products_.snapshot();
         // Requests that came in while this pass ran are served by one matching pass, now.
-        if (requestsRemain(core)) {
+        if (requestsRemain()) {
             continue;
         }
 
@@ -212,33 +194,32 @@ bool Sync::runSync(Core& core) {
                 product->refreshInstalledVersion();
             }
         }
-        const JsonDocument& publishFile = *core.publishDoc_;
+        const JsonDocument& publishFile = *publishDoc_;
         const rapidjson::Value& entries = member(publishFile, "products");
         if (entries.IsArray()) {
             const Targets targets = targetsByCode(products);
             std::optional<IntermediateGenerations> generations;
             for (const rapidjson::Value& entry : entries.GetArray()) {
-                matchEntry(core, publishFile, entry, targets, generations);
+                matchEntry(core_, publishFile, entry, targets, generations);
             }
         }
         {
-            Core::IpcFileBatch batch(core);
+            StatusFileWriter::Batch batch(statusFile_);
             for (const ProductPtr& product : products) {
                 for (ProductPtr current = product; current; current = current->twin.get()) {
                     // A job settles its product itself, whatever status it shows meanwhile.
-                    if (core.hasJob(current->name) ||
+                    if (core_.hasJob(current->name) ||
                         (isErrorStatus(current->status) && !refreshed)) {
                         continue;
                     }
-                    core.verifyDownload(current);
-                    core.setStatus(current, Evaluate);
+                    core_.verifyDownload(current);
+                    core_.setStatus(current, Evaluate);
                 }
             }
         }
-        core.notifyListeners(
-            [&](Core::Listener& listener) { listener.syncFinished(&core, message); });
+        products_.notify([&](Core::Listener& listener) { listener.syncFinished(&core_, message); });
         KV_LOG(6, "Sync finished\n");
-        if (syncEnds(core)) {
+        if (syncEnds()) {
             return true;
         }
     }

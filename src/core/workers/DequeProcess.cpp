@@ -70,12 +70,18 @@ void Core::DequeProcess::stop() {
     }
 }
 
+bool Core::DequeProcess::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::recursive_mutex> guard(lock_);
+    return ranDry_.wait_until(guard, deadline, [this] { return !workerActive_; });
+}
+
 void Core::DequeProcess::run() {
     std::unique_lock<std::recursive_mutex> guard(lock_);
     for (;;) {
         if (queue_.empty()) {
             KV_LOG(6, "The %s queue is empty. Thread will exit\n", name_);
             workerActive_ = false;
+            ranDry_.notify_all();
             guard.unlock();
             finished();
             return;

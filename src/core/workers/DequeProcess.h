@@ -3,6 +3,8 @@
 #include "core/Core.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -34,6 +36,13 @@ public:
     }
     // Empties the queue and joins the worker; a job in progress runs to its end first.
     void stop();
+    // Whether a worker is at work, its queue empty or not.
+    bool working() const {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        return workerActive_;
+    }
+    // True once the worker has run dry, false when the deadline came first.
+    bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
 
     // Guards the queue and the worker; the core holds both queues' locks while it decides
     // whether a leaving product must wait for its job.
@@ -54,41 +63,58 @@ private:
     // Cleared by the worker, under the lock, once it has decided to end: from then on it
     // never takes the lock again, so an enqueue may join it while holding the lock.
     bool workerActive_ = false;
+    std::condition_variable_any ranDry_;
     std::deque<ProductPtr> queue_;
     std::atomic<size_t> size_{0};
     mutable std::recursive_mutex lock_;
 };
 
+class DownloadQueue;
+class UpdateQueue;
+
+// The download worker: each product's download step, then its removal if it left meanwhile.
 class Core::DownloadProcess : public Core::DequeProcess {
 public:
-    explicit DownloadProcess(Core& core) : DequeProcess(core, "download") {}
+    DownloadProcess(Core& core, DownloadQueue& downloads)
+        : DequeProcess(core, "download"), downloads_(downloads) {}
 
 protected:
     void process(const ProductPtr& product) override;
     void done(const ProductPtr& product) override;
     void finished() override {}
+
+private:
+    DownloadQueue& downloads_;
 };
 
 class Core::UpdateProcess : public Core::DequeProcess {
 public:
-    explicit UpdateProcess(Core& core) : DequeProcess(core, "update") {}
+    UpdateProcess(Core& core, UpdateQueue& updates)
+        : DequeProcess(core, "update"), updates_(updates) {}
 
 protected:
     void process(const ProductPtr& product) override;
     void done(const ProductPtr& product) override;
     void finished() override {}
+
+private:
+    UpdateQueue& updates_;
 };
 
 // Devices that were told to reboot after an update, one at a time: each is awaited back, for a
 // bounded time, and then shows a status worked out from what it reports.
 class Core::RebootProcess : public Core::DequeProcess {
 public:
-    explicit RebootProcess(Core& core) : DequeProcess(core, "reboot") {}
+    RebootProcess(Core& core, UpdateQueue& updates)
+        : DequeProcess(core, "reboot"), updates_(updates) {}
 
 protected:
     void process(const ProductPtr& product) override;
     void done(const ProductPtr&) override {}
     void finished() override {}
+
+private:
+    UpdateQueue& updates_;
 };
 
 } // namespace kv::portal

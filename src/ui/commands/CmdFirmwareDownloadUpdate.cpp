@@ -1,7 +1,7 @@
 #include "ui/commands/CmdFirmwareDownloadUpdate.h"
 
+#include "core/Status.h"
 #include "ru_rod.h"
-#include "ui/commands/SettledStatus.h"
 
 #include <cstdio>
 

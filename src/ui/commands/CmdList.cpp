@@ -1,6 +1,6 @@
 #include "ui/commands/CmdList.h"
 
-#include "ui/commands/SettledStatus.h"
+#include "core/Status.h"
 #include "ui/commands/TextTable.h"
 
 #include <QCoreApplication>

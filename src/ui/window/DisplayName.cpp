@@ -4,7 +4,7 @@ namespace kv::portal {
 
 QString displayName(const Product& product) {
     QString name = QString::fromStdString(product.name);
-    const QString twinPrefix = QStringLiteral("dante_");
+    const QString twinPrefix = QString::fromLatin1(kDanteTwinPrefix);
     if (name.startsWith(twinPrefix)) {
         name.remove(0, twinPrefix.size());
     }

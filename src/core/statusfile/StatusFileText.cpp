@@ -1,4 +1,4 @@
-#include "core/StatusFileText.h"
+#include "core/statusfile/StatusFileText.h"
 
 #include <cstdio>
 #include <string_view>

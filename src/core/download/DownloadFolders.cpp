@@ -1,4 +1,4 @@
-#include "core/Core.h"
+#include "core/download/DownloadQueue.h"
 #include "platform/DownloadsFolder.h"
 #include "platform/FileOpening.h"
 #include "platform/FileTime.h"
@@ -32,7 +32,7 @@ void sweep(const std::string& folder) {
 
 } // namespace
 
-bool Core::createDownloadDirectories() {
+bool DownloadQueue::createDownloadDirectories() {
     std::string firmware;
     std::string software;
     if (const std::optional<std::string> downloads = platform::downloadsFolder()) {

@@ -1,11 +1,17 @@
+#include "core/update/FirmwareUploader.h"
+
 #include "core/Core.h"
+#include "core/ResultCodes.h"
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceReply.h"
+#include "core/device/DeviceWaits.h"
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
+#include "kvcurl/kvcurl.h"
 #include "ru_rod.h"
 
 #include <chrono>
+#include <utility>
 
 namespace kv::portal {
 
@@ -16,6 +22,11 @@ constexpr auto kPollPause = std::chrono::milliseconds(1000);
 // How long a device that came back must go on knowing of no update before the upload is given
 // up: one busy writing its flash may miss polls and then answer blank for a moment.
 constexpr auto kRestartEvidence = std::chrono::seconds(5);
+
+constexpr int kAttempts = 3;
+// How long the upload waits for the device's answer once the device reported the end of its
+// update: one that lost power meanwhile never sends it.
+constexpr auto kAnswerAfterEnd = std::chrono::seconds(120);
 
 enum UpdateState : int {
     Uploading = 1,
@@ -32,28 +43,30 @@ int intMember(const rapidjson::Value& object, const char* name) {
 
 } // namespace
 
-bool DeviceInterface::handleUpdateState(Core& core, const ProductPtr& product,
-                                        const rapidjson::Value& state) {
+FirmwareUploader::FirmwareUploader(Core& core, std::function<void(const ProductPtr&)> rebooting)
+    : core_(core), rebooting_(std::move(rebooting)) {}
+
+bool FirmwareUploader::handleUpdateState(const ProductPtr& product, const rapidjson::Value& state) {
     const int value = intMember(state, "state");
     // A blank answer after progress does not undo it: the device did report.
     if (value != 0) {
-        core.lastUpdateState_ = value;
+        lastUpdateState_ = value;
     }
     switch (value) {
     case Failed:
-        product->errorCode = -1;
-        core.setStatus(product, FirmwareUpdateError);
+        product->errorCode = result::kDeviceReportedFailure;
+        core_.setStatus(product, FirmwareUpdateError);
         return true;
     case Finished:
         return true;
     case Uploading:
-        core.setStatus(product, FirmwareUploading);
+        core_.setStatus(product, FirmwareUploading);
         break;
     case Updating:
-        core.setStatus(product, FirmwareUpdating);
+        core_.setStatus(product, FirmwareUpdating);
         break;
     case Resizing:
-        core.setStatus(product, ResizingPartitions);
+        core_.setStatus(product, ResizingPartitions);
         break;
     default:
         break;
@@ -61,13 +74,13 @@ bool DeviceInterface::handleUpdateState(Core& core, const ProductPtr& product,
     const int percent = intMember(state, "percent");
     const rapidjson::Value& text = member(state, "text");
     const char* textOrNone = text.IsString() ? text.GetString() : nullptr;
-    core.notifyListeners([&](Core::Listener& listener) {
-        listener.updateProgress(&core, product->name.c_str(), value, textOrNone, percent);
+    core_.notifyListeners([&](Core::Listener& listener) {
+        listener.updateProgress(&core_, product->name.c_str(), value, textOrNone, percent);
     });
     return false;
 }
 
-void DeviceInterface::confirmUpdateEnd(Core& core, const ProductPtr& product) {
+void FirmwareUploader::confirmUpdateEnd(const ProductPtr& product) {
     const std::string address = product->address.get();
     JsonDocument document;
     const rapidjson::Value* state = nullptr;
@@ -94,17 +107,17 @@ void DeviceInterface::confirmUpdateEnd(Core& core, const ProductPtr& product) {
     }
     const int value = intMember(*state, "state");
     if (value == Failed || value == Finished) {
-        handleUpdateState(core, product, *state);
+        handleUpdateState(product, *state);
     }
 }
 
-void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) {
+void FirmwareUploader::poll(const ProductPtr& product) {
     const std::string address = product->address.get();
     // True once the upload has returned; otherwise waits out the pause and says false.
-    const auto pauseUntilUploadFinished = [&core] {
-        std::unique_lock<std::mutex> lock(core.uploadFinishedMutex_);
-        return core.uploadFinishedSignal_.wait_for(lock, kPollPause,
-                                                   [&core] { return core.uploadFinished_.load(); });
+    const auto pauseUntilUploadFinished = [this] {
+        std::unique_lock<std::mutex> lock(uploadFinishedMutex_);
+        return uploadFinishedSignal_.wait_for(lock, kPollPause,
+                                              [this] { return uploadFinished_.load(); });
     };
     // A device that reported this update, then answered neither service, and now goes on
     // answering with no update under way has restarted: its answer to the upload, whose
@@ -114,8 +127,8 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
     // When the device, back, first answered blank; none while it reports or is away.
     std::chrono::steady_clock::time_point blankSince;
     const auto handled = [&](const rapidjson::Value& state) {
-        if (handleUpdateState(core, product, state)) {
-            core.updateEndReported_ = true;
+        if (handleUpdateState(product, state)) {
+            updateEndReported_ = true;
             return true;
         }
         if (intMember(state, "state") != 0) {
@@ -136,10 +149,10 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
         }
         KV_LOG(4, "Firmware upload given up %s(%s): the device restarted\n", product->code,
                product->name.c_str());
-        core.uploadAbandoned_ = true;
+        uploadAbandoned_ = true;
         return true;
     };
-    while (!core.uploadFinished_) {
+    while (!uploadFinished_) {
         auto reply = kvcurl::get(address + "/API/get_device_status:$._firmware_update.state",
                                  kPollTimeoutMs, kDeviceReplySizeLimit);
         if (reply->code == 200) {
@@ -162,7 +175,7 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
         if (reply->code != 200) {
             away = reported;
             blankSince = {};
-            core.setStatus(product, ProgressUnavailable);
+            core_.setStatus(product, ProgressUnavailable);
             // Neither service answers: without a pause this would spin on refused connections
             // for as long as the upload takes.
             if (pauseUntilUploadFinished()) {
@@ -178,6 +191,70 @@ void DeviceInterface::pollFirmwareUpdate(Core& core, const ProductPtr& product) 
             }
         }
     }
+}
+
+int32_t FirmwareUploader::update(const ProductPtr& product, const std::string& path) {
+    active_ = true;
+    const std::string url = "http://" + product->address.get() + ":8080/commands/upload";
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (attempt > 1) {
+            core_.setStatus(product, FirmwareUpdateRetrying);
+        }
+        product->errorCode = 0;
+        uploadFinished_ = false;
+        uploadAbandoned_ = false;
+        updateEndReported_ = false;
+        lastUpdateState_ = 0;
+        pollThread_ = std::make_unique<std::thread>(&FirmwareUploader::poll, this, product);
+
+        KV_LOG(6, "Updating firmware %s(%s):%s\n", product->code, product->name.c_str(),
+               path.c_str());
+        core_.setStatus(product, FirmwareUpdateRequest);
+        // When the device's answer is due; none until it reported the end of its update.
+        std::chrono::steady_clock::time_point answerDue;
+        const auto abandoned = [this, &answerDue] {
+            if (uploadAbandoned_) {
+                return true;
+            }
+            if (!updateEndReported_) {
+                return false;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (answerDue == std::chrono::steady_clock::time_point()) {
+                answerDue = now + deviceWait(kAnswerAfterEnd);
+            }
+            return now > answerDue;
+        };
+        const int32_t result = kvcurl::upload(url, "firmware.bin", path, abandoned);
+
+        {
+            std::lock_guard<std::mutex> lock(uploadFinishedMutex_);
+            uploadFinished_ = true;
+        }
+        uploadFinishedSignal_.notify_all();
+        pollThread_->join();
+        pollThread_.reset();
+        if (result == 0 && product->errorCode == 0 && lastUpdateState_ != Failed &&
+            lastUpdateState_ != Finished) {
+            confirmUpdateEnd(product);
+        }
+
+        if (result == 0 && product->errorCode == 0) {
+            if (lastUpdateState_ != 0) {
+                core_.setStatus(product, DeviceRebooting);
+                sendDeviceCommand(product, "reboot");
+                rebooting_(product);
+                active_ = false;
+                return result::kSuccess;
+            }
+            product->errorCode = result::kDeviceReportedNothing;
+        } else if (product->errorCode == 0) {
+            product->errorCode = result;
+        }
+        core_.setStatus(product, FirmwareUpdateError);
+    }
+    active_ = false;
+    return result::kDeviceReportedFailure;
 }
 
 } // namespace kv::portal
