@@ -94,18 +94,6 @@ protected:
     }
     void open(const std::string& gate) const { kvcurl::get(server_.url("/control/open/" + gate)); }
 
-    // The download queue tells no one when it runs dry: look until it has.
-    bool waitUntilIdle() const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (core_->isDownloading() || core_->isUpdating()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
     kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir served_;
     kv::test::ReleaseServer server_{served_.path()};
@@ -161,7 +149,7 @@ TEST_F(Download, PackageAlreadyThereIsNotFetchedAgainAndItsUpdateFollows) {
 
     core_->requestDownload("VORNET");
     ASSERT_TRUE(events_.waitFor(status("VORNET", "Software Updating")));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
 
     EXPECT_EQ(requestsForPackage(), 0);
     EXPECT_EQ(installers_.started(),
@@ -274,14 +262,33 @@ TEST_F(Download, CancellingTheRunningDownloadRestoresTheEvaluatedStatus) {
     core_->requestDownload("Vesk");
     ASSERT_TRUE(events_.waitFor("received Vesk"));
     core_->cancel("Vesk");
-    // The queue is empty at once; the worker notices at its next progress report.
-    core_.reset();
+    // The worker notices at its next progress report, while the server still stalls.
+    ASSERT_TRUE(events_.waitFor(status("Vesk", "Ready To Download")));
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
 
     EXPECT_EQ(vesk->status, ReadyToDownload);
     EXPECT_EQ(vesk->errorCode, 0);
     EXPECT_TRUE(events_.startingWith("status Vesk Download Error").empty());
     EXPECT_TRUE(fs::is_empty(environment_.downloadsDir() + "/Firmware"))
         << fs::directory_iterator(environment_.downloadsDir() + "/Firmware")->path();
+}
+
+TEST_F(Download, CancellingAWaitingDownloadTakesItOffTheQueue) {
+    addRelease(code::VESK_FIRMWARE, "First", "first.bin", "", "?gate=g");
+    const ProductPtr second = addRelease(code::PELRA_FIRMWARE, "Second", "second.bin", "");
+
+    core_->requestDownload("First");
+    core_->requestDownload("Second");
+    ASSERT_TRUE(heldAt("g"));
+    core_->cancel("Second");
+    EXPECT_EQ(second->status, ReadyToDownload);
+    open("g");
+    ASSERT_TRUE(events_.waitFor(status("First", "Ready To Update")));
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
+
+    EXPECT_EQ(requestsForPackage(), 1);
+    EXPECT_EQ(events_.count(status("Second", "Downloading")), 0);
+    EXPECT_EQ(second->status, ReadyToDownload);
 }
 
 TEST_F(Download, QueuedDownloadsRunInOrderOnceEachAndTheWorkerStartsAgainLater) {
@@ -295,7 +302,7 @@ TEST_F(Download, QueuedDownloadsRunInOrderOnceEachAndTheWorkerStartsAgainLater) 
     core_->requestDownload("Second");
     open("g");
     ASSERT_TRUE(events_.waitFor(status("Second", "Ready To Update")));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
 
     EXPECT_EQ(requestsForPackage(), 2);
     const auto events = events_.events();
@@ -321,7 +328,7 @@ TEST_F(Download, RequestForAProductBeingDownloadedChangesNothing) {
     EXPECT_EQ(vesk->status, Downloading);
     open("g");
     ASSERT_TRUE(events_.waitFor(status("Vesk", "Ready To Update")));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
     EXPECT_EQ(events_.count(status("Vesk", "Pending Download")), 1);
     EXPECT_EQ(requestsForPackage(), 1);
 }
@@ -392,7 +399,7 @@ TEST_F(Download, DownloadedFirmwareIsUploadedAndTheDeviceRebootsIntoIt) {
 
     core_->requestDownload("Korvex");
     ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
 
     EXPECT_EQ(kv::test::readFile(lab.file("received.bin")),
               kv::test::readFile(served_.file(kPackage)));
@@ -413,7 +420,7 @@ TEST_F(Download, DownloadOnlyFirmwareIsNotQueuedForUpdateAfterItsDownload) {
 
     core_->requestDownload("Pelra");
     ASSERT_TRUE(events_.waitFor(status("Pelra", "Ready To Update")));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
     EXPECT_EQ(events_.count(status("Pelra", "Pending Update")), 0);
 }
 

@@ -60,18 +60,6 @@ protected:
         return "status " + name + " " + text;
     }
 
-    // The update queue tells no one when it runs dry: look until it has.
-    bool waitUntilIdle() const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (core_->isUpdating()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
     kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir served_;
     kv::test::ReleaseServer server_{served_.path()};
@@ -138,9 +126,29 @@ TEST_F(SoftwareUpdate, ThisProgramsOwnInstallerIsDownloadedButNeverRun) {
     core_->requestDownload("KVPortal");
     ASSERT_TRUE(events_.waitFor(status("KVPortal", "Ready To Update")));
     core_->requestUpdate(portal);
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
     EXPECT_EQ(portal->status, ReadyToUpdate);
     EXPECT_TRUE(installers_.started().empty());
+}
+
+TEST_F(SoftwareUpdate, CancellingAQueuedUpdateTakesItOffTheQueue) {
+    const std::string go = served_.file("go");
+    ASSERT_EQ(::mkfifo(go.c_str(), 0600), 0);
+    const ProductPtr holding = addApplication(code::VORNET, "Holding", "read line < '" + go + "'");
+    const ProductPtr queued = addApplication(code::KVDISCOVERY, "Queued", "exit 0");
+
+    core_->requestUpdate(holding);
+    ASSERT_TRUE(events_.waitFor(status("Holding", "Software Updating")));
+    core_->requestUpdate(queued);
+    core_->cancel("Queued");
+    EXPECT_EQ(queued->status, ReadyToUpdate);
+    std::ofstream(go) << "go" << std::endl;
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
+
+    EXPECT_EQ(installers_.started(),
+              std::vector<std::string>{environment_.downloadsDir() + "/Software/Holding-setup.sh"});
+    EXPECT_EQ(events_.count(status("Queued", "Software Updating")), 0);
+    EXPECT_EQ(queued->status, ReadyToUpdate);
 }
 
 // The jobs dropped leave no pending status behind them.

@@ -93,11 +93,6 @@ protected:
         return true;
     }
 
-    // The update queue tells no one when it runs dry: look until it has.
-    bool waitUntilIdle() const {
-        return waitUntil([this] { return !core_->isUpdating(); }, std::chrono::seconds(20));
-    }
-
     // The lab's view of the device, not the program's; its answers are kept off the console.
     bool waitUntilDeviceIsBack() const {
         const kv::test::StdoutCapture console;
@@ -143,7 +138,7 @@ TEST_F(DeviceReboot, WhileWritingTheImageFailsTheAttemptsAndTheNextRequestSuccee
 
     core_->requestUpdate(korvex_);
     ASSERT_TRUE(events_.waitForCount("status Korvex Firmware Update Error (7)", 2));
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
 
     const std::vector<std::string> seen = statuses();
     ASSERT_GE(seen.size(), 2u);

@@ -71,19 +71,6 @@ protected:
 
     std::string folder() const { return environment_.downloadsDir(); }
 
-    // The failed product leaves the queue just after its error shows; a retry made before that
-    // would be taken for the request in progress.
-    bool waitUntilIdle() const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (core_->isDownloading()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
     ProductPtr addRelease(const std::string& md5) {
         EXPECT_TRUE(core_->addProduct(code::VESK_FIRMWARE, "Vesk", "", Version(1, 0, 0, 0)));
         const ProductPtr product = core_->findProduct("Vesk");
@@ -129,7 +116,7 @@ TEST_F(FullDisk, DownloadSucceedsOnceThereIsRoom) {
     core_->requestDownload("Vesk");
     ASSERT_TRUE(events_.waitForStart("status Vesk Download Error ("));
 
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
 
     ASSERT_EQ(::mount("tmpfs", folder().c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0)
         << std::strerror(errno);

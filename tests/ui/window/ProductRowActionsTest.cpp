@@ -53,8 +53,7 @@ protected:
     bool downloadTried(const ProductPtr& product) { return waitForStatus(product, DownloadError); }
 
     void waitUntilIdle() {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !core->isDownloading() && !core->isUpdating(); },
-                                    kDeadlineMs));
+        EXPECT_TRUE(core->waitUntilIdle(std::chrono::milliseconds(kDeadlineMs)));
     }
 
     kv::test::TempDir releases;
