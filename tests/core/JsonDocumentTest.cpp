@@ -80,14 +80,6 @@ TEST(JsonParse, NestingIsParsedAndWrittenToItsLimitAndRefusedBeyond) {
     }
 }
 
-TEST(JsonParse, DocumentsAllocateFromTheirOwnPoolInLargeChunks) {
-    JsonDocument document;
-    parseJson(document, "{\"products\":[{\"ID\":\"KORVEX-FIRMWARE\",\"IV\":\"1.4.2b310\"}]}");
-
-    EXPECT_EQ(document.GetAllocator().Capacity(), 65536u);
-    EXPECT_GT(document.GetAllocator().Size(), 0u);
-}
-
 TEST(JsonWrite, IndentedTextIsWrittenCompactInStoredOrder) {
     JsonDocument document;
     parseJson(document, R"({

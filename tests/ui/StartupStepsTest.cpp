@@ -88,11 +88,6 @@ TEST(CommandLine, ScansTheProgramPathToo) {
     EXPECT_FALSE(parseCommandLine(0, arguments).console);
 }
 
-TEST(LogFile, LivesInTheDownloadsFolder) {
-    EXPECT_EQ(kv::portal::logFilePath("/home/user/Downloads/KV"),
-              "/home/user/Downloads/KV/log.txt");
-}
-
 TEST(LogFile, IsRenewedOnlyWhenOlderThanFiveDays) {
     TempDir folder;
     const std::string path = kv::portal::logFilePath(folder.path());
