@@ -14,62 +14,42 @@ std::string releaseOf(const ProductPtr& product) {
     return cloud ? versionText(cloud->version) + " " + cloud->fileName : "none";
 }
 
-// Where the publish file comes from; nothing is fetched here.
-class PublishFileSource : public ::testing::Test {
-protected:
-    PublishFileSource() {
-        auto proxy = std::make_unique<kv::test::FixedSettings>();
-        settings = proxy.get();
-        core.setProxy(std::move(proxy));
-    }
-
+// Where the publish file comes from, and whether builds count; nothing is fetched here.
+TEST(PublishFileSource, SettingsChooseTheServerAndWhetherBuildsCount) {
+    struct Case {
+        const char* publishFile;
+        const char* level;
+        std::string url;
+        bool ignoresBuilds;
+    };
+    const char configured[] = "http://127.0.0.1:1/studio/dozoPublishConf.json?x=1";
+    const Case cases[] = {
+        {configured, "0", configured, false}, {nullptr, "1", kBetaUrl, false},
+        {nullptr, nullptr, kPublicUrl, true}, {nullptr, "0", kPublicUrl, true},
+        {nullptr, "2", kPublicUrl, true},     {nullptr, "-1", kPublicUrl, true},
+    };
     kv::test::CoreTestEnvironment environment;
-    Core core;
-    kv::test::FixedSettings* settings = nullptr;
-};
-
-TEST_F(PublishFileSource, ConfiguredPublishFileIsUsedAsItStandsAndComparesBuilds) {
-    settings->set("publish_file", "http://127.0.0.1:1/studio/dozoPublishConf.json?x=1");
-    settings->set("publish_lvl", "0");
-    ignoreBuild = true;
-
-    EXPECT_EQ(core.publishFileUrl(false), "http://127.0.0.1:1/studio/dozoPublishConf.json?x=1");
-    EXPECT_FALSE(ignoreBuild);
-}
-
-TEST_F(PublishFileSource, LevelOneSelectsTheBetaServerAndComparesBuilds) {
-    settings->set("publish_lvl", "1");
-    ignoreBuild = true;
-
-    EXPECT_EQ(core.publishFileUrl(false), kBetaUrl);
-    EXPECT_FALSE(ignoreBuild);
-}
-
-TEST_F(PublishFileSource, OtherwiseThePublicServerIgnoresBuilds) {
-    for (const char* level : {"", "0", "2", "-1"}) {
-        if (*level != '\0') {
-            settings->set("publish_lvl", level);
+    for (const Case& c : cases) {
+        Core core;
+        auto settings = std::make_unique<kv::test::FixedSettings>();
+        if (c.publishFile != nullptr) {
+            settings->set("publish_file", c.publishFile);
         }
-        ignoreBuild = false;
-
-        EXPECT_EQ(core.publishFileUrl(false), kPublicUrl) << level;
-        EXPECT_TRUE(ignoreBuild) << level;
+        if (c.level != nullptr) {
+            settings->set("publish_lvl", c.level);
+        }
+        core.setProxy(std::move(settings));
+        ignoreBuild = !c.ignoresBuilds;
+        EXPECT_EQ(core.publishFileUrl(false), c.url);
+        EXPECT_EQ(ignoreBuild, c.ignoresBuilds) << c.url;
+        // The local copy's place leaves the build rule alone.
+        EXPECT_EQ(core.publishFileUrl(true), environment.downloadsDir() + "/dozoPublishConf.json");
+        EXPECT_EQ(ignoreBuild, c.ignoresBuilds);
     }
-}
-
-TEST_F(PublishFileSource, WithoutSettingsTheBetaServerIsUsed) {
     Core bare;
     ignoreBuild = true;
-
-    EXPECT_EQ(bare.publishFileUrl(false), kBetaUrl);
+    EXPECT_EQ(bare.publishFileUrl(false), kBetaUrl) << "without settings";
     EXPECT_FALSE(ignoreBuild);
-}
-
-TEST_F(PublishFileSource, LocalCopyLiesInTheDownloadsFolder) {
-    ignoreBuild = true;
-
-    EXPECT_EQ(core.publishFileUrl(true), environment.downloadsDir() + "/dozoPublishConf.json");
-    EXPECT_TRUE(ignoreBuild);
 }
 
 class SyncMatching : public kv::test::SyncTest {};
