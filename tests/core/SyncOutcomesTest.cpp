@@ -136,18 +136,6 @@ TEST_F(SyncFallback, ServerDownWithoutLocalCopyFailsAndKeepsRecords) {
                                      "Sync finished"}));
 }
 
-TEST_F(SyncFallback, UnreachableServerWithoutLocalCopyFails) {
-    settings->set("publish_file", unreachableUrl());
-    addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "2.0.0b10");
-
-    EXPECT_EQ(sync(), kFailedToContact);
-    EXPECT_EQ(core->findProduct("Korvex Studio A")->statusText(), "None");
-
-    stopCore();
-    EXPECT_TRUE(inOrder(logLines(), {"Failed(0)", "Sync failed: No publish file found"}));
-    EXPECT_EQ(logCount("Sync finished"), 0u);
-}
-
 TEST_F(SyncFallback, UsesLocalCopyWhenServerIsDown) {
     writeFile(localCopyPath(),
               R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"1.9.0b3","IF":"old.img","LK":"y"}]})");
@@ -201,24 +189,29 @@ TEST_F(SyncFallback, InvalidRepliesFallBackToTheLocalCopy) {
     EXPECT_EQ(logCount("Sync: Using local file " + localCopyPath()), 3u);
 }
 
-TEST_F(SyncFallback, InvalidReplyWithoutLocalCopyFails) {
-    settings->set("publish_file", publishUrl("?invalid_json=1"));
-
-    EXPECT_EQ(sync(), kInvalidReply);
-    EXPECT_FALSE(std::filesystem::exists(localCopyPath()));
-
-    stopCore();
-    EXPECT_TRUE(inOrder(logLines(), {"Success", "Sync failed: No publish file found"}));
-}
-
-TEST_F(SyncFallback, RedirectIsNotFollowedAndCountsAsFailure) {
+// Without a local copy every failure ends the sync with its message and no releases.
+TEST_F(SyncFallback, FailureWithoutLocalCopyEndsTheSyncWithItsMessage) {
     publish(kPublishFile);
-    settings->set("publish_file", publishUrl("?redirect=302&to=/dozoPublishConf.json"));
-
-    EXPECT_EQ(sync(), kFailedToContact);
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "2.0.0b10");
+    const std::pair<std::string, const char*> failures[] = {
+        {unreachableUrl(), kFailedToContact},
+        {publishUrl("?invalid_json=1"), kInvalidReply},
+        // A redirect is not followed.
+        {publishUrl("?redirect=302&to=/dozoPublishConf.json"), kFailedToContact},
+    };
+    for (const auto& [url, message] : failures) {
+        settings->set("publish_file", url);
+        core->setForceRefresh();
+        EXPECT_EQ(sync(), message) << url;
+        EXPECT_EQ(korvex->statusText(), "None") << url;
+        EXPECT_FALSE(std::filesystem::exists(localCopyPath())) << url;
+    }
 
     stopCore();
-    EXPECT_EQ(logCount("Failed(302)"), 1u);
+    EXPECT_TRUE(inOrder(logLines(), {"Failed(0)", "Sync failed: No publish file found", "Success",
+                                     "Sync failed: No publish file found", "Failed(302)",
+                                     "Sync failed: No publish file found"}));
+    EXPECT_EQ(logCount("Sync finished"), 0u);
 }
 
 TEST_F(SyncLocalCopy, UnparsableLocalCopyGivesNoReleases) {
