@@ -2,6 +2,7 @@
 
 #include "core/Core.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -38,16 +39,40 @@ public:
         return events_;
     }
 
+    // How many recorded events equal `event`.
+    int count(const std::string& event) const {
+        const std::vector<std::string> seen = events();
+        return static_cast<int>(std::count(seen.begin(), seen.end(), event));
+    }
+
+    // The recorded events that start with `prefix`, in order.
+    std::vector<std::string> startingWith(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& seen : events()) {
+            if (seen.rfind(prefix, 0) == 0) {
+                found.push_back(seen);
+            }
+        }
+        return found;
+    }
+
     bool waitFor(const std::string& event,
                  std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        return waitForCount(event, 1, timeout);
+    }
+    bool waitForCount(const std::string& event, int times,
+                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] {
-            for (const std::string& seen : events_) {
-                if (seen == event) {
-                    return true;
-                }
-            }
-            return false;
+            return std::count(events_.begin(), events_.end(), event) >= times;
+        });
+    }
+    bool waitForStart(const std::string& prefix,
+                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] {
+            return std::any_of(events_.begin(), events_.end(),
+                               [&](const std::string& seen) { return seen.rfind(prefix, 0) == 0; });
         });
     }
 

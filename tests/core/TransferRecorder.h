@@ -13,16 +13,10 @@ namespace kv::test {
 // report.
 class TransferRecorder : public RecordingListener {
 public:
-    void statusChanged(kv::portal::Core* core, const char* productName) override {
-        RecordingListener::statusChanged(core, productName);
-        announce();
-    }
-
     void updateProgress(kv::portal::Core*, const char* productName, int state, const char* text,
                         int percent) override {
         record(std::string("progress ") + productName + " " + std::to_string(state) + " " +
                std::to_string(percent) + " " + (text ? text : "(no text)"));
-        announce();
     }
 
     void downloadProgress(kv::portal::Core*, const char* productName, const char* fileName,
@@ -43,7 +37,6 @@ public:
         if (firstBytes) {
             record(received);
         }
-        announce();
     }
 
     int downloadReports() const {
@@ -51,48 +44,7 @@ public:
         return downloadReports_;
     }
 
-    // How many recorded events equal `event`.
-    int count(const std::string& event) const {
-        int n = 0;
-        for (const std::string& seen : events()) {
-            n += seen == event;
-        }
-        return n;
-    }
-
-    // The recorded events that start with `prefix`, in order.
-    std::vector<std::string> startingWith(const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const std::string& seen : events()) {
-            if (seen.rfind(prefix, 0) == 0) {
-                found.push_back(seen);
-            }
-        }
-        return found;
-    }
-
-    // Waits until an event starting with `prefix` was recorded.
-    bool waitForStart(const std::string& prefix,
-                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
-        std::unique_lock<std::mutex> lock(announceMutex_);
-        return announced_.wait_for(lock, timeout, [&] { return !startingWith(prefix).empty(); });
-    }
-
-    // Waits until `event` was recorded `times` times.
-    bool waitForCount(const std::string& event, int times,
-                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
-        std::unique_lock<std::mutex> lock(announceMutex_);
-        return announced_.wait_for(lock, timeout, [&] { return count(event) >= times; });
-    }
-
 private:
-    void announce() {
-        std::lock_guard<std::mutex> lock(announceMutex_);
-        announced_.notify_all();
-    }
-
-    std::mutex announceMutex_;
-    std::condition_variable announced_;
     mutable std::mutex progressMutex_;
     std::set<std::string> seen_;
     int downloadReports_ = 0;
