@@ -22,19 +22,13 @@ void setAge(const std::string& path, time_t now, time_t seconds) {
 
 } // namespace
 
-TEST(DownloadFolders, CoreCreatesRootFirmwareAndSoftware) {
+// Only the user may look into the folders the program makes; the Downloads folder is the user's.
+TEST(DownloadFolders, CoreCreatesRootFirmwareAndSoftwareForTheUserAlone) {
     kv::test::CoreTestEnvironment environment;
     Core core;
     EXPECT_EQ(environment.downloadsDir(), core.downloadsDir());
-    EXPECT_TRUE(fs::is_directory(environment.downloadsDir() + "/Firmware"));
-    EXPECT_TRUE(fs::is_directory(environment.downloadsDir() + "/Software"));
-}
-
-// Only the user may look into the folders the program makes; the Downloads folder is the user's.
-TEST(DownloadFolders, FoldersTheProgramMakesAreTheUsersAlone) {
-    kv::test::CoreTestEnvironment environment;
-    Core core;
     for (const char* folder : {"", "/Firmware", "/Software"}) {
+        EXPECT_TRUE(fs::is_directory(environment.downloadsDir() + folder)) << folder;
         EXPECT_EQ(fs::perms::owner_all,
                   fs::status(environment.downloadsDir() + folder).permissions() & fs::perms::all)
             << folder;
