@@ -199,57 +199,43 @@ TEST_F(IntermediateGeneration, OlderGenerationFetchesTheNextRequiredReleaseFirst
     EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 1.0.0 b5), Cloud(3.0.0 b30)"), 1u);
 }
 
-TEST_F(IntermediateGeneration, IntermediateOfTheReleasedVersionChangesNothing) {
-    publish(publishFile(R"(,"firmware_generations":[
-        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"3.0.0b30","IF":"korvex-2.img","LK":"x","MD5":"22"}])"));
-    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0b5", 1);
-
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-3.img");
-    EXPECT_EQ(korvex->cloud.get()->md5, "33");
-    EXPECT_EQ(korvex->note.get(), "");
-}
-
-TEST_F(IntermediateGeneration, FirstEntryInArrayOrderAboveTheDeviceGenerationIsTaken) {
-    publish(publishFile(R"(,"firmware_generations":[
-        {"ID":"KORVEX-FIRMWARE","GN":1,"IV":"1.5.0","IF":"g1.img","LK":"1"},
-        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"2.0.0","IF":"g2.img","LK":"2"},
-        {"ID":"KORVEX-FIRMWARE","GN":5,"IV":"2.9.0","IF":"g5.img","LK":"5"},
-        {"ID":"KORVEX-FIRMWARE","GN":3,"IV":"2.5.0","IF":"g3.img","LK":"3"}])"));
-    const ProductPtr atOne = addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 1", "1.0.0", 1);
-    const ProductPtr atTwo = addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 2", "2.0.0", 2);
-    const ProductPtr atThree = addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 3", "2.5.0", 3);
-
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(atOne->cloud.get()->fileName, "g2.img");
-    EXPECT_EQ(atTwo->cloud.get()->fileName, "g5.img");
-    EXPECT_EQ(atThree->cloud.get()->fileName, "korvex-3.img");
-    EXPECT_EQ(atThree->note.get(), "");
-}
-
-TEST_F(IntermediateGeneration, NoteGoesWhenTheStepIsNoLongerRequired) {
-    publish(publishFile(R"(,"firmware_generations":[
-        {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"2.0.0b20","IF":"korvex-2.img","LK":"x"}])"));
-    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0b5", 1);
-    ASSERT_EQ(sync(), "");
-    ASSERT_NE(korvex->note.get(), "");
-    publish(publishFile(""));
-    core->setForceRefresh();
-
-    ASSERT_EQ(sync(), "");
-    EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-3.img");
-    EXPECT_EQ(korvex->note.get(), "");
-}
-
-TEST_F(IntermediateGeneration, MissingOrEmptyListLeavesTheRelease) {
-    for (const char* generations : {"", R"(,"firmware_generations":[])"}) {
-        publish(publishFile(generations));
+// Devices of generations 1, 2 and 3 against lists that require a step, require the released
+// version itself, or require nothing: each takes the first entry above its generation while
+// one is required, and loses the step and its note once it is not.
+TEST_F(IntermediateGeneration, FirstEntryAboveTheDeviceGenerationIsTakenWhileRequired) {
+    struct Case {
+        const char* generations;
+        const char* files[3];
+    };
+    const Case cases[] = {
+        {R"(,"firmware_generations":[
+            {"ID":"KORVEX-FIRMWARE","GN":1,"IV":"1.5.0","IF":"g1.img","LK":"1"},
+            {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"2.0.0","IF":"g2.img","LK":"2"},
+            {"ID":"KORVEX-FIRMWARE","GN":5,"IV":"2.9.0","IF":"g5.img","LK":"5"},
+            {"ID":"KORVEX-FIRMWARE","GN":3,"IV":"2.5.0","IF":"g3.img","LK":"3"}])",
+         {"g2.img", "g5.img", "korvex-3.img"}},
+        {R"(,"firmware_generations":[
+            {"ID":"KORVEX-FIRMWARE","GN":2,"IV":"3.0.0b30","IF":"korvex-2.img","LK":"x"}])",
+         {"korvex-3.img", "korvex-3.img", "korvex-3.img"}},
+        {"", {"korvex-3.img", "korvex-3.img", "korvex-3.img"}},
+        {R"(,"firmware_generations":[])", {"korvex-3.img", "korvex-3.img", "korvex-3.img"}},
+    };
+    const ProductPtr devices[] = {
+        addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 1", "1.0.0", 1),
+        addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 2", "2.0.0", 2),
+        addProduct(code::KORVEX_FIRMWARE, "Korvex Gen 3", "2.5.0", 3),
+    };
+    for (const Case& c : cases) {
+        publish(publishFile(c.generations));
         core->setForceRefresh();
-        const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", "1.0.0", 1);
-
         ASSERT_EQ(sync(), "");
-        EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-3.img") << generations;
-        EXPECT_EQ(korvex->note.get(), "") << generations;
+        for (size_t d = 0; d < std::size(devices); ++d) {
+            const Product::CloudPtr cloud = devices[d]->cloud.get();
+            const bool stepped = std::string(c.files[d]) != "korvex-3.img";
+            EXPECT_EQ(cloud->fileName, c.files[d]) << devices[d]->name << c.generations;
+            EXPECT_EQ(cloud->md5, stepped ? "" : "33") << devices[d]->name;
+            EXPECT_EQ(devices[d]->note.get().empty(), !stepped) << devices[d]->name;
+        }
     }
 }
 
