@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -86,34 +87,41 @@ TEST_F(SoftwareUpdate, InstallerThatSucceedsOrIsCancelledLeavesTheEvaluatedStatu
     EXPECT_EQ(installers_.started().size(), 3u);
 }
 
+// A failing installer shows its exit code; one that cannot start, or whose name would lead out
+// of the package folder, shows -1, and the latter is never run.
 TEST_F(SoftwareUpdate, InstallerThatFailsShowsItsExitCode) {
-    const ProductPtr app = addApplication(code::KVDISCOVERY, "KVDiscovery", "exit 20");
-
-    core_->requestUpdate(app);
-    ASSERT_TRUE(events_.waitFor(status("KVDiscovery", "Software Updater Error (1603)")));
-    EXPECT_EQ(app->errorCode, 1603);
-}
-
-TEST_F(SoftwareUpdate, InstallerThatCannotStartIsAnError) {
-    const ProductPtr app = addApplication(code::KVDISCOVERY, "KVDiscovery", "");
-
-    core_->requestUpdate(app);
-    ASSERT_TRUE(events_.waitFor(status("KVDiscovery", "Software Updater Error (-1)")));
-    EXPECT_EQ(app->errorCode, -1);
-    EXPECT_EQ(installers_.started(), std::vector<std::string>{environment_.downloadsDir() +
-                                                              "/Software/KVDiscovery-setup.sh"});
-}
-
-TEST_F(SoftwareUpdate, InstallerNamedOutsideThePackageFolderIsNeverRun) {
-    const ProductPtr app = addApplication(code::VORNET, "VORNET", "");
     kv::test::writeFile(environment_.downloadsDir() + "/outside.sh", "exit 0\n");
-    auto release = std::make_shared<Product::Cloud>(*app->cloud.get());
-    release->fileName = "../outside.sh";
-    app->cloud.set(release);
+    struct Case {
+        const char* name;
+        const char* script;
+        const char* fileName;
+        int32_t errorCode;
+        bool started;
+    };
+    const Case cases[] = {
+        {"Failing", "exit 20", nullptr, 1603, true},
+        {"Missing", "", nullptr, -1, true},
+        {"Outside", "", "../outside.sh", -1, false},
+    };
+    for (const Case& c : cases) {
+        const ProductPtr app = addApplication(code::KVDISCOVERY, c.name, c.script);
+        if (c.fileName != nullptr) {
+            auto release = std::make_shared<Product::Cloud>(*app->cloud.get());
+            release->fileName = c.fileName;
+            app->cloud.set(release);
+        }
+        const std::string installer =
+            environment_.downloadsDir() + "/Software/" + c.name + "-setup.sh";
 
-    core_->requestUpdate(app);
-    ASSERT_TRUE(events_.waitFor(status("VORNET", "Software Updater Error (-1)")));
-    EXPECT_TRUE(installers_.started().empty());
+        core_->requestUpdate(app);
+        ASSERT_TRUE(events_.waitFor(
+            status(c.name, "Software Updater Error (" + std::to_string(c.errorCode) + ")")));
+        EXPECT_EQ(app->errorCode, c.errorCode);
+        const std::vector<std::string> started = installers_.started();
+        EXPECT_EQ(std::count(started.begin(), started.end(), installer), c.started ? 1 : 0)
+            << c.name;
+    }
+    EXPECT_EQ(installers_.started().size(), 2u);
 }
 
 // A newer package replaces this program; the catalogue's installer is for another system.
