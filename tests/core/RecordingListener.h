@@ -62,18 +62,27 @@ public:
     }
     bool waitForCount(const std::string& event, int times,
                       std::chrono::seconds timeout = std::chrono::seconds(60)) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] {
-            return std::count(events_.begin(), events_.end(), event) >= times;
-        });
+        return waitUntil(
+            [&](const std::vector<std::string>& seen) {
+                return std::count(seen.begin(), seen.end(), event) >= times;
+            },
+            timeout);
     }
     bool waitForStart(const std::string& prefix,
                       std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        return waitUntil(
+            [&](const std::vector<std::string>& seen) {
+                return std::any_of(seen.begin(), seen.end(), [&](const std::string& event) {
+                    return event.rfind(prefix, 0) == 0;
+                });
+            },
+            timeout);
+    }
+    // Waits until the events recorded so far satisfy `done`.
+    bool waitUntil(const std::function<bool(const std::vector<std::string>&)>& done,
+                   std::chrono::seconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] {
-            return std::any_of(events_.begin(), events_.end(),
-                               [&](const std::string& seen) { return seen.rfind(prefix, 0) == 0; });
-        });
+        return changed_.wait_for(lock, timeout, [&] { return done(events_); });
     }
 
     void clear() {

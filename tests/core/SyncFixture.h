@@ -2,6 +2,7 @@
 
 #include "CoreTestEnvironment.h"
 #include "FixedSettings.h"
+#include "RecordingListener.h"
 #include "ReleaseServer.h"
 #include "TempDir.h"
 #include "core/Core.h"
@@ -11,56 +12,44 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace kv::test {
 
-// Hears the sync's own events and lets a test wait for the end of a sync.
-class SyncListener : public kv::portal::Core::Listener {
+// Lets a test wait for the end of a sync and read the messages the syncs ended with.
+class SyncListener : public RecordingListener {
 public:
-    void syncStarted(kv::portal::Core*) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++started_;
-    }
+    int started() const { return count("syncStarted"); }
 
-    void syncFinished(kv::portal::Core*, const std::string& message) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back(message);
-        changed_.notify_all();
-    }
+    std::vector<std::string> messages() const { return finished(events()); }
 
     // The message of the count-th sync to finish, once it has.
     std::string waitForFinished(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const bool finished = changed_.wait_for(lock, std::chrono::seconds(60),
-                                                [&] { return messages_.size() >= count; });
-        if (!finished) {
+        if (!waitUntil(
+                [&](const std::vector<std::string>& seen) {
+                    return finished(seen).size() >= count;
+                },
+                std::chrono::seconds(60))) {
             ADD_FAILURE() << "sync " << count << " did not finish";
             return "(no sync)";
         }
-        return messages_[count - 1];
-    }
-
-    int started() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return started_;
-    }
-
-    std::vector<std::string> messages() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
+        return messages()[count - 1];
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    int started_ = 0;
-    std::vector<std::string> messages_;
+    static std::vector<std::string> finished(const std::vector<std::string>& events) {
+        const std::string prefix = "syncFinished ";
+        std::vector<std::string> messages;
+        for (const std::string& event : events) {
+            if (event.rfind(prefix, 0) == 0) {
+                messages.push_back(event.substr(prefix.size()));
+            }
+        }
+        return messages;
+    }
 };
 
 // A core whose "publish_file" setting points at a release server of the test's own.
