@@ -34,80 +34,70 @@ Product::CloudPtr release(const Version& version, const std::string& fileName = 
 
 } // namespace
 
-TEST(VersionParse, ReadsDotsAndBuildMarker) {
-    const Version version = parsed("1.2.3b45");
-    EXPECT_EQ(1u, version.major);
-    EXPECT_EQ(2u, version.minor);
-    EXPECT_EQ(3u, version.revision);
-    EXPECT_EQ(45u, version.build);
-    EXPECT_EQ("1.2.3 b45", versionText(version));
-}
-
-TEST(VersionParse, ShortAndEmptyTextsFillZeros) {
-    EXPECT_EQ("1.2.0 b0", versionText(parsed("1.2")));
-    EXPECT_EQ("None", versionText(parsed("")));
-    EXPECT_FALSE(parsed("").isValid());
-    EXPECT_TRUE(parsed("0.0.0b1").isValid());
-}
-
-TEST(VersionParse, NullTextChangesNothing) {
-    Version version(4, 5, 6, 7);
-    EXPECT_FALSE(version.parseVersion(nullptr));
-    EXPECT_EQ("4.5.6 b7", versionText(version));
-}
-
-TEST(VersionParse, KeepsGenerationAndFileTime) {
-    Version version;
-    version.generation = 3;
-    version.fileTime = 99;
-    version.parseVersion("2.0");
-    EXPECT_EQ(3u, version.generation);
-    EXPECT_EQ(99, version.fileTime);
-}
-
-TEST(VersionParse, SegmentsWithoutDigitsReadAsZero) {
-    EXPECT_EQ("0.2.0 b7", versionText(parsed("x.2.rc1b7")));
-    EXPECT_EQ("1.0.0 b0", versionText(parsed("1.beta")));
-}
-
-TEST(VersionParse, HostileTextsAreReadSafely) {
-    EXPECT_EQ("1.2.3 b4", versionText(parsed("1.2.3.4.5.6.7")));
-    EXPECT_EQ("4294967295.1.0 b0", versionText(parsed("99999999999999999999999999999999999999.1")));
-    EXPECT_EQ("4294967295.0.0 b0", versionText(parsed("4294967296")));
-    EXPECT_EQ("7.0.0 b0", versionText(parsed(("7." + std::string(5000, '.')).c_str())));
-    EXPECT_EQ("None", versionText(parsed(std::string(100000, 'b').c_str())));
-}
-
-TEST(VersionCompare, IgnoresBuildWhileIgnoreBuildIsSet) {
-    IgnoreBuild ignore(true);
-    EXPECT_FALSE(Version(1, 2, 3, 9) > Version(1, 2, 3, 5));
-    EXPECT_FALSE(Version(1, 2, 3, 9) != Version(1, 2, 3, 5));
-}
-
-TEST(VersionCompare, ComparesBuildOtherwise) {
-    IgnoreBuild ignore(false);
-    EXPECT_TRUE(Version(1, 2, 3, 9) > Version(1, 2, 3, 5));
-    EXPECT_TRUE(Version(1, 2, 3, 9) != Version(1, 2, 3, 5));
-    EXPECT_FALSE(Version(1, 2, 3, 5) > Version(1, 2, 3, 5));
-}
-
-TEST(VersionCompare, FirstDifferingNumberDecidesAsUnsigned) {
-    for (bool ignore : {true, false}) {
-        IgnoreBuild setting(ignore);
-        EXPECT_TRUE(Version(2, 0, 0, 0) > Version(1, 9, 9, 9999));
-        EXPECT_FALSE(Version(1, 9, 9, 9999) > Version(2, 0, 0, 0));
-        EXPECT_TRUE(Version(3000000000u, 0, 0, 0) > Version(1, 0, 0, 0));
+// Short texts fill zeros, segments without digits read as zero, hostile texts saturate or
+// stop; what parsing leaves alone (generation, file time) stays.
+TEST(VersionParse, ReadsDotsAndBuildMarkerWhateverTheText) {
+    const std::pair<std::string, const char*> texts[] = {
+        {"1.2.3b45", "1.2.3 b45"},
+        {"1.2", "1.2.0 b0"},
+        {"", "None"},
+        {"0.0.0b1", "0.0.0 b1"},
+        {"x.2.rc1b7", "0.2.0 b7"},
+        {"1.beta", "1.0.0 b0"},
+        {"1.2.3.4.5.6.7", "1.2.3 b4"},
+        {"99999999999999999999999999999999999999.1", "4294967295.1.0 b0"},
+        {"4294967296", "4294967295.0.0 b0"},
+        {"7." + std::string(5000, '.'), "7.0.0 b0"},
+        {std::string(100000, 'b'), "None"},
+    };
+    for (const auto& [text, shown] : texts) {
+        Version version;
+        version.generation = 3;
+        version.fileTime = 99;
+        version.parseVersion(text.c_str());
+        EXPECT_EQ(versionText(version), shown) << text.substr(0, 40);
+        EXPECT_EQ(version.isValid(), std::string(shown) != "None") << text.substr(0, 40);
+        EXPECT_EQ(version.generation, 3u);
+        EXPECT_EQ(version.fileTime, 99);
     }
+    const Version parts = parsed("1.2.3b45");
+    EXPECT_EQ(parts.major, 1u);
+    EXPECT_EQ(parts.minor, 2u);
+    EXPECT_EQ(parts.revision, 3u);
+    EXPECT_EQ(parts.build, 45u);
+    Version untouched(4, 5, 6, 7);
+    EXPECT_FALSE(untouched.parseVersion(nullptr));
+    EXPECT_EQ("4.5.6 b7", versionText(untouched));
 }
 
-TEST(VersionCompare, GenerationAndFileTimeNeverCount) {
-    IgnoreBuild ignore(false);
-    Version a(1, 0, 0, 0);
-    Version b(1, 0, 0, 0);
-    a.generation = 5;
-    b.fileTime = 1234;
-    EXPECT_FALSE(a != b);
-    EXPECT_FALSE(a > b);
+// The first differing number decides, as unsigned; the build counts unless builds are
+// ignored; generation and file time never count.
+TEST(VersionCompare, FirstDifferingNumberDecides) {
+    struct Case {
+        Version a;
+        Version b;
+        bool ignore;
+        bool greater;
+        bool differs;
+    };
+    Version generation(1, 0, 0, 0);
+    generation.generation = 5;
+    Version fileTime(1, 0, 0, 0);
+    fileTime.fileTime = 1234;
+    const Case cases[] = {
+        {Version(1, 2, 3, 9), Version(1, 2, 3, 5), true, false, false},
+        {Version(1, 2, 3, 9), Version(1, 2, 3, 5), false, true, true},
+        {Version(1, 2, 3, 5), Version(1, 2, 3, 5), false, false, false},
+        {Version(2, 0, 0, 0), Version(1, 9, 9, 9999), true, true, true},
+        {Version(1, 9, 9, 9999), Version(2, 0, 0, 0), false, false, true},
+        {Version(3000000000u, 0, 0, 0), Version(1, 0, 0, 0), true, true, true},
+        {generation, fileTime, false, false, false},
+    };
+    for (const Case& c : cases) {
+        IgnoreBuild setting(c.ignore);
+        EXPECT_EQ(c.a > c.b, c.greater) << versionText(c.a) << " " << versionText(c.b);
+        EXPECT_EQ(c.a != c.b, c.differs) << versionText(c.a) << " " << versionText(c.b);
+    }
 }
 
 TEST(ApplicationBuild, HighBuildsKeepOnlyTheirLastFourDigits) {
