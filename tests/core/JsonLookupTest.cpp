@@ -29,48 +29,39 @@ protected:
     JsonDocument entry;
 };
 
-TEST_F(JsonLookup, MemberFindsTheFirstMemberOfExactlyThatName) {
-    std::string id;
-    std::string version;
-    EXPECT_EQ(printed([&] {
-                  id = textOf(member(entry, "ID"));
-                  version = textOf(member(entry, "IV"));
-              }),
-              "");
-    EXPECT_EQ(id, "PELRA-FIRMWARE");
-    EXPECT_EQ(version, "2.0.1b7");
-}
-
-TEST_F(JsonLookup, MissingMemberPrintsAndReadsAsNull) {
-    const rapidjson::Value* found = nullptr;
-
-    EXPECT_EQ(printed([&] { found = &member(entry, "IF"); }),
-              "rapidJson: member IF not found; please fix it!\n");
-    EXPECT_EQ(found, &nullValue());
-    EXPECT_TRUE(found->IsNull());
-    EXPECT_EQ(textOf(*found), "");
-    EXPECT_EQ(unsignedOf(*found), 0u);
-}
-
-TEST_F(JsonLookup, NamesArePrefixesOfNothing) {
-    EXPECT_EQ(printed([&] { member(entry, "I"); }),
-              "rapidJson: member I not found; please fix it!\n");
-    EXPECT_EQ(textOf(member(entry, "IVX")), "9.9.9");
-}
-
-TEST_F(JsonLookup, LookupInAStringPrintsNotAnObject) {
-    const rapidjson::Value& id = member(entry, "ID");
-    const rapidjson::Value* found = nullptr;
-
-    EXPECT_EQ(printed([&] { found = &member(id, "IF"); }), "not an object [IF]\n");
-    EXPECT_EQ(found, &nullValue());
-}
-
-TEST_F(JsonLookup, FailedParseLeavesARootThatIsNotAnObject) {
+// The first member of exactly that name, a name being the prefix of nothing; a missing member,
+// or a lookup in something that is not an object, prints why and reads as the shared null.
+TEST_F(JsonLookup, MemberFindsTheFirstOfExactlyThatNameOrPrintsWhyNot) {
     JsonDocument broken;
     parseJson(broken, "{\"products\": [");
-
-    EXPECT_EQ(printed([&] { member(broken, "products"); }), "not an object [products]\n");
+    const rapidjson::Value& id = member(entry, "ID");
+    struct Case {
+        const rapidjson::Value& in;
+        const char* name;
+        const char* printed;
+        const char* text;
+    };
+    const Case cases[] = {
+        {entry, "ID", "", "PELRA-FIRMWARE"},
+        {entry, "IV", "", "2.0.1b7"},
+        {entry, "IVX", "", "9.9.9"},
+        {entry, "IF", "rapidJson: member IF not found; please fix it!\n", nullptr},
+        {entry, "I", "rapidJson: member I not found; please fix it!\n", nullptr},
+        {id, "IF", "not an object [IF]\n", nullptr},
+        {broken, "products", "not an object [products]\n", nullptr},
+    };
+    for (const Case& c : cases) {
+        const rapidjson::Value* found = nullptr;
+        EXPECT_EQ(printed([&] { found = &member(c.in, c.name); }), c.printed) << c.name;
+        if (c.text != nullptr) {
+            EXPECT_EQ(textOf(*found), c.text);
+            continue;
+        }
+        EXPECT_EQ(found, &nullValue()) << c.name;
+        EXPECT_TRUE(found->IsNull());
+        EXPECT_EQ(textOf(*found), "");
+        EXPECT_EQ(unsignedOf(*found), 0u);
+    }
 }
 
 TEST_F(JsonLookup, PresenceTestsPrintOnlyForNonObjects) {
