@@ -1,6 +1,5 @@
-#include "CoreTestEnvironment.h"
+#include "CoreLab.h"
 #include "DeviceSimulator.h"
-#include "TransferRecorder.h"
 #include "core/Core.h"
 
 #include <gtest/gtest.h>
@@ -15,15 +14,8 @@ using kv::test::DeviceSimulator;
 
 namespace {
 
-class DeviceInterface : public ::testing::Test {
+class DeviceInterface : public kv::test::CoreLab {
 protected:
-    DeviceInterface() { core_->addListener(&events_); }
-    ~DeviceInterface() override {
-        if (core_) {
-            core_->removeListener(&events_);
-        }
-    }
-
     // Adds a device and waits until its probe has answered.
     bool addProbed(ProductCode code, const std::string& name, const std::string& address,
                    const Version& version = {}) {
@@ -37,10 +29,6 @@ protected:
         options.danteRunning = danteRunning;
         return options;
     }
-
-    kv::test::CoreTestEnvironment environment_;
-    std::unique_ptr<Core> core_ = std::make_unique<Core>();
-    kv::test::TransferRecorder events_;
 };
 
 TEST_F(DeviceInterface, NewDeviceGetsItsSerialAndATwinWhoseDanteFirmwareIsNotRunning) {

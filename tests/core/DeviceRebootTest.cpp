@@ -2,11 +2,10 @@
 // told, and that the package, the image the device ends up with and the program's threads
 // survive it.
 
-#include "CoreTestEnvironment.h"
+#include "CoreLab.h"
 #include "DeviceSimulator.h"
 #include "StdoutCapture.h"
 #include "TempDir.h"
-#include "TransferRecorder.h"
 #include "core/Core.h"
 
 #include <gtest/gtest.h>
@@ -42,15 +41,8 @@ std::string rebootWhileWriting(const std::string& cut) {
            cut + R"("})";
 }
 
-class DeviceReboot : public ::testing::Test {
+class DeviceReboot : public kv::test::CoreLab {
 protected:
-    DeviceReboot() { core_->addListener(&events_); }
-    ~DeviceReboot() override {
-        if (core_) {
-            core_->removeListener(&events_);
-        }
-    }
-
     // A Korvex on the simulated device, its released firmware already in the package folder.
     void start(const std::string& behaviour) {
         DeviceSimulator::Options options;
@@ -100,13 +92,6 @@ protected:
                          std::chrono::seconds(10));
     }
 
-    // Destroying the core joins the update worker and any poller: one waiting on the device
-    // would hold the test until its time-out.
-    void stopCore() {
-        core_->removeListener(&events_);
-        core_.reset();
-    }
-
     void expectPackageIntact() const {
         EXPECT_TRUE(kv::test::readFile(packagePath_) == package_)
             << "the downloaded package changed";
@@ -119,10 +104,7 @@ protected:
             << "the device's image differs from the package";
     }
 
-    kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir lab_;
-    std::unique_ptr<Core> core_ = std::make_unique<Core>();
-    kv::test::TransferRecorder events_;
     // After the core, so that it goes first and takes any connection the core waits on along.
     std::unique_ptr<DeviceSimulator> device_;
     ProductPtr korvex_;

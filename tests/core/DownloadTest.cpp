@@ -1,10 +1,8 @@
-#include "CoreTestEnvironment.h"
+#include "CoreLab.h"
 #include "DeviceSimulator.h"
-#include "InstallerProxy.h"
 #include "ReleaseServer.h"
 #include "StdoutCapture.h"
 #include "TempDir.h"
-#include "TransferRecorder.h"
 #include "core/Core.h"
 
 #include <gtest/gtest.h>
@@ -49,17 +47,11 @@ std::string filler(size_t size, char seed) {
     return content;
 }
 
-class Download : public ::testing::Test {
+class Download : public kv::test::CoreLab {
 protected:
     Download() {
         kv::test::writeFile(served_.file(kPackage), filler(512 * 1024, 'a'));
         core_->setProxy(std::make_unique<kv::test::InstallerProxy>(installers_));
-        core_->addListener(&events_);
-    }
-    ~Download() override {
-        if (core_) {
-            core_->removeListener(&events_);
-        }
     }
 
     // A product whose release is the served package at `query` (the server's behaviour).
@@ -80,9 +72,6 @@ protected:
     std::string firmwarePath(const std::string& fileName) const {
         return environment_.downloadsDir() + "/Firmware/" + fileName;
     }
-    std::string status(const std::string& name, const std::string& text) const {
-        return "status " + name + " " + text;
-    }
     int requestsForPackage() const {
         const auto reply =
             kvcurl::get(server_.url(std::string("/control/count?path=/") + kPackage));
@@ -94,12 +83,8 @@ protected:
     }
     void open(const std::string& gate) const { kvcurl::get(server_.url("/control/open/" + gate)); }
 
-    kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir served_;
     kv::test::ReleaseServer server_{served_.path()};
-    kv::test::Installers installers_;
-    std::unique_ptr<Core> core_ = std::make_unique<Core>();
-    kv::test::TransferRecorder events_;
 };
 
 TEST_F(Download, VerifiedPackageIsReadyToUpdateAndIsNotHashedAgain) {

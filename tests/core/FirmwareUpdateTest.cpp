@@ -1,7 +1,6 @@
-#include "CoreTestEnvironment.h"
+#include "CoreLab.h"
 #include "DeviceSimulator.h"
 #include "TempDir.h"
-#include "TransferRecorder.h"
 #include "core/Core.h"
 
 #include <gtest/gtest.h>
@@ -21,15 +20,8 @@ namespace {
 constexpr const char* kPackage = "korvex-2.0.0.bin";
 constexpr const char* kImageVersion = "2.0.0b7";
 
-class FirmwareUpdate : public ::testing::Test {
+class FirmwareUpdate : public kv::test::CoreLab {
 protected:
-    FirmwareUpdate() { core_->addListener(&events_); }
-    ~FirmwareUpdate() override {
-        if (core_) {
-            core_->removeListener(&events_);
-        }
-    }
-
     DeviceSimulator::Options device(const std::string& behaviour) const {
         DeviceSimulator::Options options;
         options.version = "1.0.0b1";
@@ -49,10 +41,6 @@ protected:
         product->cloud.set(release);
         DeviceSimulator::makeImage(core_->downloadPath(product, true), kImageVersion, 96 * 1024);
         return product;
-    }
-
-    std::string status(const std::string& name, const std::string& text) const {
-        return "status " + name + " " + text;
     }
 
     // Updates the device with the program's waits cut to 2 s, until it shows the status.
@@ -76,10 +64,7 @@ protected:
         return kv::test::readFile(core_->downloadsDir() + "/history.jsonl");
     }
 
-    kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir lab_;
-    std::unique_ptr<Core> core_ = std::make_unique<Core>();
-    kv::test::TransferRecorder events_;
 };
 
 // Discovery need not see the device leave and come back: once it answers again, it shows what

@@ -1,8 +1,6 @@
-#include "CoreTestEnvironment.h"
-#include "InstallerProxy.h"
+#include "CoreLab.h"
 #include "ReleaseServer.h"
 #include "TempDir.h"
-#include "TransferRecorder.h"
 #include "core/Core.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +23,7 @@ constexpr int kNeedsRestart = 18;
 constexpr int kRestarting = 19;
 constexpr int kFailed = 20;
 
-class SoftwareUpdate : public ::testing::Test {
+class SoftwareUpdate : public kv::test::CoreLab {
 protected:
     SoftwareUpdate() {
         installers_.reportAs(kCancelled, 1602);
@@ -33,12 +31,6 @@ protected:
         installers_.reportAs(kRestarting, 1641);
         installers_.reportAs(kFailed, 1603);
         core_->setProxy(std::make_unique<kv::test::InstallerProxy>(installers_));
-        core_->addListener(&events_);
-    }
-    ~SoftwareUpdate() override {
-        if (core_) {
-            core_->removeListener(&events_);
-        }
     }
 
     // An application whose released installer is downloaded; the installer runs `script`.
@@ -57,16 +49,8 @@ protected:
         return product;
     }
 
-    std::string status(const std::string& name, const std::string& text) const {
-        return "status " + name + " " + text;
-    }
-
-    kv::test::CoreTestEnvironment environment_;
     kv::test::TempDir served_;
     kv::test::ReleaseServer server_{served_.path()};
-    kv::test::Installers installers_;
-    std::unique_ptr<Core> core_ = std::make_unique<Core>();
-    kv::test::TransferRecorder events_;
 };
 
 TEST_F(SoftwareUpdate, InstallerThatSucceedsOrIsCancelledLeavesTheEvaluatedStatus) {
