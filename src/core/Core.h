@@ -121,7 +121,8 @@ private:
     // Called by the workers when done with a product.
     void removeIfGone(const ProductPtr& product);
 
-    // Built in this order; the destructor stops their threads in the reverse order.
+    // Built in this order. The destructor joins the probes and the sync first, then the
+    // download worker, and last the update and reboot workers, which download jobs feed.
     std::unique_ptr<IProxy> proxy_;
     RefusedNames refusedNames_;
     std::unique_ptr<ProductList> products_;
