@@ -8,11 +8,11 @@
 #include "StdoutCapture.h"
 #include "TempDir.h"
 #include "core/Core.h"
-#include "core/download/Md5.h"
 #include "ui/commands/CmdFirmwareDownloadUpdate.h"
 #include "ui/commands/CmdFirmwareUpdate.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -42,10 +42,9 @@ void settleElsewhere(Core& core, const ProductPtr& product, uint32_t status = Ev
 }
 
 std::string md5Of(const std::string& text) {
-    Md5 md5;
-    md5.update(text.data(), text.size());
-    md5.finalise();
-    return md5.hexDigest();
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Md5)
+        .toHex()
+        .toStdString();
 }
 
 // Runs the event loop until something quits it; 0 when a command did, 1 at the deadline.

@@ -14,8 +14,7 @@ using provider_test::pump;
 
 namespace {
 
-constexpr DNSServiceErrorType kServiceNotRunning =
-    zeroconf::binding::kDNSServiceErr_ServiceNotRunning;
+constexpr DNSServiceErrorType kServiceNotRunning = dns_sd::kDNSServiceErr_ServiceNotRunning;
 
 struct outcome {
     int calls = 0;
@@ -57,8 +56,8 @@ TEST(ProviderOutage, UnreachableBusFailsEveryCreatingCallAsServiceNotRunning) {
               DNSServiceQueryRecord(&ref, 0, 0, "korvex-1.local", kDNSServiceType_A,
                                     kDNSServiceClass_IN, on_record, nullptr));
     EXPECT_EQ(kServiceNotRunning,
-              DNSServiceGetAddrInfo(&ref, 0, 0, zeroconf::binding::kDNSServiceProtocol_IPv4,
-                                    "korvex-1.local", on_address, nullptr));
+              DNSServiceGetAddrInfo(&ref, 0, 0, dns_sd::kDNSServiceProtocol_IPv4, "korvex-1.local",
+                                    on_address, nullptr));
     EXPECT_EQ(kServiceNotRunning,
               DNSServiceRegister(&ref, 0, 0, "Studio A", "_http._tcp", nullptr, nullptr, htons(80),
                                  0, nullptr, on_registered, nullptr));
