@@ -9,6 +9,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))), "studio"))
 
 from kvstudio import lab as studio_lab  # noqa: E402
+from portal import program_path  # noqa: E402
 
 SKIPPED = 77
 
@@ -16,6 +17,8 @@ SKIPPED = 77
 def main():
     if studio_lab.current() is not None:
         unittest.main(module="__main__", verbosity=2)
+    # Before the lab, so that a program that did not build fails even where the lab would skip.
+    program_path()
     try:
         lab = studio_lab.Lab.up()
     except studio_lab.LabUnavailable as reason:
