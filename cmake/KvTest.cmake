@@ -2,7 +2,8 @@ find_package(GTest REQUIRED)
 
 # kv_add_test(NAME SOURCES... [LIBS ...] [INTERNALS library...] [LABELS ...] [TIMEOUT s]
 #             [RESOURCE_LOCK name] [ENV VAR=value...] [NO_GTEST_MAIN])
-# One test program per test file; every program is a CTest test of the same name.
+# One test program per test file; every program is a CTest test of the same name, labelled with
+# the module its name begins with (core_..., ui_...) so that ctest -L selects a module's tests.
 # INTERNALS: the test sees every header of each library, as kv_internals below.
 # NO_GTEST_MAIN: the test brings its own main, e.g. to create the Qt application object first.
 function(kv_add_test name)
@@ -28,11 +29,10 @@ function(kv_add_test name)
         set(ARG_TIMEOUT 120)
     endif()
     math(EXPR ARG_TIMEOUT "${ARG_TIMEOUT} * ${KV_SANITIZE_TIME_FACTOR}")
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    string(REGEX MATCH "^[a-z0-9]+" labels ${name})
+    list(APPEND labels ${ARG_LABELS})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_BINARY_DIR=${PROJECT_BINARY_DIR};${KV_SANITIZE_ENV};${ARG_ENV}")
-    if(ARG_LABELS)
-        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
-    endif()
     if(ARG_RESOURCE_LOCK)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
     endif()
