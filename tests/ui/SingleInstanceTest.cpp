@@ -4,6 +4,7 @@
 // KVPortal that runs on the machine.
 
 #include "TempDir.h"
+#include "Unavailable.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -217,7 +218,7 @@ TEST(SingleInstance, SimultaneousStartsLeaveExactlyOneRunning) {
 // Another user of the machine, with a runtime folder of its own, shares the temporary folder.
 TEST(SingleInstance, EachUserHasAnInstanceOfItsOwn) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to start a probe as another user";
+        return kv::test::unavailable("needs root to start a probe as another user");
     }
     constexpr int kNobody = 65534;
     kv::test::TempDir shared;

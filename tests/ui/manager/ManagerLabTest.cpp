@@ -74,7 +74,7 @@ class ManagerLab : public kv::test::LabSuite {
 protected:
     void SetUp() override {
         LabSuite::SetUp();
-        if (!IsSkipped()) {
+        if (lab != nullptr) {
             environment().setSettings("");
         }
     }
