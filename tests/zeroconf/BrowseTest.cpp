@@ -70,10 +70,6 @@ TEST_F(Browse, BrowseInADomainUsesAllInterfaces) {
     EXPECT_EQ("local.", browse->domain.value_or("<null>"));
 }
 
-TEST_F(Browse, NegativeIndexMeansAllInterfaces) {
-    EXPECT_EQ(0u, zeroconf::create_client(-1)->interface_index);
-}
-
 TEST_F(Browse, AppearingInstanceIsResolvedAndItsAddressQueried) {
     const auto resolve = appear(start_browse(), "Studio.A");
     EXPECT_EQ(kDNSServiceFlagsAdd, resolve->flags);
