@@ -1,7 +1,6 @@
 #include "client.h"
 #include "recording_listeners.h"
 #include "scripted_fixture.h"
-#include "state_recorder.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -62,7 +61,7 @@ TEST_F(HostnameBrowse, AsksForTheIPv4AddressAndReportsItsComingAndGoing) {
 
     answer(op, kDNSServiceFlagsAdd, "korvex-1.local", "10.77.0.11");
     scripted::addr_reply(op, 0, 3, 0, "korvex-1.local", nullptr, 0);
-    ASSERT_TRUE(listener->wait_events(2));
+    ASSERT_TRUE(listener->wait(2));
     const auto events = listener->events();
     EXPECT_TRUE(events[0].resolved);
     EXPECT_EQ(3u, events[0].interface_index);
@@ -82,7 +81,7 @@ TEST_F(HostnameBrowse, IPv6AnswerGivesAnEmptyAddress) {
     answer.sin6_addr.s6_addr[15] = 1;
     scripted::addr_reply(op, kDNSServiceFlagsAdd, 3, 0, "korvex-1.local",
                          reinterpret_cast<const sockaddr*>(&answer), sizeof(answer));
-    ASSERT_TRUE(listener->wait_events(1));
+    ASSERT_TRUE(listener->wait(1));
     EXPECT_TRUE(listener->events()[0].resolved);
     EXPECT_EQ("", listener->events()[0].address);
 }
@@ -92,7 +91,7 @@ TEST_F(HostnameBrowse, AnswersForOtherNamesAndErrorsAreNotReported) {
     answer(op, kDNSServiceFlagsAdd, "korvex-2.local", "10.77.0.12");
     scripted::addr_reply(op, 0, 3, kUnknown, nullptr, nullptr, 0);
     answer(op, kDNSServiceFlagsAdd, "korvex-1.local", "10.77.0.11");
-    ASSERT_TRUE(listener->wait_events(1));
+    ASSERT_TRUE(listener->wait(1));
     ASSERT_TRUE(scripted::wait_processed(op, 3));
     EXPECT_EQ(1u, listener->events().size());
     EXPECT_EQ("10.77.0.11", listener->events()[0].address);
@@ -139,8 +138,8 @@ TEST_F(Register, RegistersUnderExactlyItsNameWithEverySubtype) {
     EXPECT_EQ(service::unknown, registered->state());
 
     scripted::register_reply(op, 0, 0, "Studio A", "_http._tcp.", "local.");
-    ASSERT_TRUE(states.wait_states(1));
-    EXPECT_EQ(std::vector<int>{service::registered}, states.states());
+    ASSERT_TRUE(states.wait(1));
+    EXPECT_EQ(std::vector<int>{service::registered}, states.events());
     EXPECT_EQ(service::registered, registered->state());
 
     registered.reset();
@@ -152,8 +151,8 @@ TEST_F(Register, NameCollisionAndFailureAreReportedAsStates) {
     scripted::register_reply(op, 0, kDNSServiceErr_NameConflict, "Studio A", "_http._tcp.",
                              "local.");
     scripted::register_reply(op, 0, kUnknown, "Studio A", "_http._tcp.", "local.");
-    ASSERT_TRUE(states.wait_states(2));
-    EXPECT_EQ((std::vector<int>{service::name_collision, service::failed}), states.states());
+    ASSERT_TRUE(states.wait(2));
+    EXPECT_EQ((std::vector<int>{service::name_collision, service::failed}), states.events());
     EXPECT_EQ(service::failed, registered->state());
     EXPECT_TRUE(logged("bonjour_service failed name collision (-65548)\n"));
     EXPECT_TRUE(logged("bonjour_service failed (-65537)\n"));
