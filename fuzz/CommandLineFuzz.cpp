@@ -65,9 +65,8 @@ void checkAppended(const CommandLine& line, const CommandLine& longer) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(input) {
     std::vector<std::string> arguments;
-    const std::string input = kv::fuzz::bytesText(data, size);
     for (size_t start = 0; start < input.size();) {
         const size_t end = std::min(input.find('\0', start), input.size());
         arguments.push_back(input.substr(start, end - start));
@@ -77,5 +76,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkOptions(arguments, line);
     arguments.push_back("Studio Korvex");
     checkAppended(line, parse(arguments));
-    return 0;
 }

@@ -129,14 +129,13 @@ void checkUpdateState(const Value& state) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string body = kv::fuzz::bytesText(data, size);
+FUZZ_TARGET(body) {
     portal::JsonDocument reply;
     portal::parseJson(reply, body.c_str());
     const Value* envelope = portal::successData(reply);
     FUZZ_CHECK(envelope == expectedData(reply));
     if (envelope == nullptr) {
-        return 0;
+        return;
     }
     // The command service's answer: the data is the update-state object.
     checkUpdateState(*envelope);
@@ -153,5 +152,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             portal::isTrue(*value) ==
             (value->IsBool() ? value->GetBool() : value->IsNumber() && value->GetDouble() != 0.0));
     }
-    return 0;
 }

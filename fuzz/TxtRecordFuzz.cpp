@@ -178,13 +178,10 @@ void checkDevice(const std::string& name, const Entries& entries) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input = kv::fuzz::bytesText(data, size);
-    const size_t split = input.find('\0');
-    const std::string fullName = input.substr(0, split);
+FUZZ_TARGET(input) {
+    const auto [fullName, rest] = kv::fuzz::splitAtNul(input);
     // A TXT record's length is 16 bits wide.
-    const std::string record =
-        split == std::string::npos ? std::string() : input.substr(split + 1, 65535);
+    const std::string record = rest.substr(0, 65535);
 
     checkName(fullName);
     const Entries entries = checkRecord(record);
@@ -192,5 +189,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (dot != std::string::npos) {
         checkDevice(zeroconf::unescape_service_name(fullName.substr(0, dot)), entries);
     }
-    return 0;
 }
