@@ -3,6 +3,8 @@
 #include "platform/ProgramFilesFolder.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -54,49 +56,46 @@ private:
 
 } // namespace
 
-TEST_F(FoldersTest, DownloadsFolderIsDownloadsInTheHomeFolderWithoutUserDirs) {
-    EXPECT_EQ(home() + "/Downloads", downloadsFolder());
-}
+// user-dirs.dirs as xdg-user-dirs-update writes it, and as a hand may edit it: the last valid
+// entry counts, with its escapes; without one, Downloads in the home folder.
+TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsOrIsDownloadsInTheHomeFolder) {
+    struct Case {
+        const char* userDirs;
+        const char* downloads; // below the home folder
+    } const cases[] = {
+        {nullptr, "/Downloads"},
+        {"# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+         "XDG_DOWNLOAD_DIR=\"$HOME/Transfers\"\nXDG_MUSIC_DIR=\"$HOME/Music\"\n",
+         "/Transfers"},
+        {"XDG_DOWNLOAD_DIR=\"$HOME/First\"\nXDG_DOWNLOAD_DIR=\"$HOME/My \\\"Downloads\\\"\"\n"
+         "XDG_DOWNLOAD_DIR=\"relative/folder\"\nXDG_DOWNLOAD_DIR=\"$HOMEWARD/folder\"\n"
+         "XDG_DOWNLOAD_DIR=$HOME/unquoted\n#XDG_DOWNLOAD_DIR=\"$HOME/Commented\"\n"
+         "XDG_DOWNLOAD_DIRS=\"$HOME/OtherKey\"\n",
+         "/My \"Downloads\""},
+        {"XDG_DOWNLOAD_DIR=\"\"\nXDG_DOWNLOAD_DIR=\"~/Downloads\"\n", "/Downloads"},
+        {"XDG_DOWNLOAD_DIR=\"$HOME/\"\n", ""},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(home() + "/.config");
+        if (c.userDirs != nullptr) {
+            writeUserDirs(home() + "/.config", c.userDirs);
+        }
+        EXPECT_EQ(home() + c.downloads, downloadsFolder()) << (c.userDirs ? c.userDirs : "");
+    }
 
-TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsInTheDefaultConfigFolder) {
-    writeUserDirs(home() + "/.config", "# written by xdg-user-dirs-update\n"
-                                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"$HOME/Transfers\"\n"
-                                       "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
-    EXPECT_EQ(home() + "/Transfers", downloadsFolder());
-}
-
-TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsInXdgConfigHome) {
+    // XDG_CONFIG_HOME names the folder instead, and the entry may be absolute.
     TempDir config;
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/Ignored\"\n");
     writeUserDirs(config.path(), "  XDG_DOWNLOAD_DIR = \"/srv/studio files/\"\n");
     EXPECT_EQ("/srv/studio files", downloadsFolder());
 }
 
-TEST_F(FoldersTest, DownloadsFolderTakesTheLastValidEntryAndItsEscapes) {
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/First\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"$HOME/My \\\"Downloads\\\"\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"relative/folder\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"$HOMEWARD/folder\"\n"
-                                       "XDG_DOWNLOAD_DIR=$HOME/unquoted\n"
-                                       "#XDG_DOWNLOAD_DIR=\"$HOME/Commented\"\n"
-                                       "XDG_DOWNLOAD_DIRS=\"$HOME/OtherKey\"\n");
-    EXPECT_EQ(home() + "/My \"Downloads\"", downloadsFolder());
-}
-
-TEST_F(FoldersTest, DownloadsFolderIgnoresUserDirsWithoutValidEntry) {
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"\"\nXDG_DOWNLOAD_DIR=\"~/Downloads\"\n");
-    EXPECT_EQ(home() + "/Downloads", downloadsFolder());
-}
-
-TEST_F(FoldersTest, DownloadsFolderSetToHomeIsTheHomeFolder) {
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
-    EXPECT_EQ(home(), downloadsFolder());
-}
-
 TEST_F(FoldersTest, ProgramFilesFolderIsInTheDefaultWinePrefix) {
     EXPECT_EQ(home() + "/.wine/drive_c/Program Files", programFilesFolder());
+    // Without HOME, the account's home folder.
+    ::unsetenv("HOME");
+    EXPECT_EQ(std::string(::getpwuid(::getuid())->pw_dir) + "/.wine/drive_c/Program Files",
+              programFilesFolder());
 }
 
 TEST_F(FoldersTest, ProgramFilesFolderIsInTheChosenWinePrefix) {
