@@ -22,14 +22,6 @@ const std::string kAddress("\x0a\x4d\x00\x0b", 4);
 
 class AvahiAdaptation : public ScriptedTest {
 protected:
-    void TearDown() override {
-        browser.reset();
-        hostname_browser.reset();
-        registered.reset();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     state_recorder states;
     std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
     std::shared_ptr<zeroconf::browser> browser;

@@ -19,12 +19,6 @@ const std::string kTxt("\x1bvendor=Kelmora Technologies\x0eproduct=KORVEX", 43);
 
 class Browse : public ScriptedTest {
 protected:
-    void TearDown() override {
-        browser.reset();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     // Starts a browse for "_http._tcp" with the subtype "_ravenna" and returns its operation.
     scripted::operation_ptr start_browse(const std::string& name_filter = "",
                                          bool reconfirm = false) {

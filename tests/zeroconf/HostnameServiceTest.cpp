@@ -27,12 +27,6 @@ sockaddr_in ipv4(const char* text) {
 
 class HostnameBrowse : public ScriptedTest {
 protected:
-    void TearDown() override {
-        browser.reset();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     scripted::operation_ptr follow(const std::string& hostname) {
         browser = client->browse_hostname(hostname, listener);
         EXPECT_NE(nullptr, browser);
@@ -107,12 +101,6 @@ TEST_F(HostnameBrowse, FollowThatCannotStartIsLoggedAndEmpty) {
 
 class Register : public ScriptedTest {
 protected:
-    void TearDown() override {
-        registered.reset();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     scripted::operation_ptr announce(const std::string& name) {
         registered = client->register_service(
             name, "_http._tcp", 8080, {"vendor=Kelmora Technologies", "", "product=KORVEX"},
