@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "platform/DownloadsFolder.h"
 #include "platform/ProgramFilesFolder.h"
@@ -8,11 +9,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 
 using kv::platform::downloadsFolder;
 using kv::platform::programFilesFolder;
+using kv::test::ScopedEnv;
 using kv::test::TempDir;
 using kv::test::writeFile;
 
@@ -21,25 +22,6 @@ namespace {
 // Each test sets the variables it needs and finds the others unset.
 class FoldersTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : kVariables) {
-            if (const char* value = std::getenv(name)) {
-                saved_[name] = value;
-            }
-            ::unsetenv(name);
-        }
-        ::setenv("HOME", home_.path().c_str(), 1);
-    }
-
-    void TearDown() override {
-        for (const char* name : kVariables) {
-            ::unsetenv(name);
-        }
-        for (const auto& [name, value] : saved_) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-    }
-
     const std::string& home() const { return home_.path(); }
 
     void writeUserDirs(const std::string& configFolder, const std::string& content) {
@@ -48,10 +30,11 @@ protected:
     }
 
 private:
-    static constexpr const char* kVariables[] = {"HOME", "XDG_CONFIG_HOME", "WINEPREFIX",
-                                                 "KVPORTAL_PROGRAM_FILES"};
     TempDir home_;
-    std::map<std::string, std::string> saved_;
+    ScopedEnv homeVariable_{"HOME", home_.path().c_str()};
+    ScopedEnv configHome_{"XDG_CONFIG_HOME", nullptr};
+    ScopedEnv winePrefix_{"WINEPREFIX", nullptr};
+    ScopedEnv programFiles_{"KVPORTAL_PROGRAM_FILES", nullptr};
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The desktop's colour scheme and file manager, on a session bus of the test's own with a
 // settings portal and a file manager of the test's own on it.
 #include "LabProcess.h"
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "platform/qt/FileManager.h"
 #include "platform/qt/UiSettings.h"
@@ -73,10 +74,6 @@ public slots:
 
 Desktop* desktop = nullptr;
 
-void setScheme(const char* value) {
-    value ? ::setenv("KVPORTAL_COLOR_SCHEME", value, 1) : ::unsetenv("KVPORTAL_COLOR_SCHEME");
-}
-
 } // namespace
 
 TEST(UiSettings, SchemeComesFromTheVariableThenThePortalThenThePalette) {
@@ -96,7 +93,7 @@ TEST(UiSettings, SchemeComesFromTheVariableThenThePortalThenThePalette) {
         {nullptr, "1", kWhite, kBlack},
     };
     for (const Case& c : cases) {
-        setScheme(c.variable);
+        const kv::test::ScopedEnv scheme("KVPORTAL_COLOR_SCHEME", c.variable);
         desktop->colorScheme = c.portal;
         const UiSettings settings;
         EXPECT_EQ(c.foreground, settings.foreground())
@@ -104,7 +101,6 @@ TEST(UiSettings, SchemeComesFromTheVariableThenThePortalThenThePalette) {
         EXPECT_EQ(c.background, settings.background())
             << c.variable << c.portal.toString().toStdString();
     }
-    setScheme(nullptr);
 }
 
 TEST(UiSettings, ChangesOfThePortalAndTheDesktopsPaletteAreSignalled) {
@@ -165,8 +161,7 @@ TEST(FileManager, IsAskedOverTheBusAndStartedThroughXdgOpenWithoutOne) {
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
     kv::test::writeFile(bin.file("xdg-open"), "#!/bin/sh\necho \"$1\" > " + fifo + "\n");
     ::chmod(bin.file("xdg-open").c_str(), 0700);
-    const std::string path = std::getenv("PATH");
-    ::setenv("PATH", (bin.path() + ":" + path).c_str(), 1);
+    const kv::test::ScopedEnv path("PATH", (bin.path() + ":" + std::getenv("PATH")).c_str());
     std::unique_ptr<FILE, int (*)(FILE*)> opened(std::fopen(fifo.c_str(), "r+"), &std::fclose);
     for (const auto& [shown, select] :
          {std::pair{"/srv/Downloads/KV/korvex.img", true}, {"/srv/Downloads/KV", false}}) {
@@ -175,7 +170,6 @@ TEST(FileManager, IsAskedOverTheBusAndStartedThroughXdgOpenWithoutOne) {
         ASSERT_NE(nullptr, std::fgets(line, sizeof(line), opened.get()));
         EXPECT_STREQ("/srv/Downloads/KV\n", line);
     }
-    ::setenv("PATH", path.c_str(), 1);
 }
 
 int main(int argc, char** argv) {

@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "platform/Display.h"
 #include "platform/RuntimeFolder.h"
@@ -15,6 +16,7 @@
 #include <string>
 
 using namespace kv::platform;
+using kv::test::ScopedEnv;
 using kv::test::TempDir;
 using kv::test::writeFile;
 
@@ -26,22 +28,6 @@ unsigned modeOf(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
-
-// Sets a variable for the test's length; null unsets it.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            saved_ = old;
-        }
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedVariable() { saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
 
 // Staging another user's files needs root, as the lab tests do.
 class Session : public ::testing::Test {
@@ -63,8 +49,8 @@ protected:
     }
 
     TempDir dir_;
-    ScopedVariable temporary_{"TMPDIR", dir_.file("tmp").c_str()};
-    ScopedVariable runtime_{"XDG_RUNTIME_DIR", nullptr};
+    ScopedEnv temporary_{"TMPDIR", dir_.file("tmp").c_str()};
+    ScopedEnv runtime_{"XDG_RUNTIME_DIR", nullptr};
 };
 
 } // namespace
@@ -87,8 +73,8 @@ TEST_F(Session, RuntimeFolderIsOneOnlyThisUserCanWriteTo) {
         SCOPED_TRACE(c.runtime);
         const std::string folder = runtimeFolder(c.mode);
         const std::string given = std::string(c.runtime) == "relative" ? "run" : folder;
-        ScopedVariable runtime("XDG_RUNTIME_DIR",
-                               std::string(c.runtime) == "unset" ? nullptr : given.c_str());
+        ScopedEnv runtime("XDG_RUNTIME_DIR",
+                          std::string(c.runtime) == "unset" ? nullptr : given.c_str());
         EXPECT_EQ(c.runtimeChosen ? folder : fallback(), userRuntimeFolder());
         EXPECT_EQ(c.runtimeChosen ? 0u : 0700u, modeOf(fallback()));
         std::filesystem::remove(fallback());
@@ -105,7 +91,7 @@ TEST_F(Session, RuntimeFolderIsOneOnlyThisUserCanWriteTo) {
 
 TEST_F(Session, BlockIsSharedByItsHoldersWhoSeeEachOther) {
     const std::string folder = runtimeFolder(0700);
-    ScopedVariable runtime("XDG_RUNTIME_DIR", folder.c_str());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.c_str());
     // Files left by another user, or open to others: replaced, never used.
     for (const char* name : {"kv-foreign", "kv-loose"}) {
         writeFile(folder + "/" + name, "foreign");
@@ -158,12 +144,12 @@ TEST(Display, IsAvailableWhenX11OrWaylandNamesOne) {
                        {nullptr, "wayland-0", true},
                        {"", "wayland-0", true}};
     for (const Case& c : cases) {
-        ScopedVariable x11("DISPLAY", c.x11);
-        ScopedVariable wayland("WAYLAND_DISPLAY", c.wayland);
+        ScopedEnv x11("DISPLAY", c.x11);
+        ScopedEnv wayland("WAYLAND_DISPLAY", c.wayland);
         EXPECT_EQ(c.available, displayAvailable())
             << (c.x11 ? c.x11 : "-") << " " << (c.wayland ? c.wayland : "-");
     }
-    ScopedVariable platform("QT_QPA_PLATFORM", "xcb");
+    ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
     useOffscreenDisplay();
     EXPECT_STREQ("offscreen", std::getenv("QT_QPA_PLATFORM"));
 }
