@@ -340,16 +340,6 @@ std::vector<std::string> misuses() {
     return p.misuses;
 }
 
-std::size_t live_operations() {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    std::size_t live = 0;
-    for (auto& r : p.records) {
-        live += r->released ? 0 : 1;
-    }
-    return live;
-}
-
 bool wait_all_released() {
     return wait([](provider& p) {
         for (auto& r : p.records) {
