@@ -96,6 +96,7 @@ TEST_F(KvcurlRequest, RefusedOrCutConnectionGivesErrorTextAndCodeZero) {
         EXPECT_EQ(reply->code, 0) << url;
         EXPECT_EQ(reply->error, kvcurl::errorText(result)) << url;
     }
+    EXPECT_EQ(kvcurl::get(refused)->body, "");
 }
 
 TEST_F(KvcurlRequest, ConsoleShowsRepliesOnlyOnceOpenedAndWithoutControlCharacters) {
