@@ -14,7 +14,12 @@
 #include <vector>
 
 using kv::test::Lab;
+using provider_test::browse_event;
+using provider_test::browse_events;
+using provider_test::on_browsed;
+using provider_test::on_registered;
 using provider_test::pump;
+using provider_test::registration;
 
 namespace {
 
@@ -42,53 +47,6 @@ void on_resolved(DNSServiceRef, DNSServiceFlags, std::uint32_t, DNSServiceErrorT
     answer->host = hosttarget;
     answer->port = ntohs(port);
     answer->txt = provider_test::txt_strings(txtRecord, txtLen);
-}
-
-struct browse_event {
-    bool added = false;
-    std::uint32_t interface_index = 0;
-    std::string name;
-    std::string type;
-    std::string domain;
-    DNSServiceFlags flags = 0;
-};
-
-struct browse_events {
-    std::vector<browse_event> events;
-    DNSServiceErrorType error = kDNSServiceErr_NoError;
-    // Deallocates its own reference in its first callback.
-    bool deallocate_at_once = false;
-
-    std::size_t added() const {
-        return static_cast<std::size_t>(std::count_if(
-            events.begin(), events.end(), [](const browse_event& e) { return e.added; }));
-    }
-};
-
-void on_browsed(DNSServiceRef ref, DNSServiceFlags flags, std::uint32_t interfaceIndex,
-                DNSServiceErrorType error, const char* name, const char* type, const char* domain,
-                void* context) {
-    auto* seen = static_cast<browse_events*>(context);
-    seen->error = error;
-    seen->events.push_back(
-        {(flags & kDNSServiceFlagsAdd) != 0, interfaceIndex, name, type, domain, flags});
-    if (seen->deallocate_at_once) {
-        DNSServiceRefDeallocate(ref);
-    }
-}
-
-struct registration {
-    int calls = 0;
-    DNSServiceErrorType error = kDNSServiceErr_NoError;
-    std::string name;
-};
-
-void on_registered(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType error, const char* name,
-                   const char*, const char*, void* context) {
-    auto* result = static_cast<registration*>(context);
-    ++result->calls;
-    result->error = error;
-    result->name = name;
 }
 
 class ProviderLab : public kv::test::LabSuite {
