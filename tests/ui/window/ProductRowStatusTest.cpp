@@ -177,9 +177,49 @@ TEST_F(ProductRowStatus, AnUnknownStatusShowsNoTextAndLeavesTheLinks) {
     expectRow("VORNET", {21, 0, "", "Cancel", "Cancel", false, false, false});
 }
 
-TEST_F(ProductRowStatus, TheNameShownDropsTheDanteTwinsPrefix) {
-    const ProductPtr twin = addProduct(code::KORVEX_FIRMWARE_DANTE, "dante_Desk dante_2");
-    setStatus(twin, UpToDate);
+TEST_F(ProductRowStatus, ARowPaintsItsNameModeAndVersions) {
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
+    giveRelease(korvex, "2.0.0b1");
+    addProduct(code::VORNET, "VORNET", {}, "5.0.0b1");
+    addProduct(code::KORVEX_FIRMWARE_DANTE, "dante_Desk dante_2");
+    const QString installed = QStringLiteral("Installed version:");
+    const QString released = QStringLiteral("Released version:");
+    const QString noRelease = QStringLiteral("Failed to retrieve server information");
+    const struct {
+        const char* name;
+        bool running;
+        uint32_t status;
+        QStringList painted;
+    } cases[] = {
+        {"Korvex",
+         true,
+         ReadyToDownload,
+         {"Korvex", "(Running)", installed, "1.0.0 b1", released, "2.0.0 b1", "Update available"}},
+        {"Korvex",
+         false,
+         ReadyToDownload,
+         {"Korvex", "(Not Running)", installed, "None", released, "2.0.0 b1", "Update available"}},
+        {"Korvex",
+         true,
+         FirmwareUpdating,
+         {"Korvex", "(Running)", "Please do not abort the firmware updating process",
+          "Updating firmware..."}},
+        {"VORNET",
+         true,
+         NoCloudInformation,
+         {"VORNET", installed, "5.0.0 b1", released, "N/A", noRelease}},
+        {"dante_Desk dante_2",
+         true,
+         None,
+         {"Desk dante_2", "(Running)", installed, "1.0.0 b1", released, "N/A"}},
+    };
+    for (const auto& c : cases) {
+        const ProductPtr product = core->findProduct(c.name);
+        product->running = c.running;
+        setStatus(product, c.status);
+        EXPECT_EQ(paintedTexts(row(c.name)), c.painted) << c.name << " status " << c.status;
+    }
+    setStatus(core->findProduct("dante_Desk dante_2"), UpToDate);
     EXPECT_EQ(row("dante_Desk dante_2")->statusText(),
               QStringLiteral("Desk dante_2 is up to date"));
 }
