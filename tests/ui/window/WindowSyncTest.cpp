@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
@@ -249,7 +250,10 @@ TEST_F(WindowSync, AfterUpdatingItselfThisProgramOffersARestartThroughTheLaunche
     EXPECT_EQ(href(restart), QStringLiteral("RestartApp"));
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return restart->width() > 0; }));
-    clickLink(restart);
+    QEventLoop running;
+    QTimer::singleShot(0, &running, [&] { clickLink(restart); });
+    QTimer::singleShot(kDeadlineMs, &running, [&] { running.exit(1); });
+    EXPECT_EQ(running.exec(), 0) << "the program ends for the launcher to start it again";
     EXPECT_TRUE(questions.empty());
     const auto starts = proxy->starts();
     ASSERT_EQ(starts.size(), 1u);
