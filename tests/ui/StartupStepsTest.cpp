@@ -88,11 +88,6 @@ TEST(CommandLine, ScansTheProgramPathToo) {
     EXPECT_FALSE(parseCommandLine(0, arguments).console);
 }
 
-TEST(LogFile, LivesInTheDownloadsFolder) {
-    EXPECT_EQ(kv::portal::logFilePath("/home/user/Downloads/KV"),
-              "/home/user/Downloads/KV/log.txt");
-}
-
 TEST(LogFile, IsRenewedOnlyWhenOlderThanFiveDays) {
     TempDir folder;
     const std::string path = kv::portal::logFilePath(folder.path());
@@ -145,16 +140,6 @@ TEST(InterfaceDefaults, MainWindowOpensAtTwiceItsSizeOnA192DpiDesktop) {
     EXPECT_EQ(window->size(), QSize(1280, 960));
     delete window;
     kv::portal::setUiScale(1.0f);
-}
-
-TEST(InterfaceDefaults, FontIsCalibriTenPoint) {
-    const QFont font = kv::portal::applicationFont();
-    EXPECT_EQ(font.family(), "Calibri");
-    EXPECT_EQ(font.pointSize(), 10);
-    EXPECT_EQ(font.weight(), QFont::Normal);
-    EXPECT_FALSE(font.italic());
-    EXPECT_EQ(font.styleHint(), QFont::Monospace);
-    EXPECT_EQ(font.styleStrategy(), QFont::PreferDefault);
 }
 
 } // namespace

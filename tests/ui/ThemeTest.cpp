@@ -320,53 +320,6 @@ TEST(ThemeResources, DarkStyleSheetHoldsTheRulesOfTheDarkScheme) {
     }
 }
 
-TEST(ThemeResources, EveryImageIsThereInItsAspectRatio) {
-    struct Listed {
-        const char* name;
-        int width;
-        int height;
-    };
-    const Listed images[] = {
-        {"theme_arrow_down", 32, 32},
-        {"theme_arrow_up", 32, 32},
-        {"theme_arrow_left", 32, 32},
-        {"theme_arrow_right", 32, 32},
-        {"theme_arrow_up_right", 32, 32},
-        {"theme_arrow_down_disabled", 32, 32},
-        {"theme_arrow_up_disabled", 32, 32},
-        {"theme_arrow_left_disabled", 32, 32},
-        {"theme_light_arrow_down", 32, 32},
-        {"theme_light_arrow_right", 32, 32},
-        {"LOGO-DANTE-DARK", 5880, 2160},
-        {"LOGO-DANTE-LIGHT", 5880, 2160},
-        {"LOGO-RAVENNA-DARK", 4000, 1506},
-        {"LOGO-RAVENNA-LIGHT", 4000, 1506},
-        {"KVPORTAL", 256, 256},
-        {"VORNET", 256, 256},
-        {"KORVEX-FIRMWARE", 512, 512},
-        {"RX48-FIRMWARE", 512, 512},
-        {"VESK-FIRMWARE", 512, 512},
-        {"VORAVERI-FIRMWARE", 512, 512},
-        {"VESK-III-FIRMWARE", 512, 512},
-        {"PELRA-FIRMWARE", 512, 512},
-        {"KVDISCOVERY", 512, 512},
-        {"KELMORA-AUDIO-DEVICE", 512, 512},
-        {"KORVEX-REMOTE-CONTROLLER-DARK", 1024, 1024},
-        {"KORVEX-REMOTE-CONTROLLER-LIGHT", 1024, 1024},
-        {"RX48-TOOLKIT-CONTROLLER-DARK", 124, 128},
-        {"RX48-TOOLKIT-CONTROLLER-LIGHT", 350, 349},
-    };
-    for (const Listed& listed : images) {
-        const QImage image(QStringLiteral(":/") + QLatin1String(listed.name));
-        ASSERT_FALSE(image.isNull()) << listed.name;
-        EXPECT_LE(image.width(), listed.width) << listed.name;
-        EXPECT_NEAR(double(listed.width) / listed.height, double(image.width()) / image.height(),
-                    0.002)
-            << listed.name;
-        EXPECT_TRUE(image.hasAlphaChannel()) << listed.name;
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {

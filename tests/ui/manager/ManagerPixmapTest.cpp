@@ -93,13 +93,6 @@ TEST_F(ManagerPixmaps, ThemeImageIsScaledAndCachedByNameAlone) {
     EXPECT_NE(manager.themePixmap("theme_arrow_up", 16, 16), arrow);
 }
 
-TEST(ManagerCallbacks, SelectedUidIsEmptyUntilSet) {
-    Manager manager;
-    EXPECT_STREQ(manager.selectedUid(), "");
-    manager.setUid("KORVEX-1");
-    EXPECT_STREQ(manager.selectedUid(), "KORVEX-1");
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
