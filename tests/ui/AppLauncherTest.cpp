@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -140,96 +141,64 @@ void waitForStartedProgram(Launcher& launcher) {
     ASSERT_TRUE(kv::platform::waitForProcessEnd(pid, std::chrono::milliseconds(kDeadlineMs)));
 }
 
-TEST(AppLauncher, WaitsForTheRunningProgramThenStartsItAgain) {
-    kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget target(path);
-    ASSERT_TRUE(target.running());
+TEST(AppLauncher, WaitsForItsOwnProgramOnlyAndStartsItAgainWhenAsked) {
+    enum Target { kNone, kRunning, kReplaced, kElsewhere };
+    const struct {
+        const char* name;
+        Target target;
+        const char* flags;
+        bool waits;
+        bool starts;
+    } cases[] = {
+        {"running", kRunning, "1", true, true},
+        {"already ended", kNone, "1", false, true},
+        {"file replaced by an update", kReplaced, "1", true, true},
+        {"same program elsewhere", kElsewhere, "1", false, true},
+        {"without the restart flag", kRunning, "0", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kv::test::TempDir folder;
+        kv::test::TempDir otherFolder;
+        const std::string path = installTarget(folder, "KVPortal");
+        std::unique_ptr<HeldTarget> target;
+        if (c.target != kNone) {
+            target = std::make_unique<HeldTarget>(
+                c.target == kElsewhere ? installTarget(otherFolder, "KVPortal") : path);
+            ASSERT_TRUE(target->running());
+        }
+        if (c.target == kReplaced) {
+            std::filesystem::remove(path);
+            std::filesystem::copy_file(KV_RESTART_TARGET, path);
+        }
+        const std::size_t before = startLines(folder).size();
 
-    Launcher launcher(restartArguments(path));
-    ASSERT_TRUE(
-        launcher.says(QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
-                          .arg(target.pid())));
-    EXPECT_TRUE(launcher.isRunning());
-    EXPECT_EQ(startLines(folder).size(), 1u);
-
-    target.release();
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    const auto lines = startLines(folder);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], std::to_string(launcher.startedPid())) << "started without arguments";
+        Launcher launcher(restartArguments(path, c.flags));
+        if (c.waits) {
+            ASSERT_TRUE(launcher.says(
+                QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
+                    .arg(target->pid())));
+            EXPECT_EQ(startLines(folder).size(), before);
+            target->release();
+        }
+        EXPECT_EQ(launcher.exitCode(), 0);
+        if (!c.starts) {
+            EXPECT_EQ(launcher.startedPid(), -1);
+            continue;
+        }
+        waitForStartedProgram(launcher);
+        const auto lines = startLines(folder);
+        ASSERT_EQ(lines.size(), before + 1);
+        EXPECT_EQ(lines.back(), std::to_string(launcher.startedPid())) << "without arguments";
+    }
 }
 
-TEST(AppLauncher, StartsAtOnceWhenTheProgramHasAlreadyEnded) {
+TEST(AppLauncher, EndsWithTwoForABadCommandLineAndOneForAProgramThatCannotStart) {
+    Launcher noPath({QStringLiteral("--name"), QStringLiteral("KVPortal.exe")});
+    EXPECT_EQ(noPath.exitCode(), 2);
     kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-
-    Launcher launcher(restartArguments(path));
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    EXPECT_EQ(startLines(folder).size(), 1u);
-}
-
-TEST(AppLauncher, WaitsForAProgramWhoseFileWasReplacedMeanwhile) {
-    kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget target(path);
-    ASSERT_TRUE(target.running());
-    // An update replaces the executable of the running program.
-    std::filesystem::remove(path);
-    std::filesystem::copy_file(KV_RESTART_TARGET, path);
-
-    Launcher launcher(restartArguments(path));
-    ASSERT_TRUE(
-        launcher.says(QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
-                          .arg(target.pid())));
-    target.release();
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    EXPECT_EQ(startLines(folder).size(), 2u);
-}
-
-TEST(AppLauncher, IgnoresTheSameProgramInstalledElsewhere) {
-    kv::test::TempDir folder;
-    kv::test::TempDir otherFolder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget other(installTarget(otherFolder, "KVPortal"));
-    ASSERT_TRUE(other.running());
-
-    Launcher launcher(restartArguments(path));
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    EXPECT_EQ(startLines(folder).size(), 1u);
-}
-
-TEST(AppLauncher, OnlyWaitsWithoutTheRestartFlag) {
-    kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget target(path);
-    ASSERT_TRUE(target.running());
-
-    Launcher launcher(restartArguments(path, "0"));
-    ASSERT_TRUE(
-        launcher.says(QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
-                          .arg(target.pid())));
-    target.release();
-    EXPECT_EQ(launcher.exitCode(), 0);
-    EXPECT_EQ(launcher.startedPid(), -1);
-    EXPECT_EQ(startLines(folder).size(), 1u);
-}
-
-TEST(AppLauncher, RefusesACommandLineWithoutPath) {
-    Launcher launcher({QStringLiteral("--name"), QStringLiteral("KVPortal.exe"),
-                       QStringLiteral("--flags"), QStringLiteral("1")});
-    EXPECT_EQ(launcher.exitCode(), 2);
-    EXPECT_EQ(launcher.startedPid(), -1);
-}
-
-TEST(AppLauncher, ReportsAProgramThatCannotStart) {
-    kv::test::TempDir folder;
-    Launcher launcher(restartArguments(folder.file("missing")));
-    EXPECT_EQ(launcher.exitCode(), 1);
+    Launcher missing(restartArguments(folder.file("missing")));
+    EXPECT_EQ(missing.exitCode(), 1);
 }
 
 TEST(LauncherArguments, ReadsTheRestartCommandLine) {
