@@ -141,49 +141,39 @@ protected:
     QKVTheme* theme = QKVTheme::instance();
 };
 
-TEST_F(Theme, LinkStyledLeavesTextWithoutAnchorsAsItIs) {
-    const QString text = QStringLiteral("No compatible software/hardware has been detected");
-    EXPECT_EQ(text, theme->linkStyled(text));
-    EXPECT_EQ(QString(), theme->linkStyled(QString()));
+TEST_F(Theme, LinkStyledColoursEveryAnchorForTheSchemeAndLeavesTheRest) {
+    const QString hide = QStringLiteral("<a href=\"Hide\">Hide</a>");
+    const QString lightHide = QStringLiteral("<a href=\"Hide\"") + kLightLink + ">Hide</a>";
+    const struct {
+        bool dark;
+        QString text;
+        QString styled;
+    } cases[] = {
+        {false, "No compatible software/hardware has been detected",
+         "No compatible software/hardware has been detected"},
+        {false, "", ""},
+        {false, "<a href=\"Download\">Download</a> | <a href=\"ReleaseNotes\">Notes</a>",
+         "<a href=\"Download\"" + kLightLink + ">Download</a> | <a href=\"ReleaseNotes\"" +
+             kLightLink + ">Notes</a>"},
+        {false, "<a href=\"x\">x</a> <a href", "<a href=\"x\"" + kLightLink + ">x</a> <a href"},
+        {false, hide, lightHide},
+        {true, hide, "<a href=\"Hide\"" + kDarkLink + ">Hide</a>"},
+        {true, lightHide, "<a href=\"Hide\"" + kLightLink + kDarkLink + ">Hide</a>"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_NO_FATAL_FAILURE(setPortal(c.dark ? 1 : 0));
+        EXPECT_EQ(c.styled, theme->linkStyled(c.text)) << c.text;
+    }
 }
 
-TEST_F(Theme, LinkStyledColoursEveryAnchorForTheScheme) {
-    const QString html = QStringLiteral("<a href=\"Download\">Download</a> | "
-                                        "<a href=\"ReleaseNotes\">Release Notes</a>");
-    EXPECT_EQ(QStringLiteral("<a href=\"Download\"") + kLightLink +
-                  QStringLiteral(">Download</a> | ") + QStringLiteral("<a href=\"ReleaseNotes\"") +
-                  kLightLink + QStringLiteral(">Release Notes</a>"),
-              theme->linkStyled(html));
-
-    setPortal(1);
-    EXPECT_EQ(QStringLiteral("<a href=\"Hide\"") + kDarkLink + QStringLiteral(">Hide</a>"),
-              theme->linkStyled(QStringLiteral("<a href=\"Hide\">Hide</a>")));
-}
-
-TEST_F(Theme, LinkStyledTwiceAddsASecondStyleAfterTheFirst) {
-    const QString once = theme->linkStyled(QStringLiteral("<a href=\"Hide\">Hide</a>"));
-    setPortal(1);
-    EXPECT_EQ(QStringLiteral("<a href=\"Hide\"") + kLightLink + kDarkLink +
-                  QStringLiteral(">Hide</a>"),
-              theme->linkStyled(once));
-}
-
-TEST_F(Theme, LinkStyledStopsAtAnAnchorWithoutClosingBracket) {
-    EXPECT_EQ(QStringLiteral("<a href=\"x\"") + kLightLink + QStringLiteral(">x</a> <a href"),
-              theme->linkStyled(QStringLiteral("<a href=\"x\">x</a> <a href")));
-}
-
-TEST_F(Theme, FirstColourRegistrationWins) {
+TEST_F(Theme, FirstColourRegistrationWinsAndAnUnregisteredColourIsBlack) {
     const auto number = static_cast<QKVTheme::ThemeColor>(1001);
     theme->setColorPair(number, QColor(10, 20, 30), QColor(40, 50, 60));
     theme->setColorPair(number, QColor(255, 0, 0), QColor(0, 255, 0));
     EXPECT_EQ(QColor(10, 20, 30), theme->colorFor(number));
+    EXPECT_EQ(QColor(Qt::black), theme->colorFor(static_cast<QKVTheme::ThemeColor>(1002)));
     setPortal(1);
     EXPECT_EQ(QColor(40, 50, 60), theme->colorFor(number));
-}
-
-TEST_F(Theme, UnregisteredColourIsBlack) {
-    EXPECT_EQ(QColor(Qt::black), theme->colorFor(static_cast<QKVTheme::ThemeColor>(1002)));
 }
 
 TEST_F(Theme, SchemeChangeSwitchesPaletteStyleSheetAndRegisteredWindows) {
