@@ -1,5 +1,7 @@
 """From DNS-SD announcements to the status file: every device family, the companion
-applications, the Dante twins, and the services the program must leave alone."""
+applications, the Dante twins, and the services the program must leave alone; and none of it
+where the administrator disabled the program ("disable_this" = 1 in the machine-wide settings,
+whatever the user's own settings say)."""
 
 import lab_main
 from avahi import browse
@@ -13,6 +15,10 @@ class DiscoveryToStatusFile(StudioCase):
         description = studio.description
         ignored = [d for d in description.devices if d.ignored]
         devices = [d for d in description.devices if not d.ignored]
+        locked = self.portal(studio, "locked", user_settings={"disable_this": 0},
+                             machine_settings={"disable_this": 1})
+        locked_process = locked.start()
+        locked.wait_log("Sync finished", running=locked_process)
         portal = self.portal(studio)
         process = portal.start()
 
@@ -50,6 +56,11 @@ class DiscoveryToStatusFile(StudioCase):
             self.assertFalse([line for line in log if device.name in line],
                              "%s (%s) must not appear" % (device.name, device.expect["ignored"]))
             self.assertEqual(studio.device(device.name).state()["counters"]["status_queries"], 0)
+
+        # The locked run was there before all of that and took in nothing.
+        self.assertIsNone(locked_process.poll())
+        self.assertEqual([line for line in locked.log() if line.startswith("Product")], [])
+        self.assertFalse(locked.status(), "no product in the status file")
 
 
 if __name__ == "__main__":

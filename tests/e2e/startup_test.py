@@ -1,5 +1,6 @@
-"""Starting and ending the real program: its log, its single instance, its answers without a
-display, and the restart launcher that starts it again."""
+"""Starting and ending the real program: its log, its single instance (a second start exits with
+0 and brings the running window to the front), its answers without a display, and the restart
+launcher that starts it again."""
 
 import json
 import os
@@ -10,6 +11,7 @@ import time
 from unittest import mock
 
 import lab_main
+from display import Display
 from portal import program_path
 from studio_case import StudioCase
 from waiting import wait_until
@@ -61,6 +63,23 @@ class Startup(StudioCase):
         self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
         self.assertEqual(portal.log().count(SEPARATOR), 3)
         self.assertEqual(portal.log().count(self.failed_line(portal)), 2)
+
+    def test_a_second_start_exits_with_zero_and_brings_the_running_window_to_the_front(self):
+        display = Display(os.path.join(self.work, "xvfb.log"))
+        self.addCleanup(display.stop)
+        portal = self.portal(self.studio, display=display.name)
+        first = portal.start()
+        display.wait_window("KVPortal", abort=portal.crashed)
+        cover = display.cover("KVPortal", abort=portal.crashed)
+        self.addCleanup(cover.wait)
+        self.addCleanup(cover.terminate)
+
+        second = portal.start()
+        self.assertEqual(portal.wait_exit(second, 60), 0)
+        self.assertIn("KVPortal instance is already running...", portal.console(second))
+        display.wait_on_top("KVPortal", "cover", abort=portal.crashed)
+        self.assertIsNone(first.poll())
+        self.assertEqual(portal.log().count(SEPARATOR), 1, "only the first start wrote the log")
 
     def test_without_a_display_a_command_runs_on_the_console_and_nothing_else_starts(self):
         cases = [
