@@ -61,51 +61,49 @@ protected:
     kv::test::ReleaseServer server{releases.path()};
 };
 
+// Updating a mode the device does not run asks to switch; only Yes goes on. A device names
+// itself: its name is shown as it stands, never read as markup.
 TEST_F(ProductRowActions, UpdateOfAModeTheDeviceDoesNotRunAsksFirstAndOnlyYesGoesOn) {
-    const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
-    korvex->running = false;
-    answerQuestions({QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes});
-
-    for (const char* answer : {"No", "Cancel"}) {
-        click("Korvex", "actionLink");
-        EXPECT_EQ(korvex->status, static_cast<uint32_t>(ReadyToDownload)) << answer;
-        EXPECT_FALSE(korvex->updateAfterDownload) << answer;
-        EXPECT_FALSE(core->isDownloading()) << answer;
+    const struct {
+        ProductCode code;
+        const char* name;
+        bool running;
+        const char* title;
+        const char* text;
+    } cases[] = {
+        {code::KORVEX_FIRMWARE, "Korvex", false, "Switch To RAVENNA AES67",
+         "Korvex is currently running in Dante mode. Do you wish to switch to RAVENNA AES67?"},
+        {code::RX48_FIRMWARE_DANTE, "dante_RX 48 <b>desk</b>", false, "Switch To Dante",
+         "RX 48 <b>desk</b> is currently running in RAVENNA AES67 mode. Do you wish to switch "
+         "to Dante?"},
+        {code::RX48_FIRMWARE, "RX 48", true, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProductPtr product = offered(c.code, c.name);
+        product->running = c.running;
+        questions.clear();
+        answerQuestions({QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes});
+        for (int no = 0; c.title != nullptr && no < 2; ++no) {
+            click(c.name, "actionLink");
+            EXPECT_EQ(product->status, static_cast<uint32_t>(ReadyToDownload));
+            EXPECT_FALSE(product->updateAfterDownload);
+            EXPECT_FALSE(core->isDownloading());
+        }
+        click(c.name, "actionLink");
+        EXPECT_TRUE(product->updateAfterDownload);
+        EXPECT_TRUE(downloadTried(product));
+        if (c.title == nullptr) {
+            EXPECT_TRUE(questions.empty());
+            continue;
+        }
+        ASSERT_EQ(questions.size(), 3u);
+        EXPECT_EQ(questions[0].title, QString::fromUtf8(c.title));
+        EXPECT_EQ(questions[0].text, QString::fromUtf8(c.text));
+        EXPECT_EQ(questions[0].icon, QMessageBox::Question);
+        EXPECT_EQ(questions[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        EXPECT_EQ(questions[0].format, Qt::PlainText);
     }
-    ASSERT_EQ(questions.size(), 2u);
-    EXPECT_EQ(questions[0].title, QStringLiteral("Switch To RAVENNA AES67"));
-    EXPECT_EQ(questions[0].text, QStringLiteral("Korvex is currently running in Dante mode. Do "
-                                                "you wish to switch to RAVENNA AES67?"));
-    EXPECT_EQ(questions[0].icon, QMessageBox::Question);
-    EXPECT_EQ(questions[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-
-    click("Korvex", "actionLink");
-    EXPECT_EQ(questions.size(), 3u);
-    EXPECT_TRUE(korvex->updateAfterDownload);
-    EXPECT_TRUE(downloadTried(korvex));
-}
-
-// A device names itself: its name is shown as it stands, never read as markup.
-TEST_F(ProductRowActions, ASleepingDanteModeAsksToSwitchToDante) {
-    const ProductPtr twin = offered(code::RX48_FIRMWARE_DANTE, "dante_RX 48 <b>desk</b>");
-    twin->running = false;
-    answerQuestions({QMessageBox::No});
-    click("dante_RX 48 <b>desk</b>", "actionLink");
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0].title, QStringLiteral("Switch To Dante"));
-    EXPECT_EQ(questions[0].text, QStringLiteral("RX 48 <b>desk</b> is currently running in "
-                                                "RAVENNA AES67 mode. Do you wish to switch to "
-                                                "Dante?"));
-    EXPECT_EQ(questions[0].format, Qt::PlainText);
-    EXPECT_EQ(twin->status, static_cast<uint32_t>(ReadyToDownload));
-}
-
-TEST_F(ProductRowActions, TheRunningModeUpdatesWithoutAQuestion) {
-    const ProductPtr rx48 = offered(code::RX48_FIRMWARE, "RX 48");
-    click("RX 48", "actionLink");
-    EXPECT_TRUE(questions.empty());
-    EXPECT_TRUE(rx48->updateAfterDownload);
-    EXPECT_TRUE(downloadTried(rx48));
 }
 
 TEST_F(ProductRowActions, DownloadOnlyLeavesTheUpdateToTheUser) {
