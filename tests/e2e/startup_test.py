@@ -12,7 +12,7 @@ from unittest import mock
 
 import lab_main
 from display import Display
-from portal import program_path
+from portal import Portal, list_products, program_path
 from studio_case import StudioCase
 from waiting import wait_until
 
@@ -103,6 +103,14 @@ class Startup(StudioCase):
                     self.assertIsNone(window.poll())
                     self.assertEqual(portal.log().count(SEPARATOR), 1, "opened by the window alone")
                     self.assertNotIn(self.failed_line(portal), portal.log())
+
+    def test_list_ends_with_2_when_the_catalogue_cannot_be_read(self):
+        portal = Portal(os.path.join(self.work, "unreachable"),
+                        "http://127.0.0.1:1/dozoPublishConf.json")
+        self.addCleanup(portal.stop)
+        code, products, said = list_products(portal)
+        self.assertEqual(code, 2, said)
+        self.assertTrue(all(p["released"] is None for p in products), products)
 
     def test_a_log_older_than_five_days_is_started_afresh_and_a_younger_one_continued(self):
         portal = self.portal(self.studio)
