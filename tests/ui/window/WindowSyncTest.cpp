@@ -104,24 +104,22 @@ private:
     QTimer* ticks_ = nullptr;
 };
 
-TEST_F(WindowSync, TheListStartsWithTheDetectionMessageWhichHideHides) {
-    showWindow();
-    EXPECT_TRUE(messagePanel()->isVisible());
-    EXPECT_EQ(messageText()->text(),
-              QStringLiteral("No compatible software/hardware has been detected"));
-    EXPECT_EQ(href(messageLink()), QStringLiteral("Hide"));
-    EXPECT_EQ(messagePanel()->height(), scaled(28));
-
-    clickLink(messageLink());
-    EXPECT_FALSE(messagePanel()->isVisible());
-}
-
-TEST_F(WindowSync, AnAdministratorsLockIsTheFirstMessage) {
-    proxy->set("disable_this", "1");
-    showWindow();
-    EXPECT_EQ(messageText()->text(),
-              QStringLiteral("Software/Firmware update has been disabled by your administrator"));
-    EXPECT_EQ(href(messageLink()), QStringLiteral("Hide"));
+TEST_F(WindowSync, TheListStartsWithTheDetectionMessageOrTheAdministratorsLockWhichHideHides) {
+    for (const bool locked : {false, true}) {
+        proxy->set("disable_this", locked ? "1" : "0");
+        showWindow();
+        EXPECT_TRUE(messagePanel()->isVisible());
+        EXPECT_EQ(messageText()->text(),
+                  locked ? QStringLiteral(
+                               "Software/Firmware update has been disabled by your administrator")
+                         : QStringLiteral("No compatible software/hardware has been detected"));
+        EXPECT_EQ(href(messageLink()), QStringLiteral("Hide"));
+        EXPECT_EQ(messagePanel()->height(), scaled(28));
+        clickLink(messageLink());
+        EXPECT_FALSE(messagePanel()->isVisible());
+        delete window;
+        window = nullptr;
+    }
 }
 
 TEST_F(WindowSync, ASuccessfulSyncHidesItsMessageAtTheSecondTick) {
