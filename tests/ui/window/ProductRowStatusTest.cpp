@@ -110,40 +110,39 @@ TEST_F(ProductRowStatus, EveryStatusOfAnUpdatableDeviceHasItsTextLinksAndProgres
     }
 }
 
-TEST_F(ProductRowStatus, ADownloadOnlyDeviceOffersTheDownloadAndThenItsFolder) {
-    const ProductPtr vesk = addProduct(code::VESK_FIRMWARE, "Vesk");
-    giveRelease(vesk, "3.1.0b2", "https://notes.kelmora.example/vesk");
-    const std::string folder = environment.downloadsDir() + "/Firmware";
-    const Expected table[] = {
-        {ReadyToDownload, 0, "Update available", "Update", "Download", false, true, false},
-        {DownloadError, -11, "Download failed: Cannot verify downloaded file integrity", "Update",
-         "Download", false, true, false},
-        {ReadyToUpdate, 0, "Please install manually. Firmware has been downloaded at",
-         "DownloadDirectory", folder.c_str(), false, true, false},
-        {FirmwareUpdateError, 0, "Firmware update failed", "DownloadDirectory", folder.c_str(),
-         false, true, false},
-    };
-    for (const Expected& expected : table) {
-        setStatus(vesk, expected.status, expected.errorCode);
-        expectRow("Vesk", expected);
-    }
-}
-
-TEST_F(ProductRowStatus, ThisProgramOffersItsPackageForElsewhereButNotToInstallIt) {
+// A device the program cannot update offers the download; this program offers its package
+// for elsewhere but not to install it. Then both show the folder.
+TEST_F(ProductRowStatus, DownloadOnlyProductsOfferThePackageAndThenItsFolder) {
+    giveRelease(addProduct(code::VESK_FIRMWARE, "Vesk"), "3.1.0b2",
+                "https://notes.kelmora.example/vesk");
     const ProductPtr portal = addProduct(code::KVPORTAL, "KVPortal");
     ASSERT_TRUE(laidOut(row("KVPortal")));
     giveRelease(portal, "9.0.0b1", "https://notes.kelmora.example/kvportal");
-    const std::string folder = environment.downloadsDir() + "/Software";
-    const Expected table[] = {
-        {ReadyToDownload, 0, "Update available", nullptr, nullptr, true, true, false},
-        {DownloadError, 0, "Download failed: Unexpected Error", nullptr, nullptr, true, true,
-         false},
-        {ReadyToUpdate, 0, "Please install manually. Software has been downloaded at",
-         "DownloadDirectory", folder.c_str(), false, true, false},
+    const std::string firmware = environment.downloadsDir() + "/Firmware";
+    const std::string software = environment.downloadsDir() + "/Software";
+    const std::pair<const char*, Expected> table[] = {
+        {"Vesk",
+         {ReadyToDownload, 0, "Update available", "Update", "Download", false, true, false}},
+        {"Vesk",
+         {DownloadError, -11, "Download failed: Cannot verify downloaded file integrity", "Update",
+          "Download", false, true, false}},
+        {"Vesk",
+         {ReadyToUpdate, 0, "Please install manually. Firmware has been downloaded at",
+          "DownloadDirectory", firmware.c_str(), false, true, false}},
+        {"Vesk",
+         {FirmwareUpdateError, 0, "Firmware update failed", "DownloadDirectory", firmware.c_str(),
+          false, true, false}},
+        {"KVPortal", {ReadyToDownload, 0, "Update available", nullptr, nullptr, true, true, false}},
+        {"KVPortal",
+         {DownloadError, 0, "Download failed: Unexpected Error", nullptr, nullptr, true, true,
+          false}},
+        {"KVPortal",
+         {ReadyToUpdate, 0, "Please install manually. Software has been downloaded at",
+          "DownloadDirectory", software.c_str(), false, true, false}},
     };
-    for (const Expected& expected : table) {
-        setStatus(portal, expected.status, expected.errorCode);
-        expectRow("KVPortal", expected);
+    for (const auto& [name, expected] : table) {
+        setStatus(core->findProduct(name), expected.status, expected.errorCode);
+        expectRow(name, expected);
     }
 }
 
