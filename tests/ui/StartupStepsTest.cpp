@@ -49,6 +49,13 @@ TEST(CommandLine, ReadsEveryOptionWithItsValues) {
     EXPECT_TRUE(list.json);
     EXPECT_EQ(list.waitSeconds, 3);
     EXPECT_EQ(parse({"--list"}).waitSeconds, 10);
+
+    const CommandLine all = parse({"--include-software", "--update-all", "--dry-run"});
+    ASSERT_EQ(all.commands.size(), 1u);
+    EXPECT_EQ(all.commands[0].kind, CommandRequest::Kind::UpdateAll);
+    EXPECT_TRUE(all.dryRun);
+    EXPECT_TRUE(all.includeSoftware);
+    EXPECT_FALSE(parse({"--update-all"}).dryRun || parse({"--update-all"}).includeSoftware);
 }
 
 TEST(CommandLine, IgnoresOptionsWhoseValuesAreMissing) {

@@ -299,7 +299,7 @@ std::vector<std::string> manualOptions() {
     const std::string page = readFile(KV_MANUAL_PAGE);
     const auto begin = page.find(".SH OPTIONS");
     const std::string section = page.substr(begin, page.find(".SH ", begin + 1) - begin);
-    const std::regex option(R"((\\-\\-[a-z_]+|\\-[a-z])(?=[ "\n]))");
+    const std::regex option(R"((\\-\\-[a-z_]+(?:\\-[a-z_]+)*|\\-[a-z])(?=[ "\n]))");
     std::vector<std::string> options;
     for (auto it = std::sregex_iterator(section.begin(), section.end(), option);
          it != std::sregex_iterator(); ++it) {
