@@ -17,6 +17,7 @@ Query parameters, on any path, choose a behaviour:
     stall=headers     read the request and never answer
     stall=body        send the headers and half the body, then nothing more
     close=body        send the headers and half the body, then close the connection
+    at=PERCENT        with stall=body or close=body: send that share of the body instead of half
     redirect=CODE     answer CODE with the location given by to= (default /)
     rate=BYTES        send the body at about BYTES per second
     gate=NAME         hold the request until gate NAME is opened, then go on as usual
@@ -35,7 +36,7 @@ Files are streamed with a Content-Length, an ETag and a Last-Modified date; HEAD
 with the headers alone. A Range of one span ("bytes=N-" or "bytes=N-M") is answered with 206
 and its Content-Range, unless an If-Range names another ETag or date than the file's, which
 brings the whole file; a span that starts past the end gets 416. stall=body and close=body
-answer a Range the same way, and send half of what it asks for.
+answer a Range the same way, and send their share of what it asks for.
 """
 
 import argparse
@@ -167,7 +168,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif query.get("stall") == "headers":
             self.hold_until_client_closes()
         elif query.get("stall") == "body" or query.get("close") == "body":
-            self.send_half(path, stall=query.get("stall") == "body")
+            self.send_cut(path, stall=query.get("stall") == "body",
+                           percent=int(query.get("at", "50")))
         else:
             self.send_file(path, send_body, int(query.get("rate", "0")))
 
@@ -286,7 +288,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if rate > 0:
                     time.sleep(len(data) / rate)
 
-    def send_half(self, path, stall):
+    def send_cut(self, path, stall, percent):
         file_path = self.file_path(path)
         if file_path is None:
             body = b"x" * CHUNK
@@ -301,7 +303,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with open(file_path, "rb") as source:
                 source.seek(span[0])
                 body = source.read(span[1] + 1 - span[0])
-        self.write_body(body[: len(body) // 2])
+        self.write_body(body[: len(body) * percent // 100])
         self.wfile.flush()
         if stall:
             self.hold_until_client_closes()
