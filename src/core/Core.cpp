@@ -4,6 +4,8 @@
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceProbes.h"
 #include "core/download/PackageDigests.h"
+#include "core/update/ReturnChecks.h"
+#include "core/update/Updater.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/FileOpening.h"
 #include "platform/OwnReleases.h"
@@ -72,6 +74,7 @@ Core::Core() {
         folder.empty() ? std::string() : folder + platform::kPathSeparator + "package-digests.txt");
     downloadProcess_ = std::make_unique<DownloadProcess>(*this);
     updateProcess_ = std::make_unique<UpdateProcess>(*this);
+    returnChecks_ = std::make_unique<ReturnChecks>();
     rebootProcess_ = std::make_unique<RebootProcess>(*this);
     deviceProbes_ = std::make_unique<DeviceProbes>(kProbeThreads);
 }
@@ -163,6 +166,10 @@ bool Core::addProduct(ProductCode code, const std::string& name, const std::stri
         notifyListeners([&](Listener& listener) { listener.productAdded(this, product); });
         KV_LOG(6, "Product added: (%s, %s, %s, %s)\n", product->code, product->name.c_str(),
                product->address.get().c_str(), versionText(product->version.get()).c_str());
+    }
+    // A device back from the reboot of its update, seen by discovery first.
+    for (const ProductPtr& product : added) {
+        Updater::deviceBack(*this, product, product->version.get());
     }
     // Listed at once; the device's answers follow when they come.
     for (const ProductPtr& product : added) {

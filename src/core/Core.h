@@ -3,6 +3,7 @@
 #include "core/DeviceNames.h"
 #include "core/IProxy.h"
 #include "core/Product.h"
+#include "core/update/UpdateHistory.h"
 #include "kvcurl/kvcurl.h"
 #include "platform/FileIdentity.h"
 
@@ -21,6 +22,7 @@ namespace kv::portal {
 class DeviceProbes;
 class JsonDocument;
 class PackageDigests;
+class ReturnChecks;
 
 // The engine behind the window: the product list, its observers, the catalogue sync on a
 // thread of its own, and the download and update workers.
@@ -42,6 +44,9 @@ public:
         virtual void updateProgress(Core*, const char* /*productName*/, int /*state*/,
                                     const char* /*text*/, int /*percent*/) {}
         virtual void statusChanged(Core*, const char* /*productName*/) {}
+        // An update attempt ended as the history records it; a firmware attempt once its
+        // device is back from the reboot, or given up.
+        virtual void updateEnded(Core*, const HistoryEntry&) {}
     };
 
     class DequeProcess;
@@ -145,6 +150,7 @@ private:
     std::unique_ptr<DownloadProcess> downloadProcess_;
     std::unique_ptr<UpdateProcess> updateProcess_;
     std::unique_ptr<RebootProcess> rebootProcess_;
+    std::unique_ptr<ReturnChecks> returnChecks_;
     std::vector<Listener*> listeners_;
     mutable std::recursive_mutex productsMutex_;
     std::recursive_mutex syncMutex_;

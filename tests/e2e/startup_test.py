@@ -161,7 +161,7 @@ class Startup(StudioCase):
         section = manual[manual.index(".SH OPTIONS"):]
         section = section[:section.index(".SH ", 1)]
         options = [o.replace("\\-", "-") for o in
-                   re.findall(r'(\\-\\-[a-z_]+|\\-[a-z])(?=[ "\n])', section)]
+                   re.findall(r'(\\-\\-[a-z_]+(?:\\-[a-z_]+)*|\\-[a-z])(?=[ "\n])', section)]
         self.assertGreaterEqual(len(options), 7)
         for option in options:
             self.assertIn(" " + option + ("," if option == "-v" else " "), help_text, option)

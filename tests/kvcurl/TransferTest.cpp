@@ -1,10 +1,14 @@
 #include "ReleaseServer.h"
 #include "TempDir.h"
+#include "kvcurl/download_reply.h"
+#include "kvcurl/download_reply.h"
 #include "kvcurl/kvcurl.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -119,6 +123,39 @@ TEST_F(KvcurlTransfer, StreamsSendNeitherCredentialsNorUserAgent) {
         EXPECT_EQ(sent.find("Authorization"), std::string::npos) << sent;
         EXPECT_EQ(sent.find("User-Agent"), std::string::npos) << sent;
     }
+}
+
+// What If-Range may name: only a server that takes ranges is asked for one, and never with a
+// weak ETag, which If-Range cannot match.
+TEST(KvcurlDownloadReply, ValidatorIsAStrongETagElseTheDateOfAServerTakingRanges) {
+    const std::string date = "Last-Modified: Mon, 07 Dec 2026 22:35:00 GMT\r\n";
+    const struct {
+        std::vector<std::string> headers;
+        std::string validator;
+    } cases[] = {
+        {{"HTTP/1.1 200 OK\r\n", "accept-ranges: bytes\r\n", "ETag: \"a1\"\r\n", date}, "\"a1\""},
+        {{"HTTP/1.1 200 OK\r\n", "Accept-Ranges: bytes\r\n", "ETag: W/\"a1\"\r\n", date},
+         "Mon, 07 Dec 2026 22:35:00 GMT"},
+        {{"HTTP/1.1 200 OK\r\n", "ETag: \"a1\"\r\n", date}, ""},
+        {{"HTTP/1.1 200 OK\r\n", "Accept-Ranges: none\r\n", "ETag: \"a1\"\r\n"}, ""},
+        {{"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 100-199/200\r\n",
+          "ETag: \"a1\"\r\n"},
+         "\"a1\""},
+        // A redirect's headers do not carry over to the reply that follows it.
+        {{"HTTP/1.1 302 Found\r\n", "Accept-Ranges: bytes\r\n", "ETag: \"old\"\r\n",
+          "HTTP/1.1 200 OK\r\n"},
+         ""},
+    };
+    for (const auto& c : cases) {
+        kvcurl::download_reply reply;
+        for (const std::string& line : c.headers) {
+            reply.readHeader(line);
+        }
+        EXPECT_EQ(reply.validator(), c.validator) << c.headers[0] << c.headers[1];
+    }
+    kvcurl::download_reply partial;
+    partial.readHeader("Content-Range: bytes 100-199/200\r\n");
+    EXPECT_EQ(partial.rangeStart, 100);
 }
 
 } // namespace

@@ -32,11 +32,12 @@ std::string read(std::vector<const char*> arguments) {
     const CommandLine line = parseCommandLine(static_cast<int>(arguments.size()), arguments.data());
     std::string text = std::string(line.console ? "console " : "") + "uid=" + line.uid;
     for (const CommandRequest& command : line.commands) {
-        const char* kinds[] = {"update", "download_update", "list"};
+        const char* kinds[] = {"update", "download_update", "list", "update_all"};
         text += std::string(" ") + kinds[static_cast<int>(command.kind)] + ":" +
                 command.productName + ":" + command.fileName;
     }
-    return text + (line.json ? " json" : "") + " wait=" + std::to_string(line.waitSeconds);
+    return text + (line.json ? " json" : "") + (line.dryRun ? " dry" : "") +
+           (line.includeSoftware ? " software" : "") + " wait=" + std::to_string(line.waitSeconds);
 }
 
 TEST(CommandLine, ReadsEveryOptionWithItsValuesExactlyAsTyped) {
@@ -49,6 +50,8 @@ TEST(CommandLine, ReadsEveryOptionWithItsValuesExactlyAsTyped) {
          "console uid=KORVEX-1 update:KORVEX-1:fw.bin download_update:RX48-2: wait=10"},
         {{"-v"}, "console uid= wait=10"},
         {{"--wait", "3", "--list", "--json"}, "uid= list:: json wait=3"},
+        {{"--include-software", "--update-all", "--dry-run"}, "uid= update_all:: dry software wait=10"},
+        {{"--update-all"}, "uid= update_all:: wait=10"},
         // An option whose values are missing is ignored.
         {{"--firmware_update", "KORVEX-1"}, "uid= wait=10"},
         {{"--firmware_download_update"}, "uid= wait=10"},

@@ -4,6 +4,7 @@
 #include "core/device/DeviceWaits.h"
 #include "core/json/JsonDocument.h"
 #include "core/json/JsonValue.h"
+#include "core/update/Updater.h"
 #include "ru_rod.h"
 
 #include <chrono>
@@ -55,6 +56,7 @@ void DeviceInterface::awaitReturn(Core& core, const ProductPtr& product,
         if (reportedVersion(address, reported)) {
             if (away || versionText(reported) != versionText(before)) {
                 product->version.set(reported);
+                Updater::deviceBack(core, product, reported);
                 break;
             }
         } else {
@@ -63,11 +65,13 @@ void DeviceInterface::awaitReturn(Core& core, const ProductPtr& product,
         if (std::chrono::steady_clock::now() > deadline) {
             KV_LOG(4, "Device %s(%s) did not come back from its reboot\n", product->code,
                    product->name.c_str());
+            Updater::deviceNotBack(core, product);
             break;
         }
         std::this_thread::sleep_for(kPollPause);
     }
-    if (product->status == DeviceRebooting) {
+    // One that left discovery meanwhile comes back as a product of its own.
+    if (product->status == DeviceRebooting && core.findProduct(product->name) == product) {
         core.setStatus(product, Evaluate);
     }
 }

@@ -1,6 +1,7 @@
 #include "core/Core.h"
 #include "core/download/Downloads.h"
 #include "core/download/PackageName.h"
+#include "core/download/ResumeRecord.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/PathSeparator.h"
 #include "ru_rod.h"
@@ -15,10 +16,17 @@ namespace {
 // A transfer lands under this suffix and takes the package's name only once it is complete,
 // so a crash or kill mid-transfer never leaves something that counts as downloaded.
 constexpr const char* kPartialSuffix = ".partial";
+// Beside an unfinished file that the next request for its release may continue.
+constexpr const char* kResumeSuffix = ".resume";
 constexpr int32_t kAbortedByCallback = 42;
 constexpr int32_t kWriteError = 23;
 constexpr int32_t kNoRelease = -1;
 constexpr int32_t kUnverified = -11;
+
+// Which release an unfinished file belongs to: its file name is the file's own.
+std::string releaseKey(const Product::Cloud& release) {
+    return versionText(release.version) + " " + release.md5;
+}
 
 void removePartial(const std::string& path) {
     std::error_code error;
@@ -48,7 +56,8 @@ kvcurl::ProgressFunction Downloads::progressFunction(Core& core, const ProductPt
     };
 }
 
-int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
+int32_t Downloads::downloadProduct(Core& core, const std::string& name, bool mayResume,
+                                   bool* resumed) {
     const ProductPtr product = core.findProduct(name);
     if (!product) {
         return kNoRelease;
@@ -77,10 +86,26 @@ int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
     const std::string path =
         core.downloadPath(product, false) + platform::kPathSeparator + release->fileName;
     const std::string partial = path + kPartialSuffix;
-    // A leftover of an interrupted run is never resumed: its bytes are of unknown origin.
-    removePartial(partial);
+    const std::string record = partial + kResumeSuffix;
+    kvcurl::resume_point resume;
+    if (mayResume) {
+        resume.validator = readResumeValidator(record, releaseKey(*release));
+    }
+    // Without a record the unfinished file's bytes are of unknown origin: never continued.
+    if (resume.validator.empty()) {
+        removePartial(partial);
+    } else {
+        std::error_code error;
+        KV_LOG(6, "Download resuming %s(%s) after %llu bytes\n", product->code, name.c_str(),
+               static_cast<unsigned long long>(std::filesystem::file_size(partial, error)));
+    }
+    // Written again only once the transfer is over, so a run killed meanwhile starts afresh.
+    removePartial(record);
     int32_t result = kvcurl::download(release->link, partial,
-                                      progressFunction(core, product, release->fileName));
+                                      progressFunction(core, product, release->fileName), &resume);
+    if (resumed != nullptr) {
+        *resumed = resume.resumed;
+    }
     if (result == 0) {
         std::error_code error;
         std::filesystem::rename(partial, path, error);
@@ -95,28 +120,46 @@ int32_t Downloads::downloadProduct(Core& core, const std::string& name) {
         return 0;
     }
     KV_LOG(6, "Download failed for %s %s: %d\n", product->code, name.c_str(), result);
-    removePartial(partial);
+    // What arrived of a cut transfer is kept when the server can continue it; a cancelled
+    // download leaves nothing.
+    if (result == kAbortedByCallback || resume.validator.empty() ||
+        !writeResumeRecord(record, releaseKey(*release), resume.validator)) {
+        removePartial(partial);
+    }
     return result;
 }
 
 void Downloads::process(Core& core, const ProductPtr& product) {
-    const int32_t result = downloadProduct(core, product->name);
-    if (result == kAbortedByCallback) {
-        core.setStatus(product, Evaluate);
-        return;
-    }
-    if (result != 0) {
-        product->errorCode = result;
-        core.setStatus(product, DownloadError);
-        return;
-    }
-    // Also when the check is trivial (no digest, or verified before): the transfer is over,
-    // and a product still shown as downloading would never evaluate as downloaded.
-    core.setStatus(product, VerifyingMd5);
-    if (!verifyDownload(core, product)) {
-        product->errorCode = kUnverified;
-        core.setStatus(product, DownloadError);
-        return;
+    bool resumed = false;
+    int32_t result = downloadProduct(core, product->name, true, &resumed);
+    for (;;) {
+        if (result == kAbortedByCallback) {
+            core.setStatus(product, Evaluate);
+            return;
+        }
+        if (result != 0) {
+            product->errorCode = result;
+            core.setStatus(product, DownloadError);
+            return;
+        }
+        // Also when the check is trivial (no digest, or verified before): the transfer is over,
+        // and a product still shown as downloading would never evaluate as downloaded.
+        core.setStatus(product, VerifyingMd5);
+        if (verifyDownload(core, product)) {
+            break;
+        }
+        if (!resumed) {
+            product->errorCode = kUnverified;
+            core.setStatus(product, DownloadError);
+            return;
+        }
+        // The bytes kept from before may be what spoilt it: once more, from the first byte.
+        const std::string path = core.downloadPath(product, true);
+        KV_LOG(4, "Resumed download %s failed verification; downloading it in full\n",
+               path.c_str());
+        removePartial(path);
+        resumed = false;
+        result = downloadProduct(core, product->name, false);
     }
     if (product->updateAfterDownload && core.canUpdate(product)) {
         core.requestUpdate(product);

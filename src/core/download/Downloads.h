@@ -16,7 +16,10 @@ public:
     // The download step for the worker's front product and what follows it.
     static void process(Core& core, const ProductPtr& product);
     // 0 when the package is in place, -1 without product or release, else libcurl's code.
-    static int32_t downloadProduct(Core& core, const std::string& name);
+    // Unless told otherwise, an unfinished file of the same release is continued; `resumed`
+    // tells whether it was.
+    static int32_t downloadProduct(Core& core, const std::string& name, bool mayResume = true,
+                                   bool* resumed = nullptr);
 
     static bool isDownloaded(Core& core, const ProductPtr& product);
     static bool verifyDownload(Core& core, const ProductPtr& product);

@@ -4,6 +4,7 @@
 #include "core/device/DeviceInterface.h"
 #include "core/device/DeviceWaits.h"
 #include "core/download/PackageName.h"
+#include "core/update/ReturnChecks.h"
 #include "core/update/UpdateHistory.h"
 #include "core/workers/DequeProcess.h"
 #include "platform/PathSeparator.h"
@@ -56,22 +57,54 @@ int32_t Updater::updateProduct(Core& core, const ProductPtr& product) {
     entry.address = product->address.get();
     entry.fromVersion = versionText(product->version.get());
     entry.toVersion = versionText(release->version);
-    const auto start = std::chrono::steady_clock::now();
-    const int32_t result = attemptUpdate(core, product);
-    entry.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count();
+    const auto start = ReturnChecks::Clock::now();
     const bool firmware = product->isFirmware();
+    if (firmware) {
+        // Before the upload: the reboot worker may see the device back before this step ends.
+        core.returnChecks_->expect(entry, start);
+    }
+    const int32_t result = attemptUpdate(core, product);
+    if (firmware && result == 0) {
+        return result;
+    }
+    core.returnChecks_->forget(entry.product);
+    entry.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(ReturnChecks::Clock::now() - start)
+            .count();
     entry.result = historyResult(firmware, result);
     // A device's own failure code says more than the attempt's -1.
     entry.errorCode = entry.result == "succeeded" ? 0
                       : firmware                  ? product->errorCode.load()
                                                   : result;
+    record(core, entry);
+    return result;
+}
+
+void Updater::deviceBack(Core& core, const ProductPtr& product, const Version& running) {
+    const std::optional<HistoryEntry> entry = core.returnChecks_->back(product->name, running);
+    if (!entry) {
+        return;
+    }
+    if (entry->errorCode == kUpdateNotTaken) {
+        KV_LOG(3, "Update %s(%s) to %s did not take effect: the device still runs %s\n",
+               product->code, product->name.c_str(), entry->toVersion.c_str(),
+               entry->fromVersion.c_str());
+    }
+    record(core, *entry);
+}
+
+void Updater::deviceNotBack(Core& core, const ProductPtr& product) {
+    if (const std::optional<HistoryEntry> entry = core.returnChecks_->notBack(product->name)) {
+        record(core, *entry);
+    }
+}
+
+void Updater::record(Core& core, const HistoryEntry& entry) {
     const std::string path = core.downloadsDir() + platform::kPathSeparator + kHistoryFileName;
     if (!appendHistory(path, entry)) {
         KV_LOG(4, "Failed to write the update history %s\n", path.c_str());
     }
-    return result;
+    core.notifyListeners([&](Core::Listener& listener) { listener.updateEnded(&core, entry); });
 }
 
 int32_t Updater::attemptUpdate(Core& core, const ProductPtr& product) {

@@ -1,5 +1,6 @@
 #include "core/device/DeviceInterface.h"
 #include "core/download/Downloads.h"
+#include "core/update/ReturnChecks.h"
 #include "core/update/Updater.h"
 #include "core/workers/DequeProcess.h"
 
@@ -40,10 +41,10 @@ void Core::UpdateProcess::done(const ProductPtr& product) {
 }
 
 void Core::RebootProcess::process(const ProductPtr& product) {
-    // Ends early once the core forgets the device (it left, or the core stops).
+    // Ends early once the core stops, or forgets a device whose return nothing awaits.
     DeviceInterface::awaitReturn(core_, product, [this, &product] {
-        const ProductPtr watched = front();
-        return watched == product && core_.findProduct(product->name) == product;
+        return front() == product && (core_.findProduct(product->name) == product ||
+                                      core_.returnChecks_->awaited(product->name));
     });
 }
 
