@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 // A broken invariant aborts: the fuzzer keeps the input as a crash, and a replay fails.
 #define FUZZ_CHECK(condition)                                                                      \
@@ -14,10 +15,21 @@
         }                                                                                          \
     } while (0)
 
+// The target's body, given the input's bytes as a string.
+#define FUZZ_TARGET(input)                                                                         \
+    static void fuzzOne(const std::string& input);                                                 \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {                      \
+        fuzzOne(std::string(reinterpret_cast<const char*>(data), size));                           \
+        return 0;                                                                                  \
+    }                                                                                              \
+    static void fuzzOne(const std::string& input)
+
 namespace kv::fuzz {
 
-inline std::string bytesText(const uint8_t* data, size_t size) {
-    return std::string(reinterpret_cast<const char*>(data), size);
+// The text before the first NUL byte, and all after it.
+inline std::pair<std::string, std::string> splitAtNul(const std::string& input) {
+    const size_t split = input.find('\0');
+    return {input.substr(0, split), split == std::string::npos ? "" : input.substr(split + 1)};
 }
 
 } // namespace kv::fuzz

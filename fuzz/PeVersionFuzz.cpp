@@ -52,10 +52,9 @@ void checkInstalledVersion(const std::string& path,
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(file) {
     static const kv::test::TempDir folder;
     const std::string path = folder.file("Application.exe");
-    const std::string file = kv::fuzz::bytesText(data, size);
     kv::test::writeFile(path, file);
 
     const std::optional<platform::FileVersion> found = platform::readFileVersion(path);
@@ -65,5 +64,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(holdsVersion(file, *found));
     }
     checkInstalledVersion(path, found);
-    return 0;
 }

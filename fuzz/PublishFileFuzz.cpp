@@ -136,96 +136,24 @@ void checkHelpers(const portal::JsonDocument& document) {
     FUZZ_CHECK(portal::nullValue().IsNull());
 }
 
-// The entry that gives a product its release record: the last one for its code that applies
-// to Windows.
-const Value* releaseEntry(const Value& file, const std::string& code) {
-    const Value* products = file.IsObject() ? portal::findMember(file, "products") : nullptr;
-    if (products == nullptr || !products->IsArray()) {
-        return nullptr;
-    }
-    const Value* last = nullptr;
-    for (const Value& entry : products->GetArray()) {
-        if (!entry.IsObject() || portal::textOf(portal::member(entry, "ID")) != code) {
-            continue;
-        }
-        const Value* os = portal::findMember(entry, "OS");
-        if (os == nullptr || portal::textOf(*os) == "Windows") {
-            last = &entry;
-        }
-    }
-    return last;
-}
-
-// The first intermediate release above the device's generation, searched one by one; gives the
-// note and takes its package into the release record when its version differs.
-std::string intermediateNote(const Value& file, portal::ProductCode code, uint32_t generation,
-                             Product::Cloud& release) {
-    const Value* entries = portal::findMember(file, "firmware_generations");
-    if (entries == nullptr || !entries->IsArray()) {
-        return {};
-    }
-    for (const Value& entry : entries->GetArray()) {
-        if (!entry.IsObject() || portal::textOf(portal::member(entry, "ID")) != code ||
-            portal::unsignedOf(portal::member(entry, "GN")) <= generation) {
-            continue;
-        }
-        Product::Cloud next;
-        portal::fillCloud(next, code, entry);
-        if (!(next.version != release.version)) {
-            return {};
-        }
-        release.fileName = next.fileName;
-        release.link = next.link;
-        release.md5 = next.md5;
-        return "Note: The released firmware version " + portal::versionText(release.version) +
-               " will be downloaded and installed after the required intermediate versions. "
-               "Next required version is: " +
-               portal::versionText(next.version) + ".";
-    }
-    return {};
-}
-
-void checkStatus(const Product& product) {
-    const uint32_t status = product.status;
-    if (!product.cloud.get()) {
-        FUZZ_CHECK(status == portal::NoCloudInformation);
-    } else if (!product.isUpdateAvailable()) {
-        FUZZ_CHECK(status == portal::UpToDate);
-    } else {
-        FUZZ_CHECK(status == portal::ReadyToDownload || status == portal::ReadyToUpdate);
-    }
-}
-
+// A product has a release only when the file has an entry of its code, and its status is the
+// one its release gives it.
 void checkRelease(const Value& file, const Product& product) {
-    checkStatus(product);
     const Product::CloudPtr cloud = product.cloud.get();
-    const std::string note = product.note.get();
-    const Value* entry = releaseEntry(file, product.code);
-    if (entry == nullptr) {
-        FUZZ_CHECK(!cloud && note.empty());
+    const uint32_t status = product.status;
+    if (!cloud) {
+        FUZZ_CHECK(status == portal::NoCloudInformation && product.note.get().empty());
         return;
     }
-    Product::Cloud expected;
-    portal::fillCloud(expected, product.code, *entry);
-    const portal::Version installed = product.version.get();
-    std::string expectedNote;
-    if (installed.generation < expected.version.generation) {
-        expectedNote = intermediateNote(file, product.code, installed.generation, expected);
+    FUZZ_CHECK(product.isUpdateAvailable()
+                   ? status == portal::ReadyToDownload || status == portal::ReadyToUpdate
+                   : status == portal::UpToDate);
+    FUZZ_CHECK(portal::isWebLink(cloud->link) && portal::isWebLink(cloud->agreementLink));
+    bool listed = false;
+    for (const Value& entry : portal::member(file, "products").GetArray()) {
+        listed = listed || portal::textOf(portal::member(entry, "ID")) == product.code;
     }
-    if (!portal::isWebLink(expected.link) || !portal::isWebLink(expected.agreementLink)) {
-        FUZZ_CHECK(!cloud && note.empty());
-        return;
-    }
-    FUZZ_CHECK(cloud);
-    FUZZ_CHECK(note == expectedNote);
-    FUZZ_CHECK(!(cloud->version != expected.version));
-    FUZZ_CHECK(cloud->version.build == expected.version.build);
-    FUZZ_CHECK(cloud->version.generation == expected.version.generation);
-    FUZZ_CHECK(cloud->fileName == expected.fileName && cloud->link == expected.link);
-    FUZZ_CHECK(cloud->releaseNotesLink == expected.releaseNotesLink);
-    FUZZ_CHECK(cloud->agreementLink == expected.agreementLink);
-    // No package is on disk, so none can have been verified, whatever digest is given.
-    FUZZ_CHECK(cloud->md5 == expected.md5);
+    FUZZ_CHECK(listed);
 }
 
 class SyncEnd : public portal::Core::Listener {
@@ -341,12 +269,11 @@ void checkSync(const std::string& text) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+FUZZ_TARGET(input) {
     // The sync parses its local copy up to the first NUL byte.
-    const std::string text = kv::fuzz::bytesText(data, size).c_str();
+    const std::string text = input.c_str();
     portal::JsonDocument document;
     portal::parseJson(document, text.c_str());
     checkHelpers(document);
     checkSync(text);
-    return 0;
 }

@@ -12,7 +12,6 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 
@@ -39,9 +38,6 @@ std::vector<std::filesystem::path> inputs(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (LLVMFuzzerInitialize != nullptr) {
-        LLVMFuzzerInitialize(&argc, &argv);
-    }
     const std::vector<std::filesystem::path> files = inputs(argc, argv);
     if (files.empty()) {
         std::fprintf(stderr, "no inputs to replay\n");

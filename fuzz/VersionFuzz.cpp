@@ -85,11 +85,8 @@ void checkApplicationBuild(uint32_t build) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input = kv::fuzz::bytesText(data, size);
-    const size_t split = input.find('\0');
-    const std::string first = input.substr(0, split);
-    const std::string second = split == std::string::npos ? std::string() : input.substr(split + 1);
+FUZZ_TARGET(input) {
+    const auto [first, second] = kv::fuzz::splitAtNul(input);
 
     Version untouched(1, 2, 3, 4);
     FUZZ_CHECK(!untouched.parseVersion(nullptr));
@@ -101,5 +98,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkText(b);
     checkOrder(a, b);
     checkApplicationBuild(a.build);
-    return 0;
 }

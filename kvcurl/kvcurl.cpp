@@ -1,10 +1,12 @@
 #include "kvcurl/kvcurl.h"
 
+#include "kvcurl/download_reply.h"
 #include "platform/Console.h"
 #include "platform/FileOpening.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,6 +38,8 @@ using File = std::unique_ptr<std::FILE, FileClose>;
 struct session {
     EasyHandle handle;
     ProgressFunction progress;
+    // The bytes the file held before a resumed transfer, counted into its progress.
+    curl_off_t resumedFrom = 0;
 };
 
 namespace {
@@ -156,8 +160,42 @@ CURLcode limitedResult(CURLcode result, bool overflowed) {
     return result != CURLE_OK && overflowed ? CURLE_FILESIZE_EXCEEDED : result;
 }
 
-size_t fileSink(char* data, size_t size, size_t count, void* file) {
-    return std::fwrite(data, 1, size * count, static_cast<std::FILE*>(file));
+// A download's file, continued when the server answers the range it was asked for and
+// started afresh when it answers with the whole content.
+struct ResumeSink {
+    std::FILE* file;
+    curl_off_t offset;
+    session* transfer;
+    kvcurl::download_reply reply;
+    bool decided = false;
+    // A range other than the one asked for: the file's bytes and the reply do not fit together.
+    bool misplaced = false;
+};
+
+size_t resumeSink(char* data, size_t size, size_t count, void* user) {
+    auto& sink = *static_cast<ResumeSink*>(user);
+    if (!sink.decided && sink.offset > 0) {
+        sink.decided = true;
+        if (sink.reply.status == 206) {
+            if (sink.reply.rangeStart != sink.offset) {
+                sink.misplaced = true;
+                return 0;
+            }
+            sink.transfer->resumedFrom = sink.offset;
+        } else if (!kv::platform::emptyFile(sink.file)) {
+            return 0;
+        }
+    }
+    return std::fwrite(data, 1, size * count, sink.file);
+}
+
+size_t replyHeaderSink(char* data, size_t size, size_t count, void* reply) {
+    try {
+        static_cast<kvcurl::download_reply*>(reply)->readHeader(std::string(data, size * count));
+    } catch (...) {
+        return 0;
+    }
+    return size * count;
 }
 
 std::unique_ptr<response> failedResponse(CURLcode result) {
@@ -233,6 +271,10 @@ int progressTrampoline(void* data, curl_off_t downloadTotal, curl_off_t download
     const auto* transfer = static_cast<const session*>(data);
     if (transfer == nullptr || !transfer->progress) {
         return 0;
+    }
+    if (transfer->resumedFrom > 0 && downloadTotal > 0) {
+        downloadTotal += transfer->resumedFrom;
+        downloadNow += transfer->resumedFrom;
     }
     try {
         return transfer->progress(transfer, downloadTotal, downloadNow, uploadTotal, uploadNow) == 0
@@ -315,9 +357,19 @@ std::unique_ptr<response> post(const std::string& url, const char* const* header
     return reply;
 }
 
-int32_t download(const std::string& url, const std::string& path,
-                 const ProgressFunction& progress) {
-    File file(kv::platform::createReplacing(path).release());
+int32_t download(const std::string& url, const std::string& path, const ProgressFunction& progress,
+                 resume_point* resume) {
+    curl_off_t offset = 0;
+    File file;
+    if (resume != nullptr && !resume->validator.empty()) {
+        file.reset(kv::platform::openForAppending(path).release());
+        if (file && std::fseek(file.get(), 0, SEEK_END) == 0) {
+            offset = std::max<curl_off_t>(0, std::ftell(file.get()));
+        }
+    }
+    if (!file) {
+        file.reset(kv::platform::createReplacing(path).release());
+    }
     if (!file) {
         return kCannotOpenFile;
     }
@@ -325,11 +377,27 @@ int32_t download(const std::string& url, const std::string& path,
     if (!transfer.handle) {
         return CURLE_FAILED_INIT;
     }
-    curl_easy_setopt(transfer.handle.get(), CURLOPT_WRITEFUNCTION, fileSink);
-    curl_easy_setopt(transfer.handle.get(), CURLOPT_WRITEDATA, file.get());
+    HeaderList headers;
+    if (offset > 0) {
+        const std::string range = "Range: bytes=" + std::to_string(offset) + "-";
+        const std::string validated = "If-Range: " + resume->validator;
+        if (!appendHeader(headers, range.c_str()) || !appendHeader(headers, validated.c_str())) {
+            return CURLE_OUT_OF_MEMORY;
+        }
+        curl_easy_setopt(transfer.handle.get(), CURLOPT_HTTPHEADER, headers.get());
+    }
+    ResumeSink sink{file.get(), offset, &transfer, {}};
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_HEADERFUNCTION, replyHeaderSink);
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_HEADERDATA, &sink.reply);
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_WRITEFUNCTION, resumeSink);
+    curl_easy_setopt(transfer.handle.get(), CURLOPT_WRITEDATA, &sink);
     const CURLcode result = performStream(transfer, url);
     // Bytes still buffered may fail to reach the disk: that is a failed download too.
     const bool closed = std::fclose(file.release()) == 0;
+    if (resume != nullptr) {
+        resume->resumed = transfer.resumedFrom > 0;
+        resume->validator = sink.misplaced ? std::string() : sink.reply.validator();
+    }
     return result == CURLE_OK && !closed ? CURLE_WRITE_ERROR : result;
 }
 

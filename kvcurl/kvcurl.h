@@ -58,9 +58,22 @@ std::unique_ptr<response> post(const std::string& url, const char* const* header
                                int headerCount, const char* body, long bodySize,
                                int timeLimitMs = 0, std::size_t sizeLimit = kDefaultSizeLimit);
 
+// An unfinished download file that a new transfer may continue.
+struct resume_point {
+    // In: the validator (the server's strong ETag, else its Last-Modified date) the file's bytes
+    // came with; empty starts the file afresh. Out: the validator of what the server sent, when
+    // it accepts byte ranges; empty when what the file now holds cannot be continued.
+    std::string validator;
+    // Out: the transfer added to the bytes the file held instead of replacing them.
+    bool resumed = false;
+};
+
 // Anonymous GET into a file, returning libcurl's result code; an HTTP status of 400 or more
-// fails with 22.
-int32_t download(const std::string& url, const std::string& path, const ProgressFunction& progress);
+// fails with 22. With a resume point whose validator is set, a file with bytes in it is
+// continued: the request asks for the rest with Range and If-Range, a 206 answer is appended
+// (progress then counts the whole file), and any other answer replaces the file's content.
+int32_t download(const std::string& url, const std::string& path, const ProgressFunction& progress,
+                 resume_point* resume = nullptr);
 // Anonymous GET whose body is appended to the text, within the session's total time-out.
 int32_t fetch(const std::string& url, std::string& text, const ProgressFunction& progress,
               std::size_t sizeLimit = kDefaultSizeLimit);

@@ -83,6 +83,9 @@ DEFAULT_BEHAVIOUR = {
     "reboot_point": "updating",
     "reboot_after_ms": 0,
     "reboot_down_ms": 1500,
+    # The next N reboot commands bring the device back running the version it ran before, as
+    # if the image it took had not been applied.
+    "reject_images": 0,
     # How the upload's connection ends at an "updating" reboot: "reset", as a device that shuts
     # its network down, or "silent", as one that lost power: nothing more comes on it (for
     # stall_s), not even when the device is back.
@@ -284,7 +287,7 @@ class Device:
     def reboot(self, spare):
         """The reboot command: as a reboot of the device's own, with the pending image."""
         self.count("reboot_commands")
-        self.reboot_by_itself(True, spare)
+        self.reboot_by_itself(not self.take("reject_images"), spare)
 
     def restart(self, applied):
         """With the lock held: the device comes back idle, running the pending image only when

@@ -17,6 +17,7 @@ Query parameters, on any path, choose a behaviour:
     stall=headers     read the request and never answer
     stall=body        send the headers and half the body, then nothing more
     close=body        send the headers and half the body, then close the connection
+    at=PERCENT        with stall=body or close=body: send that share of the body instead of half
     redirect=CODE     answer CODE with the location given by to= (default /)
     rate=BYTES        send the body at about BYTES per second
     gate=NAME         hold the request until gate NAME is opened, then go on as usual
@@ -31,10 +32,15 @@ Paths of the server's own:
                            Range header (null without one) and the body bytes sent so far
 
 A stalled connection is held until the client closes it, or for 10 minutes at most.
-Files are streamed with a Content-Length; HEAD is answered with the headers alone.
+Files are streamed with a Content-Length, an ETag and a Last-Modified date; HEAD is answered
+with the headers alone. A Range of one span ("bytes=N-" or "bytes=N-M") is answered with 206
+and its Content-Range, unless an If-Range names another ETag or date than the file's, which
+brings the whole file; a span that starts past the end gets 416. stall=body and close=body
+answer a Range the same way, and send their share of what it asks for.
 """
 
 import argparse
+import email.utils
 import http.server
 import json
 import os
@@ -162,7 +168,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif query.get("stall") == "headers":
             self.hold_until_client_closes()
         elif query.get("stall") == "body" or query.get("close") == "body":
-            self.send_half(path, stall=query.get("stall") == "body")
+            self.send_cut(path, stall=query.get("stall") == "body",
+                           percent=int(query.get("at", "50")))
         else:
             self.send_file(path, send_body, int(query.get("rate", "0")))
 
@@ -217,41 +224,86 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return None
         return candidate if os.path.isfile(candidate) else None
 
+    def validators(self, file_path):
+        """The file's ETag and Last-Modified date, both changing with its content's stamp."""
+        info = os.stat(file_path)
+        etag = '"%x-%x"' % (info.st_size, info.st_mtime_ns)
+        return etag, email.utils.formatdate(info.st_mtime, usegmt=True)
+
+    def span(self, file_path, size):
+        """The (start, end) the request's Range asks for and may have, None for the whole file,
+        or "unsatisfiable"."""
+        wanted = self.headers.get("Range", "")
+        if not wanted.startswith("bytes=") or "," in wanted:
+            return None
+        condition = self.headers.get("If-Range")
+        if condition is not None and condition not in self.validators(file_path):
+            return None
+        first, _, last = wanted[len("bytes="):].partition("-")
+        if not first.isdigit() or (last and not last.isdigit()):
+            return None
+        start, end = int(first), min(int(last) if last else size - 1, size - 1)
+        return (start, end) if start < size and start <= end else "unsatisfiable"
+
+    def send_file_headers(self, file_path):
+        """Sends the status and headers for the file; returns the (start, end) of the body to
+        send, or None when there is none."""
+        size = os.path.getsize(file_path)
+        span = self.span(file_path, size)
+        if span == "unsatisfiable":
+            self.send_text(416, b"", False, {"Content-Range": "bytes */%d" % size})
+            return None
+        start, end = span or (0, size - 1)
+        self.send_response(206 if span else 200)
+        kind = "application/json" if file_path.endswith(".json") else "application/octet-stream"
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(end + 1 - start))
+        if span:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+        etag, modified = self.validators(file_path)
+        self.send_header("Accept-Ranges", "bytes")
+        self.send_header("ETag", etag)
+        self.send_header("Last-Modified", modified)
+        self.end_headers()
+        return start, end
+
     def send_file(self, path, send_body, rate):
         file_path = self.file_path(path)
         if file_path is None:
             self.send_text(404, b"not found\n", send_body)
             return
-        size = os.path.getsize(file_path)
-        self.send_response(200)
-        kind = "application/json" if file_path.endswith(".json") else "application/octet-stream"
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(size))
-        self.end_headers()
-        if not send_body:
+        span = self.send_file_headers(file_path)
+        if not send_body or span is None:
             return
+        left = span[1] + 1 - span[0]
         chunk = CHUNK if rate <= 0 else max(1, min(CHUNK, rate // 10))
         with open(file_path, "rb") as source:
-            while True:
-                data = source.read(chunk)
+            source.seek(span[0])
+            while left > 0:
+                data = source.read(min(chunk, left))
                 if not data:
                     break
+                left -= len(data)
                 self.write_body(data)
                 if rate > 0:
                     time.sleep(len(data) / rate)
 
-    def send_half(self, path, stall):
+    def send_cut(self, path, stall, percent):
         file_path = self.file_path(path)
         if file_path is None:
             body = b"x" * CHUNK
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
         else:
+            span = self.send_file_headers(file_path)
+            if span is None:
+                return
             with open(file_path, "rb") as source:
-                body = source.read()
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.write_body(body[: len(body) // 2])
+                source.seek(span[0])
+                body = source.read(span[1] + 1 - span[0])
+        self.write_body(body[: len(body) * percent // 100])
         self.wfile.flush()
         if stall:
             self.hold_until_client_closes()

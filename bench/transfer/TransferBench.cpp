@@ -6,6 +6,8 @@
 //             is its own; peer: md5sum
 //   upload    the firmware upload the update step makes, of an image to the device simulator;
 //             peer: curl -F
+//   resume    a download of the package cut at 90% and requested again: the share of the
+//             package the second request transfers; peer: curl -C - after the same cut
 // and, for information, one whole firmware update of that image (upload, poll, reboot).
 //
 //     kv_transfer_bench [package MiB] [image MiB]      (default: 512 256)
@@ -97,6 +99,27 @@ void writeRandomFile(const std::string& path, long mebibytes) {
         out.write(reinterpret_cast<const char*>(chunk.data()),
                   static_cast<std::streamsize>(chunk.size() * sizeof(uint64_t)));
     }
+}
+
+// Runs a program to its end with its output discarded, whatever its exit status.
+void runProgram(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int status = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
+        ::waitpid(pid, &status, 0);
+    }
+}
+
+// The body bytes the release server sent for the last request of the path.
+double lastSent(const kv::test::ReleaseServer& server, const std::string& path) {
+    const std::string log = kvcurl::get(server.url("/control/requests?path=" + path))->body;
+    const auto at = log.rfind("\"sent\": ");
+    return at == std::string::npos ? NAN : std::atof(log.c_str() + at + 8);
 }
 
 long peakKiB() {
@@ -217,6 +240,38 @@ int main(int argc, char** argv) {
     core.removeListener(&downloaded);
     std::filesystem::remove(home.file("curl.bin"));
 
+    // Resume, each from its own name so that the server's log of it is its own.
+    const std::string cut = "?close=body&at=90";
+    std::filesystem::create_hard_link(served.file(kPackage), served.file("resume.bin"));
+    std::filesystem::create_hard_link(served.file(kPackage), served.file("resume-curl.bin"));
+    StatusWaiter cutOff("Resume", DownloadError);
+    StatusWaiter resumed("Resume", ReadyToUpdate);
+    core.addListener(&cutOff);
+    core.addListener(&resumed);
+    const ProductPtr resume = addRelease(core, code::VESK_FIRMWARE, "Resume", "", "resume.bin", "",
+                                         server.url("/resume.bin" + cut));
+    core.requestDownload("Resume");
+    bool resumeDone = cutOff.waitFor(1);
+    // The worker lets go of the product just after it shows the error.
+    while (resumeDone && core.isDownloading()) {
+    }
+    auto whole = std::make_shared<Product::Cloud>(*resume->cloud.get());
+    whole->link = server.url("/resume.bin");
+    resume->cloud.set(whole);
+    core.requestDownload("Resume");
+    resumeDone = resumeDone && resumed.waitFor(1);
+    core.removeListener(&cutOff);
+    core.removeListener(&resumed);
+    const double resumeShare =
+        resumeDone ? lastSent(server, "/resume.bin") / static_cast<double>(packageMiB << 20) : NAN;
+    runProgram(
+        {"curl", "-s", "-o", home.file("resume-curl.bin"), server.url("/resume-curl.bin" + cut)});
+    runProgram({"curl", "-s", "-C", "-", "-o", home.file("resume-curl.bin"),
+                server.url("/resume-curl.bin")});
+    const double curlShare =
+        lastSent(server, "/resume-curl.bin") / static_cast<double>(packageMiB << 20);
+    std::filesystem::remove(home.file("resume-curl.bin"));
+
     // MD5, each run in a fresh process.
     const std::string digest = programOutput("md5sum '" + package + "'").substr(0, 32);
     double md5 = 1e9;
@@ -280,6 +335,9 @@ int main(int argc, char** argv) {
                 packageMiB, imageMiB, kRuns);
     printRatio("download", download, curlDownload, "curl -o", static_cast<double>(packageMiB));
     printRatio("md5", md5, md5sum, "md5sum", static_cast<double>(packageMiB));
+    std::printf("resume    program transferred %.1f %% of the package after the cut, curl -C - "
+                "%.1f %%\n",
+                resumeShare * 100, curlShare * 100);
     std::printf("          peak memory growth during verification: %.1f MiB%s\n",
                 static_cast<double>(growthKiB) / 1024.0, verified ? "" : " (NOT VERIFIED)");
     printRatio("upload", upload, curlUpload, "curl -F", static_cast<double>(imageMiB));
@@ -294,6 +352,11 @@ int main(int argc, char** argv) {
     printThroughput("download",
                     "Download of a " + std::to_string(packageMiB) + " MiB package" + best, download,
                     curlDownload, "curl -o", packageSize);
+    kv::bench::printResult({"resume",
+                            "Share of a " + std::to_string(packageMiB) +
+                                " MiB package transferred to resume a download cut at 90%",
+                            resumeShare * 100, "%", "curl -C -", curlShare * 100,
+                            resumeShare / curlShare, "program / peer bytes", "ratio<=1.05"});
     printThroughput("md5", "MD5 verification of that package" + best, verified ? md5 : -1, md5sum,
                     "md5sum", packageSize);
     kv::bench::printResult({"md5_memory", "Peak memory growth during MD5 verification",

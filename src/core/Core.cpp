@@ -108,8 +108,13 @@ bool Core::addProduct(ProductCode code, const std::string& name, const std::stri
     if (proxy_ && proxy_->getInt("disable_this", 0) != 0) {
         return false;
     }
+    const std::vector<ProductPtr> added = products_->add(code, name, address, version);
+    // A device back from the reboot of its update, seen by discovery first.
+    for (const ProductPtr& product : added) {
+        updates_->deviceBack(product, product->version.get());
+    }
     // Listed at once; the device's answers follow when they come.
-    for (const ProductPtr& product : products_->add(code, name, address, version)) {
+    for (const ProductPtr& product : added) {
         if (!product->address.get().empty()) {
             deviceProbes_->post([this, product] { probeDevice(product); });
         }

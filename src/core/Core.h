@@ -3,6 +3,7 @@
 #include "core/DeviceNames.h"
 #include "core/IProxy.h"
 #include "core/Product.h"
+#include "core/update/UpdateHistory.h"
 #include "kvcurl/kvcurl.h"
 
 #include <chrono>
@@ -43,6 +44,9 @@ public:
         virtual void updateProgress(Core*, const char* /*productName*/, int /*state*/,
                                     const char* /*text*/, int /*percent*/) {}
         virtual void statusChanged(Core*, const char* /*productName*/) {}
+        // An update attempt ended as the history records it; a firmware attempt once its
+        // device is back from the reboot, or given up.
+        virtual void updateEnded(Core*, const HistoryEntry&) {}
     };
 
     class DequeProcess;

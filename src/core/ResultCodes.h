@@ -13,6 +13,10 @@ constexpr int32_t kRefused = -1;
 constexpr int32_t kDeviceReportedFailure = -1;
 constexpr int32_t kDeviceReportedNothing = -2;
 constexpr int32_t kUnverified = -11;
+// A firmware update the device took and rebooted for, yet it came back with its old version.
+constexpr int32_t kUpdateNotTaken = -3;
+// A firmware update whose device did not come back from its reboot.
+constexpr int32_t kDeviceNotBack = -4;
 
 // libcurl's, for transfers.
 constexpr int32_t kWriteError = 23;

@@ -59,6 +59,11 @@ FilePtr openForAppending(const std::string& path) {
     return nullptr;
 }
 
+bool emptyFile(std::FILE* file) {
+    return std::fflush(file) == 0 && ::ftruncate(::fileno(file), 0) == 0 &&
+           std::fseek(file, 0, SEEK_SET) == 0;
+}
+
 FilePtr createReplacing(const std::string& path) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {

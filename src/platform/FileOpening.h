@@ -23,6 +23,9 @@ FilePtr openForAppending(const std::string& path);
 // is removed, never what a link there names, and the new file is created exclusively.
 FilePtr createReplacing(const std::string& path);
 
+// Drops everything the open file holds; what is written next starts it afresh.
+bool emptyFile(std::FILE* file);
+
 // Writes the whole content beside the path and renames it into place, so that a reader, or a
 // program killed meanwhile, never sees half a file. False when it could not.
 bool replaceWhole(const std::string& path, const std::string& content);

@@ -5,6 +5,7 @@
 #include "ReleaseServer.h"
 #include "TempDir.h"
 #include "TransferRecorder.h"
+#include "Unavailable.h"
 #include "core/Core.h"
 #include "kvcurl/kvcurl.h"
 
@@ -48,7 +49,7 @@ class FullDisk : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!mountProblem().empty()) {
-            GTEST_SKIP() << "cannot mount a small file system: " << mountProblem();
+            return kv::test::unavailable("cannot mount a small file system: " + mountProblem());
         }
         fs::create_directories(folder());
         ASSERT_EQ(::mount("tmpfs", folder().c_str(), "tmpfs", 0, "size=1m"), 0)

@@ -304,6 +304,26 @@ TEST_F(FirmwareUpdate, DeviceThatStaysAwayAfterItsRebootIsShownAsItWas) {
     ASSERT_GE(statuses.size(), 2u);
     EXPECT_EQ(statuses[statuses.size() - 2], status("Korvex", "Device Rebooting"));
     EXPECT_EQ(versionText(korvex->version.get()), "1.0.0 b1");
+    EXPECT_NE(
+        historyText().find(historyOfKorvex(simulator, R"("result":"failed","error_code":-4)")),
+        std::string::npos)
+        << historyText();
+}
+
+// The image was taken and the reboot asked, yet the device came back with its old firmware.
+TEST_F(FirmwareUpdate, DeviceBackWithItsOldVersionIsRecordedAsFailed) {
+    DeviceSimulator simulator(device(R"({"reject_images": 1})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Ready To Update")));
+
+    const std::string history = historyText();
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);
+    EXPECT_NE(history.find(historyOfKorvex(simulator, R"("result":"failed","error_code":-3)")),
+              std::string::npos)
+        << history;
+    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
 }
 
 // An update request that leads to no upload settles its status: nothing is queued that would.

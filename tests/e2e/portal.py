@@ -1,6 +1,7 @@
 """Runs the real kvportal program as a user of the studio would: its own home, settings,
 downloads folder and runtime folder, and reads what it leaves behind."""
 
+import json
 import os
 import re
 import signal
@@ -215,3 +216,18 @@ class Portal:
         return wait_until(lambda: condition(self.status() or {}), what, deadline_s,
                           explain=lambda: self.status_text() + "\n" + self.log_tail(),
                           abort=lambda: self._abort(running))
+
+
+def list_products(portal, wait_s=60):
+    """`--list --json` without a display, as over SSH: (exit code, products, standard error).
+    `wait_s` bounds the program's own wait; a studio settles long before."""
+    environment = portal.environment()
+    del environment["QT_QPA_PLATFORM"]
+    answer = subprocess.run([program_path(), "--list", "--json", "--wait", str(wait_s)],
+                            env=environment, stdin=subprocess.DEVNULL, capture_output=True,
+                            text=True, timeout=wait_s * 2)
+    try:
+        return answer.returncode, json.loads(answer.stdout), answer.stderr
+    except ValueError:
+        raise AssertionError("not one JSON array (exit %d):\n%s\n%s" % (
+            answer.returncode, answer.stdout, answer.stderr[-3000:]))

@@ -38,8 +38,9 @@ class StudioCase(unittest.TestCase):
         else:
             self.addCleanup(shutil.rmtree, self.work, True)
 
-    def start_studio(self, device_names=None, announced=None):
-        description = studio_description.load()
+    def start_studio(self, device_names=None, announced=None, description=None):
+        """`description`: a studio description of the test's own instead of studio.json's."""
+        description = description or studio_description.load()
         if device_names is not None:
             description = description.only(device_names)
         studio = Studio(os.path.join(self.work, "studio"), description, announced=announced)

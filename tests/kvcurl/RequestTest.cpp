@@ -34,93 +34,69 @@ protected:
     ReleaseServer server{root.path()};
 };
 
-TEST_F(KvcurlRequest, GetReturnsStatusHeadersAndBody) {
+// Error statuses and redirects are answers, returned as they came, not followed.
+TEST_F(KvcurlRequest, GetReturnsStatusHeadersAndBodyOfEveryAnswer) {
     kv::test::writeFile(root.file("dozoPublishConf.json"), "{\"products\":[]}");
-
     const auto reply = kvcurl::get(server.url("/dozoPublishConf.json"), 3000);
-
     EXPECT_EQ(reply->code, 200);
     EXPECT_EQ(reply->error, "");
     EXPECT_EQ(reply->body, "{\"products\":[]}");
     EXPECT_EQ(reply->headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     EXPECT_NE(reply->headers.find("Content-Length: 15\r\n"), std::string::npos);
-}
 
-TEST_F(KvcurlRequest, Answer401KeepsCodeAndBodyWithoutError) {
-    const auto reply = kvcurl::get(server.url("/status?status=401"));
-
-    EXPECT_EQ(reply->code, 401);
-    EXPECT_EQ(reply->error, "");
-    EXPECT_EQ(reply->body, "status 401\n");
-}
-
-TEST_F(KvcurlRequest, RedirectsAreReturnedNotFollowed) {
-    for (const int code : {301, 302}) {
-        const auto reply =
-            kvcurl::get(server.url("/old?redirect=" + std::to_string(code) + "&to=/echo"));
-
-        EXPECT_EQ(reply->code, code);
-        EXPECT_EQ(reply->body, "moved\n");
+    for (const auto& [path, code, body] : {std::tuple{"/status?status=401", 401, "status 401\n"},
+                                           {"/old?redirect=301&to=/echo", 301, "moved\n"},
+                                           {"/old?redirect=302&to=/echo", 302, "moved\n"}}) {
+        const auto answer = kvcurl::get(server.url(path));
+        EXPECT_EQ(answer->code, code) << path;
+        EXPECT_EQ(answer->error, "") << path;
+        EXPECT_EQ(answer->body, body) << path;
     }
     std::string count;
     EXPECT_EQ(kvcurl::fetch(server.url("/control/count?path=/echo"), count, {}), 0);
     EXPECT_EQ(count, "0\n");
 }
 
-TEST_F(KvcurlRequest, GetSendsDeviceCredentialsAndLibcurlUserAgent) {
-    const auto reply = kvcurl::get(server.url("/echo"));
-
-    ASSERT_EQ(reply->code, 200);
-    EXPECT_NE(reply->body.find("\"Authorization\": \"Basic ZHZ1czpkdnB3\""), std::string::npos)
-        << reply->body;
-    EXPECT_NE(reply->body.find("\"User-Agent\": \"libcurl/"), std::string::npos) << reply->body;
-}
-
-TEST_F(KvcurlRequest, PostWithoutBodySendsMethodAndHeadersOnly) {
+// The release server's echo of each request: method, headers and the given bytes of the body.
+TEST_F(KvcurlRequest, RequestsCarryTheirHeadersBodyAndTheDeviceCredentials) {
     const char* headers[] = {"Content-Type: application/json", "X-Kelmora: reboot"};
-
-    const auto reply = kvcurl::post(server.url("/echo"), headers, 2, nullptr, 0);
-
-    ASSERT_EQ(reply->code, 200);
-    const std::string& echo = reply->body;
-    EXPECT_NE(echo.find("\"method\": \"POST\""), std::string::npos) << echo;
-    EXPECT_NE(echo.find("\"Content-Type\": \"application/json\""), std::string::npos) << echo;
-    EXPECT_NE(echo.find("\"X-Kelmora\": \"reboot\""), std::string::npos) << echo;
-    EXPECT_NE(echo.find("\"body\": \"\""), std::string::npos) << echo;
-    EXPECT_NE(echo.find("\"Authorization\": \"Basic ZHZ1czpkdnB3\""), std::string::npos) << echo;
-}
-
-TEST_F(KvcurlRequest, PostSendsTheGivenBytesOfTheBody) {
-    const char* headers[] = {"Content-Type: application/json"};
     const char body[] = "{\"reboot\":1}IGNORED";
-
-    const auto reply = kvcurl::post(server.url("/echo"), headers, 1, body, 12);
-
-    ASSERT_EQ(reply->code, 200);
-    EXPECT_NE(reply->body.find("\"body\": \"{\\\"reboot\\\":1}\""), std::string::npos)
-        << reply->body;
+    const std::string credentials = "\"Authorization\": \"Basic ZHZ1czpkdnB3\"";
+    struct Case {
+        std::unique_ptr<kvcurl::response> reply;
+        std::vector<std::string> fragments;
+    } const cases[] = {
+        {kvcurl::get(server.url("/echo")),
+         {"\"method\": \"GET\"", credentials, "\"User-Agent\": \"libcurl/"}},
+        {kvcurl::post(server.url("/echo"), headers, 2, nullptr, 0),
+         {"\"method\": \"POST\"", credentials, "\"Content-Type\": \"application/json\"",
+          "\"X-Kelmora\": \"reboot\"", "\"body\": \"\""}},
+        {kvcurl::post(server.url("/echo"), headers, 1, body, 12),
+         {"\"body\": \"{\\\"reboot\\\":1}\""}},
+    };
+    for (const auto& [reply, fragments] : cases) {
+        ASSERT_EQ(reply->code, 200);
+        for (const std::string& fragment : fragments) {
+            EXPECT_NE(reply->body.find(fragment), std::string::npos) << fragment << reply->body;
+        }
+    }
+    EXPECT_EQ(cases[2].reply->body.find("X-Kelmora"), std::string::npos);
 }
 
-TEST_F(KvcurlRequest, ConnectionRefusedGivesErrorTextAndCodeZero) {
-    std::string url;
+TEST_F(KvcurlRequest, RefusedOrCutConnectionGivesErrorTextAndCodeZero) {
+    std::string refused;
     {
         TempDir otherRoot;
         ReleaseServer stopped(otherRoot.path());
-        url = stopped.url("/echo");
+        refused = stopped.url("/echo");
     }
-
-    const auto reply = kvcurl::get(url);
-
-    EXPECT_EQ(reply->code, 0);
-    EXPECT_EQ(reply->error, kvcurl::errorText(7));
-    EXPECT_EQ(reply->body, "");
-}
-
-TEST_F(KvcurlRequest, ConnectionClosedMidBodyIsAFailure) {
-    const auto reply = kvcurl::get(server.url("/package.bin?close=body"));
-
-    EXPECT_EQ(reply->code, 0);
-    EXPECT_EQ(reply->error, kvcurl::errorText(18));
+    for (const auto& [url, result] :
+         {std::pair{refused, 7}, {server.url("/package.bin?close=body"), 18}}) {
+        const auto reply = kvcurl::get(url);
+        EXPECT_EQ(reply->code, 0) << url;
+        EXPECT_EQ(reply->error, kvcurl::errorText(result)) << url;
+    }
+    EXPECT_EQ(kvcurl::get(refused)->body, "");
 }
 
 TEST_F(KvcurlRequest, ConsoleShowsRepliesOnlyOnceOpenedAndWithoutControlCharacters) {

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 namespace {
 
 using kv::test::ReleaseServer;
@@ -75,17 +73,11 @@ TEST_F(KvcurlUpload, DeviceErrorStatusIsNotATransferFailure) {
 TEST_F(KvcurlUpload, AbandonedUploadToASilentServerGivesUp) {
     const std::string image = files.file("image.img");
     kv::test::writeFile(image, "IMAGE");
-    const auto start = std::chrono::steady_clock::now();
-    const auto giveUpAt = start + std::chrono::milliseconds(300);
-
-    const int32_t result =
-        kvcurl::upload(server.url("/commands/upload?stall=headers"), "firmware.bin", image,
-                       [&] { return std::chrono::steady_clock::now() >= giveUpAt; });
-
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(result, 42);
-    EXPECT_GE(took, std::chrono::milliseconds(300));
-    EXPECT_LT(took, std::chrono::seconds(5));
+    int asked = 0;
+    EXPECT_EQ(kvcurl::upload(server.url("/commands/upload?stall=headers"), "firmware.bin", image,
+                             [&] { return ++asked == 2; }),
+              42);
+    EXPECT_EQ(asked, 2);
 }
 
 } // namespace

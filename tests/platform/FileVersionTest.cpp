@@ -56,19 +56,12 @@ void expectVersion(const std::optional<FileVersion>& version, uint16_t major, ui
 
 } // namespace
 
-TEST(FileVersionOfRealExecutables, ReadsTheFileVersionOfA64BitExecutableNotItsProductVersion) {
+// The file version, not the product version, of 64- and 32-bit programs and libraries; each
+// word split into its two 16-bit parts.
+TEST(FileVersionOfRealExecutables, IsTheFixedFileVersionOfTheVersionResource) {
     expectVersion(readFileVersion(peFile("application.exe")), 4, 3, 2, 1);
-}
-
-TEST(FileVersionOfRealExecutables, SplitsEachWordIntoItsTwoSixteenBitParts) {
     expectVersion(readFileVersion(peFile("library.dll")), 65535, 0, 513, 40000);
-}
-
-TEST(FileVersionOfRealExecutables, ReadsTheVersionOfA32BitExecutable) {
     expectVersion(readFileVersion(peFile("legacy.exe")), 1, 2, 3, 4);
-}
-
-TEST(FileVersionOfRealExecutables, AnExecutableWithoutVersionResourceHasNoVersion) {
     EXPECT_TRUE(isPeFile(peFile("unversioned.exe")));
     EXPECT_FALSE(readFileVersion(peFile("unversioned.exe")).has_value());
 }

@@ -1,16 +1,19 @@
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "platform/DownloadsFolder.h"
 #include "platform/ProgramFilesFolder.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 
 using kv::platform::downloadsFolder;
 using kv::platform::programFilesFolder;
+using kv::test::ScopedEnv;
 using kv::test::TempDir;
 using kv::test::writeFile;
 
@@ -19,25 +22,6 @@ namespace {
 // Each test sets the variables it needs and finds the others unset.
 class FoldersTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : kVariables) {
-            if (const char* value = std::getenv(name)) {
-                saved_[name] = value;
-            }
-            ::unsetenv(name);
-        }
-        ::setenv("HOME", home_.path().c_str(), 1);
-    }
-
-    void TearDown() override {
-        for (const char* name : kVariables) {
-            ::unsetenv(name);
-        }
-        for (const auto& [name, value] : saved_) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-    }
-
     const std::string& home() const { return home_.path(); }
 
     void writeUserDirs(const std::string& configFolder, const std::string& content) {
@@ -46,57 +30,55 @@ protected:
     }
 
 private:
-    static constexpr const char* kVariables[] = {"HOME", "XDG_CONFIG_HOME", "WINEPREFIX",
-                                                 "KVPORTAL_PROGRAM_FILES"};
     TempDir home_;
-    std::map<std::string, std::string> saved_;
+    ScopedEnv homeVariable_{"HOME", home_.path().c_str()};
+    ScopedEnv configHome_{"XDG_CONFIG_HOME", nullptr};
+    ScopedEnv winePrefix_{"WINEPREFIX", nullptr};
+    ScopedEnv programFiles_{"KVPORTAL_PROGRAM_FILES", nullptr};
 };
 
 } // namespace
 
-TEST_F(FoldersTest, DownloadsFolderIsDownloadsInTheHomeFolderWithoutUserDirs) {
-    EXPECT_EQ(home() + "/Downloads", downloadsFolder());
-}
+// user-dirs.dirs as xdg-user-dirs-update writes it, and as a hand may edit it: the last valid
+// entry counts, with its escapes; without one, Downloads in the home folder.
+TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsOrIsDownloadsInTheHomeFolder) {
+    struct Case {
+        const char* userDirs;
+        const char* downloads; // below the home folder
+    } const cases[] = {
+        {nullptr, "/Downloads"},
+        {"# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+         "XDG_DOWNLOAD_DIR=\"$HOME/Transfers\"\nXDG_MUSIC_DIR=\"$HOME/Music\"\n",
+         "/Transfers"},
+        {"XDG_DOWNLOAD_DIR=\"$HOME/First\"\nXDG_DOWNLOAD_DIR=\"$HOME/My \\\"Downloads\\\"\"\n"
+         "XDG_DOWNLOAD_DIR=\"relative/folder\"\nXDG_DOWNLOAD_DIR=\"$HOMEWARD/folder\"\n"
+         "XDG_DOWNLOAD_DIR=$HOME/unquoted\n#XDG_DOWNLOAD_DIR=\"$HOME/Commented\"\n"
+         "XDG_DOWNLOAD_DIRS=\"$HOME/OtherKey\"\n",
+         "/My \"Downloads\""},
+        {"XDG_DOWNLOAD_DIR=\"\"\nXDG_DOWNLOAD_DIR=\"~/Downloads\"\n", "/Downloads"},
+        {"XDG_DOWNLOAD_DIR=\"$HOME/\"\n", ""},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(home() + "/.config");
+        if (c.userDirs != nullptr) {
+            writeUserDirs(home() + "/.config", c.userDirs);
+        }
+        EXPECT_EQ(home() + c.downloads, downloadsFolder()) << (c.userDirs ? c.userDirs : "");
+    }
 
-TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsInTheDefaultConfigFolder) {
-    writeUserDirs(home() + "/.config", "# written by xdg-user-dirs-update\n"
-                                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"$HOME/Transfers\"\n"
-                                       "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
-    EXPECT_EQ(home() + "/Transfers", downloadsFolder());
-}
-
-TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsInXdgConfigHome) {
+    // XDG_CONFIG_HOME names the folder instead, and the entry may be absolute.
     TempDir config;
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/Ignored\"\n");
     writeUserDirs(config.path(), "  XDG_DOWNLOAD_DIR = \"/srv/studio files/\"\n");
     EXPECT_EQ("/srv/studio files", downloadsFolder());
 }
 
-TEST_F(FoldersTest, DownloadsFolderTakesTheLastValidEntryAndItsEscapes) {
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/First\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"$HOME/My \\\"Downloads\\\"\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"relative/folder\"\n"
-                                       "XDG_DOWNLOAD_DIR=\"$HOMEWARD/folder\"\n"
-                                       "XDG_DOWNLOAD_DIR=$HOME/unquoted\n"
-                                       "#XDG_DOWNLOAD_DIR=\"$HOME/Commented\"\n"
-                                       "XDG_DOWNLOAD_DIRS=\"$HOME/OtherKey\"\n");
-    EXPECT_EQ(home() + "/My \"Downloads\"", downloadsFolder());
-}
-
-TEST_F(FoldersTest, DownloadsFolderIgnoresUserDirsWithoutValidEntry) {
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"\"\nXDG_DOWNLOAD_DIR=\"~/Downloads\"\n");
-    EXPECT_EQ(home() + "/Downloads", downloadsFolder());
-}
-
-TEST_F(FoldersTest, DownloadsFolderSetToHomeIsTheHomeFolder) {
-    writeUserDirs(home() + "/.config", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
-    EXPECT_EQ(home(), downloadsFolder());
-}
-
 TEST_F(FoldersTest, ProgramFilesFolderIsInTheDefaultWinePrefix) {
     EXPECT_EQ(home() + "/.wine/drive_c/Program Files", programFilesFolder());
+    // Without HOME, the account's home folder.
+    ::unsetenv("HOME");
+    EXPECT_EQ(std::string(::getpwuid(::getuid())->pw_dir) + "/.wine/drive_c/Program Files",
+              programFilesFolder());
 }
 
 TEST_F(FoldersTest, ProgramFilesFolderIsInTheChosenWinePrefix) {

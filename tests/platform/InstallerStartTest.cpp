@@ -1,5 +1,6 @@
 #include "platform/InstallerStart.h"
 
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "platform/ExecutableSearch.h"
 
@@ -11,6 +12,7 @@
 
 using kv::platform::findExecutable;
 using kv::platform::installerStart;
+using kv::test::ScopedEnv;
 using kv::test::TempDir;
 using kv::test::writeFile;
 
@@ -20,12 +22,6 @@ const std::string kWindowsInstaller = std::string(KV_TEST_PE_DIR) + "/applicatio
 
 class InstallerStartTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* path = std::getenv("PATH");
-        savedPath_ = path != nullptr ? path : "";
-    }
-    void TearDown() override { ::setenv("PATH", savedPath_.c_str(), 1); }
-
     static std::string installProgram(const TempDir& dir, const std::string& name,
                                       bool executable) {
         const std::string program = dir.file(name);
@@ -39,7 +35,7 @@ protected:
     static void searchOnly(const std::string& folders) { ::setenv("PATH", folders.c_str(), 1); }
 
 private:
-    std::string savedPath_;
+    ScopedEnv path_{"PATH", std::getenv("PATH")};
 };
 
 } // namespace

@@ -1,28 +1,27 @@
 // The restart launcher between real processes: a stand-in program is copied into a private
 // folder, so the launcher only ever sees the processes of this test.
 
+#include "ChildProgram.h"
 #include "LauncherArguments.h"
 #include "TempDir.h"
 #include "platform/Processes.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int kDeadlineMs = 20000;
-
 using kv::launcher::parseLauncherArguments;
+using kv::test::ChildProgram;
 
 std::vector<std::string> startLines(const kv::test::TempDir& folder) {
     std::istringstream text(kv::test::readFile(folder.file("starts.txt")));
@@ -39,93 +38,28 @@ std::string installTarget(const kv::test::TempDir& folder, const std::string& na
     return path;
 }
 
-// A process of the stand-in that runs until it is released.
-class HeldTarget {
-public:
-    explicit HeldTarget(const std::string& path) {
-        process_.setProgram(QString::fromStdString(path));
-        process_.setArguments({QStringLiteral("--hold")});
-        process_.start();
-        running_ = process_.waitForReadyRead(kDeadlineMs) &&
-                   process_.readLine().trimmed() == QByteArrayLiteral("holding");
-    }
-    ~HeldTarget() { release(); }
+// A process of the stand-in that runs until its input closes.
+std::unique_ptr<ChildProgram> heldTarget(const std::string& path) {
+    auto target = std::make_unique<ChildProgram>(QString::fromStdString(path),
+                                                 QStringList{QStringLiteral("--hold")});
+    EXPECT_TRUE(target->waitFor(QStringLiteral("holding")));
+    return target;
+}
 
-    bool running() const { return running_; }
-    int pid() const { return static_cast<int>(process_.processId()); }
+ChildProgram startLauncher(const QStringList& arguments) {
+    return ChildProgram(QStringLiteral(KV_APP_LAUNCHER), arguments);
+}
 
-    void release() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.closeWriteChannel();
-            process_.waitForFinished(kDeadlineMs);
+// The process id the launcher reported for the program it started, or -1.
+int startedPid(ChildProgram& launcher) {
+    for (const QString& line : launcher.lines()) {
+        const int open = line.lastIndexOf(QStringLiteral("(process "));
+        if (line.startsWith(QStringLiteral("app_launcher: started")) && open >= 0) {
+            return line.mid(open + 9).chopped(1).toInt();
         }
     }
-
-private:
-    QProcess process_;
-    bool running_ = false;
-};
-
-class Launcher {
-public:
-    explicit Launcher(const QStringList& arguments) {
-        process_.setProgram(QStringLiteral(KV_APP_LAUNCHER));
-        process_.setArguments(arguments);
-        process_.start();
-    }
-    ~Launcher() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished();
-        }
-    }
-
-    bool says(const QString& line) {
-        QDeadlineTimer deadline(kDeadlineMs);
-        while (!lines_.contains(line)) {
-            while (process_.canReadLine()) {
-                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
-            }
-            if (lines_.contains(line)) {
-                break;
-            }
-            if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
-
-    // The exit code of a normal end, -1 when the launcher did not end so in time.
-    int exitCode() {
-        if (!process_.waitForFinished(kDeadlineMs) ||
-            process_.exitStatus() != QProcess::NormalExit) {
-            return -1;
-        }
-        return process_.exitCode();
-    }
-
-    // The process id the launcher reported for the program it started, or -1.
-    int startedPid() {
-        while (process_.canReadLine()) {
-            lines_ << QString::fromUtf8(process_.readLine()).trimmed();
-        }
-        lines_ << QString::fromUtf8(process_.readAll()).trimmed();
-        for (const QString& line : lines_) {
-            const int open = line.lastIndexOf(QStringLiteral("(process "));
-            if (line.startsWith(QStringLiteral("app_launcher: started")) && open >= 0) {
-                return line.mid(open + 9).chopped(1).toInt();
-            }
-        }
-        return -1;
-    }
-
-private:
-    QProcess process_;
-    QStringList lines_;
-};
+    return -1;
+}
 
 QStringList restartArguments(const std::string& path, const char* flags = "1") {
     return {QStringLiteral("--name"),  QStringLiteral("KVPortal.exe"),
@@ -134,102 +68,70 @@ QStringList restartArguments(const std::string& path, const char* flags = "1") {
 }
 
 // The started program is not the launcher's to wait for: the test waits for it by its id.
-void waitForStartedProgram(Launcher& launcher) {
-    const int pid = launcher.startedPid();
+void waitForStartedProgram(ChildProgram& launcher) {
+    const int pid = startedPid(launcher);
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(kv::platform::waitForProcessEnd(pid, std::chrono::milliseconds(kDeadlineMs)));
-}
-
-TEST(AppLauncher, WaitsForTheRunningProgramThenStartsItAgain) {
-    kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget target(path);
-    ASSERT_TRUE(target.running());
-
-    Launcher launcher(restartArguments(path));
     ASSERT_TRUE(
-        launcher.says(QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
-                          .arg(target.pid())));
-    EXPECT_TRUE(launcher.isRunning());
-    EXPECT_EQ(startLines(folder).size(), 1u);
-
-    target.release();
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    const auto lines = startLines(folder);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], std::to_string(launcher.startedPid())) << "started without arguments";
+        kv::platform::waitForProcessEnd(pid, std::chrono::milliseconds(ChildProgram::kDeadlineMs)));
 }
 
-TEST(AppLauncher, StartsAtOnceWhenTheProgramHasAlreadyEnded) {
+TEST(AppLauncher, WaitsForItsOwnProgramOnlyAndStartsItAgainWhenAsked) {
+    enum Target { kNone, kRunning, kReplaced, kElsewhere };
+    const struct {
+        const char* name;
+        Target target;
+        const char* flags;
+        bool waits;
+        bool starts;
+    } cases[] = {
+        {"running", kRunning, "1", true, true},
+        {"already ended", kNone, "1", false, true},
+        {"file replaced by an update", kReplaced, "1", true, true},
+        {"same program elsewhere", kElsewhere, "1", false, true},
+        {"without the restart flag", kRunning, "0", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kv::test::TempDir folder;
+        kv::test::TempDir otherFolder;
+        const std::string path = installTarget(folder, "KVPortal");
+        std::unique_ptr<ChildProgram> target;
+        if (c.target != kNone) {
+            target =
+                heldTarget(c.target == kElsewhere ? installTarget(otherFolder, "KVPortal") : path);
+        }
+        if (c.target == kReplaced) {
+            std::filesystem::remove(path);
+            std::filesystem::copy_file(KV_RESTART_TARGET, path);
+        }
+        const std::size_t before = startLines(folder).size();
+
+        ChildProgram launcher = startLauncher(restartArguments(path, c.flags));
+        if (c.waits) {
+            ASSERT_TRUE(launcher.waitFor(
+                QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
+                    .arg(target->pid())));
+            EXPECT_EQ(startLines(folder).size(), before);
+            target->closeInput();
+        }
+        EXPECT_EQ(launcher.exitCode(), 0);
+        if (!c.starts) {
+            EXPECT_EQ(startedPid(launcher), -1);
+            continue;
+        }
+        waitForStartedProgram(launcher);
+        const auto lines = startLines(folder);
+        ASSERT_EQ(lines.size(), before + 1);
+        EXPECT_EQ(lines.back(), std::to_string(startedPid(launcher))) << "without arguments";
+    }
+}
+
+TEST(AppLauncher, EndsWithTwoForABadCommandLineAndOneForAProgramThatCannotStart) {
+    ChildProgram noPath = startLauncher({QStringLiteral("--name"), QStringLiteral("KVPortal.exe")});
+    EXPECT_EQ(noPath.exitCode(), 2);
     kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-
-    Launcher launcher(restartArguments(path));
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    EXPECT_EQ(startLines(folder).size(), 1u);
-}
-
-TEST(AppLauncher, WaitsForAProgramWhoseFileWasReplacedMeanwhile) {
-    kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget target(path);
-    ASSERT_TRUE(target.running());
-    // An update replaces the executable of the running program.
-    std::filesystem::remove(path);
-    std::filesystem::copy_file(KV_RESTART_TARGET, path);
-
-    Launcher launcher(restartArguments(path));
-    ASSERT_TRUE(
-        launcher.says(QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
-                          .arg(target.pid())));
-    target.release();
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    EXPECT_EQ(startLines(folder).size(), 2u);
-}
-
-TEST(AppLauncher, IgnoresTheSameProgramInstalledElsewhere) {
-    kv::test::TempDir folder;
-    kv::test::TempDir otherFolder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget other(installTarget(otherFolder, "KVPortal"));
-    ASSERT_TRUE(other.running());
-
-    Launcher launcher(restartArguments(path));
-    EXPECT_EQ(launcher.exitCode(), 0);
-    waitForStartedProgram(launcher);
-    EXPECT_EQ(startLines(folder).size(), 1u);
-}
-
-TEST(AppLauncher, OnlyWaitsWithoutTheRestartFlag) {
-    kv::test::TempDir folder;
-    const std::string path = installTarget(folder, "KVPortal");
-    HeldTarget target(path);
-    ASSERT_TRUE(target.running());
-
-    Launcher launcher(restartArguments(path, "0"));
-    ASSERT_TRUE(
-        launcher.says(QStringLiteral("app_launcher: waiting for KVPortal.exe (process %1) to end")
-                          .arg(target.pid())));
-    target.release();
-    EXPECT_EQ(launcher.exitCode(), 0);
-    EXPECT_EQ(launcher.startedPid(), -1);
-    EXPECT_EQ(startLines(folder).size(), 1u);
-}
-
-TEST(AppLauncher, RefusesACommandLineWithoutPath) {
-    Launcher launcher({QStringLiteral("--name"), QStringLiteral("KVPortal.exe"),
-                       QStringLiteral("--flags"), QStringLiteral("1")});
-    EXPECT_EQ(launcher.exitCode(), 2);
-    EXPECT_EQ(launcher.startedPid(), -1);
-}
-
-TEST(AppLauncher, ReportsAProgramThatCannotStart) {
-    kv::test::TempDir folder;
-    Launcher launcher(restartArguments(folder.file("missing")));
-    EXPECT_EQ(launcher.exitCode(), 1);
+    ChildProgram missing = startLauncher(restartArguments(folder.file("missing")));
+    EXPECT_EQ(missing.exitCode(), 1);
 }
 
 TEST(LauncherArguments, ReadsTheRestartCommandLine) {

@@ -62,7 +62,7 @@ protected:
     }
 };
 
-TEST(ProgressWindow, ShowsAndReturnsTheResultOfATaskThatEndsAtOnce) {
+TEST(ProgressWindow, ShowsOnceAndReturnsTheResultOfATaskThatEndsAtOnce) {
     ShowCounter counter;
     const int result =
         progress::runWithProgress(nullptr, QSize(280, 140), "Please Wait...", "Querying Server", 0,
@@ -72,9 +72,12 @@ TEST(ProgressWindow, ShowsAndReturnsTheResultOfATaskThatEndsAtOnce) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-TEST(ProgressWindow, KeepsTheBusyIndicatorForTheWholeRun) {
+// Escape and close leave the window to its task; the indicator stays busy all along.
+TEST(ProgressWindow, StaysBusyUntilItsTaskEndsWhateverTheUserPresses) {
     std::promise<void> release;
     std::vector<std::pair<int, int>> ranges;
+    bool stillShown = false;
+    bool taskEnded = false;
     whileShown([&](progress::Instance* window) {
         auto* bar = window->findChild<QProgressBar*>("progress");
         ranges.emplace_back(bar->minimum(), bar->maximum());
@@ -83,6 +86,10 @@ TEST(ProgressWindow, KeepsTheBusyIndicatorForTheWholeRun) {
         // Runs after the window's own slot has taken the value.
         QObject::connect(window, &progress::Instance::signalProgressValue, window,
                          [&ranges, bar] { ranges.emplace_back(bar->minimum(), bar->maximum()); });
+        QTest::keyClick(window, Qt::Key_Escape);
+        window->close();
+        QApplication::processEvents();
+        stillShown = window->isVisible();
         release.set_value();
     });
     const int result =
@@ -90,9 +97,12 @@ TEST(ProgressWindow, KeepsTheBusyIndicatorForTheWholeRun) {
                                   0, [&](progress::IWindow* window) {
                                       release.get_future().wait();
                                       window->setProgressValue(7);
-                                      return 1;
+                                      taskEnded = true;
+                                      return 5;
                                   });
-    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(stillShown);
+    EXPECT_TRUE(taskEnded) << "the run ended before its task";
+    EXPECT_EQ(result, 5);
     EXPECT_EQ(ranges, (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
 }
 
@@ -135,32 +145,6 @@ TEST(ProgressWindow, DeliversTheTasksUpdatesInOrderOnTheInterfaceThread) {
     EXPECT_TRUE(allOnInterfaceThread);
     EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() == 4; }, kDeadlineMs));
     EXPECT_EQ(messages, (std::vector<QString>{"25 %", "50 %", "75 %", "100 %"}));
-}
-
-TEST(ProgressWindow, EscapeAndCloseWaitForTheTask) {
-    std::promise<void> release;
-    bool stillShownAfterEscape = false;
-    bool stillShownAfterClose = false;
-    bool taskEnded = false;
-    whileShown([&](progress::Instance* window) {
-        QTest::keyClick(window, Qt::Key_Escape);
-        QApplication::processEvents();
-        stillShownAfterEscape = window->isVisible();
-        window->close();
-        QApplication::processEvents();
-        stillShownAfterClose = window->isVisible();
-        release.set_value();
-    });
-    const int result = progress::runWithProgress(nullptr, QSize(280, 140), "Please Wait...",
-                                                 "Querying Server", 0, 0, [&](progress::IWindow*) {
-                                                     release.get_future().wait();
-                                                     taskEnded = true;
-                                                     return 5;
-                                                 });
-    EXPECT_TRUE(stillShownAfterEscape);
-    EXPECT_TRUE(stillShownAfterClose);
-    EXPECT_TRUE(taskEnded) << "the run ended before its task";
-    EXPECT_EQ(result, 5);
 }
 
 TEST(ProgressWindow, StaysWithItsParentAndGoesWithoutOne) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using kv::portal::QtProxy;
@@ -65,59 +66,50 @@ protected:
 
 } // namespace
 
-TEST_F(QtProxySettings, MachineWideValueWinsOverTheUsersValue) {
-    writeSettings("site", "[General]\ndisable_this=1\n");
-    writeSettings("user", "[General]\ndisable_this=0\npublish_file=/home/user.json\n");
+TEST_F(QtProxySettings, MachineWideValuesWinAndEachCallReadsTheFilesAnew) {
+    // Settings lines of the machine-wide folders and of the user, then one question. One proxy
+    // answers them all: every row is a change on disk.
+    const struct {
+        const char* site;
+        const char* vendor;
+        const char* user;
+        const char* key;
+        bool number;
+        const char* fallback;
+        const char* expected;
+    } cases[] = {
+        {"disable_this=1", "", "disable_this=0", "disable_this", true, "0", "1"},
+        {"publish_file=/srv/site.json", "", "publish_file=/home/user.json", "publish_file", false,
+         "fallback", "/srv/site.json"},
+        {"", "publish_lvl=1", "publish_lvl=0", "publish_lvl", true, "0", "1"},
+        {"disable_this=0", "", "zeroconf_ext=1", "zeroconf_ext", true, "0", "1"},
+        {"", "", "publish_file=/home/studio/publish.json", "publish_file", false, "",
+         "/home/studio/publish.json"},
+        {"", "", "", "publish_lvl", true, "7", "7"},
+        {"", "", "", "publish_file", false, "fallback", "fallback"},
+        {"", "", "zeroconf_ext=1", "disable_this", true, "-2", "-2"},
+        {"", "", "zeroconf_ext=yes", "zeroconf_ext", true, "1", "0"},
+        {"", "", "disable_this=1.5", "disable_this", true, "1", "0"},
+        {"", "", "zeroconf_ext=2", "zeroconf_ext", true, "0", "2"},
+        {"zeroconf_ext=3", "", "zeroconf_ext=2", "zeroconf_ext", true, "0", "3"},
+        {"", "", "publish_file=/srv/M\xC3\xBCller/a,b/dozoPublishConf.json", "publish_file", false,
+         "", "/srv/M\xC3\xBCller/a,b/dozoPublishConf.json"},
+    };
     QtProxy proxy;
-    EXPECT_EQ(1, proxy.getInt("disable_this", 0));
-    writeSettings("site", "[General]\npublish_file=/srv/site.json\n");
-    EXPECT_EQ("/srv/site.json", proxy.getString("publish_file", "fallback"));
-}
-
-TEST_F(QtProxySettings, EveryMachineWideFolderIsAskedBeforeTheUser) {
-    writeSettings("vendor", "[General]\npublish_lvl=1\n");
-    writeSettings("user", "[General]\npublish_lvl=0\n");
-    QtProxy proxy;
-    EXPECT_EQ(1, proxy.getInt("publish_lvl", 0));
-}
-
-TEST_F(QtProxySettings, UsersValueCountsWhenNoMachineWideValueExists) {
-    writeSettings("site", "[General]\ndisable_this=0\n");
-    writeSettings("user", "[General]\nzeroconf_ext=1\npublish_file=/home/studio/publish.json\n");
-    QtProxy proxy;
-    EXPECT_EQ(1, proxy.getInt("zeroconf_ext", 0));
-    EXPECT_EQ("/home/studio/publish.json", proxy.getString("publish_file", ""));
-}
-
-TEST_F(QtProxySettings, MissingKeysGiveTheDefault) {
-    QtProxy proxy;
-    EXPECT_EQ(7, proxy.getInt("publish_lvl", 7));
-    EXPECT_EQ("fallback", proxy.getString("publish_file", "fallback"));
-    writeSettings("user", "[General]\nzeroconf_ext=1\n");
-    EXPECT_EQ(-2, proxy.getInt("disable_this", -2));
-}
-
-TEST_F(QtProxySettings, ValueThatIsNotANumberReadsZero) {
-    writeSettings("user", "[General]\nzeroconf_ext=yes\ndisable_this=1.5\n");
-    QtProxy proxy;
-    EXPECT_EQ(0, proxy.getInt("zeroconf_ext", 1));
-    EXPECT_EQ(0, proxy.getInt("disable_this", 1));
-}
-
-TEST_F(QtProxySettings, TextsAreUtf8BothInTheFileAndInTheResult) {
-    writeSettings("user", "[General]\npublish_file=/srv/M\xC3\xBCller/a,b/dozoPublishConf.json\n");
-    QtProxy proxy;
-    EXPECT_EQ("/srv/M\xC3\xBCller/a,b/dozoPublishConf.json", proxy.getString("publish_file", ""));
-}
-
-TEST_F(QtProxySettings, ChangesOnDiskAreSeenByTheNextCall) {
-    writeSettings("user", "[General]\nzeroconf_ext=1\n");
-    QtProxy proxy;
-    EXPECT_EQ(1, proxy.getInt("zeroconf_ext", 0));
-    writeSettings("user", "[General]\nzeroconf_ext=2\n");
-    EXPECT_EQ(2, proxy.getInt("zeroconf_ext", 0));
-    writeSettings("site", "[General]\nzeroconf_ext=3\n");
-    EXPECT_EQ(3, proxy.getInt("zeroconf_ext", 0));
+    for (const auto& c : cases) {
+        for (const auto& [scope, lines] :
+             {std::pair{"site", c.site}, {"vendor", c.vendor}, {"user", c.user}}) {
+            std::filesystem::remove(settingsFile(scope));
+            if (*lines != '\0') {
+                writeSettings(scope, std::string("[General]\n") + lines + "\n");
+            }
+        }
+        if (c.number) {
+            EXPECT_EQ(std::atoi(c.expected), proxy.getInt(c.key, std::atoi(c.fallback))) << c.key;
+        } else {
+            EXPECT_EQ(c.expected, proxy.getString(c.key, c.fallback)) << c.key;
+        }
+    }
 }
 
 TEST_F(QtProxySettings, ManyThreadsReadAtOnce) {
@@ -155,10 +147,16 @@ protected:
 
 } // namespace
 
-TEST_F(QtProxyPrograms, WaitingGivesTheProgramsExitCode) {
-    EXPECT_EQ(3, runShell("exit 3"));
-    EXPECT_EQ(0, runShell("true"));
-    EXPECT_EQ(255, runShell("exit 255"));
+TEST_F(QtProxyPrograms, WaitingGivesTheProgramsExitCodeOrMinusOneForACrash) {
+    const std::pair<const char*, int> cases[] = {
+        {"exit 3", 3},         {"true", 0}, {"exit 255", 255}, {"cat > /dev/null; exit 4", 4},
+        {"kill -SEGV $$", -1},
+    };
+    for (const auto& [script, code] : cases) {
+        StdoutCapture capture;
+        EXPECT_EQ(code, runShell(script)) << script;
+        EXPECT_EQ(code < 0, capture.text().find("/bin/sh crashed\n") != std::string::npos);
+    }
 }
 
 TEST_F(QtProxyPrograms, PassesExactlyTheCountedArgumentsInOrder) {
@@ -175,10 +173,6 @@ TEST_F(QtProxyPrograms, RunsInTheGivenWorkingDirectory) {
     EXPECT_EQ(std::filesystem::canonical(dir.path()).string() + "\n", readFile(dir.file("where")));
 }
 
-TEST_F(QtProxyPrograms, ProgramReadingItsInputStillEnds) {
-    EXPECT_EQ(4, runShell("cat > /dev/null; exit 4"));
-}
-
 TEST_F(QtProxyPrograms, ProgramThatCannotStartGivesMinusOneAndSaysWhy) {
     const std::string notExecutable = dir.file("notes.txt");
     writeFile(notExecutable, "not a program\n");
@@ -188,12 +182,6 @@ TEST_F(QtProxyPrograms, ProgramThatCannotStartGivesMinusOneAndSaysWhy) {
     const std::string log = capture.text();
     EXPECT_NE(std::string::npos, log.find("Cannot start " + dir.file("missing") + ": "));
     EXPECT_NE(std::string::npos, log.find("Cannot start " + notExecutable + ": "));
-}
-
-TEST_F(QtProxyPrograms, ProgramThatCrashesGivesMinusOneAndSaysSo) {
-    StdoutCapture capture;
-    EXPECT_EQ(-1, runShell("kill -SEGV $$"));
-    EXPECT_NE(std::string::npos, capture.text().find("/bin/sh crashed\n"));
 }
 
 TEST_F(QtProxyPrograms, WithoutWaitingReturnsZeroWhileTheProgramStillRuns) {

@@ -3,11 +3,11 @@
 // runtime and temporary folder, which hold the block, so tests never meet each other or a
 // KVPortal that runs on the machine.
 
+#include "ChildProgram.h"
 #include "TempDir.h"
+#include "Unavailable.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +21,6 @@
 
 namespace {
 
-constexpr int kDeadlineMs = 20000;
-// "Within about a second" for a raise, with room for a busy machine.
-constexpr int kRaiseDeadlineMs = 4000;
-
 // Where a user's probes run: their runtime folder and the temporary folder.
 struct Session {
     std::string runtime;
@@ -33,115 +29,63 @@ struct Session {
     int user = -1;
 };
 
-class Probe {
+QProcessEnvironment environmentOf(const Session& session) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(session.runtime));
+    environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(session.temporary));
+    return environment;
+}
+
+QStringList asUser(const Session& session, const QStringList& arguments) {
+    if (session.user < 0) {
+        return arguments;
+    }
+    const QString id = QString::number(session.user);
+    return QStringList{QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                       QStringLiteral("--clear-groups"), QStringLiteral(KV_INSTANCE_PROBE)} +
+           arguments;
+}
+
+class Probe : public kv::test::ChildProgram {
 public:
     explicit Probe(const kv::test::TempDir& folder, const QStringList& arguments = {})
         : Probe(Session{folder.path(), folder.path()}, arguments) {}
 
-    explicit Probe(const Session& session, const QStringList& arguments = {}) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-                           QString::fromStdString(session.runtime));
-        environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(session.temporary));
-        process_.setProcessEnvironment(environment);
-        if (session.user < 0) {
-            process_.setProgram(QStringLiteral(KV_INSTANCE_PROBE));
-            process_.setArguments(arguments);
-        } else {
-            const QString id = QString::number(session.user);
-            process_.setProgram(QStringLiteral("setpriv"));
-            process_.setArguments(
-                QStringList{QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
-                            QStringLiteral("--clear-groups"), QStringLiteral(KV_INSTANCE_PROBE)} +
-                arguments);
-        }
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start();
-    }
-
-    ~Probe() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.closeWriteChannel();
-            if (!process_.waitForFinished(kDeadlineMs)) {
-                process_.kill();
-                process_.waitForFinished();
-            }
-        }
-    }
-
-    // Whether the probe has said the word at least `count` times before the deadline.
-    bool waitFor(const char* word, int count = 1, int timeoutMs = kDeadlineMs) {
-        QDeadlineTimer deadline(timeoutMs);
-        while (said(word) < count) {
-            if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-                return said(word) >= count;
-            }
-        }
-        return true;
-    }
-
-    int said(const char* word) {
-        while (process_.canReadLine()) {
-            lines_ << QString::fromUtf8(process_.readLine()).trimmed();
-        }
-        return lines_.count(QString::fromLatin1(word));
-    }
+    explicit Probe(const Session& session, const QStringList& arguments = {})
+        : ChildProgram(session.user < 0 ? QStringLiteral(KV_INSTANCE_PROBE)
+                                        : QStringLiteral("setpriv"),
+                       asUser(session, arguments), environmentOf(session)) {}
 
     // Waits until the probe either runs as the instance or has ended; true when it runs.
     bool runs() {
-        QDeadlineTimer deadline(kDeadlineMs);
-        while (said("running") == 0 && process_.state() != QProcess::NotRunning &&
-               !deadline.hasExpired()) {
-            process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-        }
-        if (said("running") > 0) {
+        if (waitFor("running")) {
             return true;
         }
         EXPECT_NE(-1, exitCode()) << "neither runs nor ended";
         return false;
     }
 
-    // The exit code of a normal end, -1 when the probe did not end so before the deadline.
-    int exitCode() {
-        if (!process_.waitForFinished(kDeadlineMs) && process_.state() != QProcess::NotRunning) {
-            return -1;
-        }
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-
-    void proceed() { process_.write("go\n"); }
-    void quit() { process_.closeWriteChannel(); }
-    void kill() {
-        process_.kill();
-        process_.waitForFinished(kDeadlineMs);
-    }
-
-private:
-    QProcess process_;
-    QStringList lines_;
+    void proceed() { write("go\n"); }
+    void quit() { closeInput(); }
 };
 
-TEST(SingleInstance, SecondStartExitsWithZeroAndRaisesTheFirstWithinAboutASecond) {
+TEST(SingleInstance, SecondStartRaisesTheFirstAndTheNextRunsOnceItHasEndedOrBeenKilled) {
     kv::test::TempDir folder;
-    Probe first(folder);
-    ASSERT_TRUE(first.waitFor("running"));
-
-    Probe second(folder);
-    EXPECT_EQ(0, second.exitCode());
-    EXPECT_EQ(1, second.said("exiting"));
-    EXPECT_EQ(0, second.said("running"));
-    EXPECT_TRUE(first.waitFor("raised", 1, kRaiseDeadlineMs));
-}
-
-TEST(SingleInstance, NextStartRunsOnceTheRunningInstanceHasEnded) {
-    kv::test::TempDir folder;
-    {
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "ended");
         Probe first(folder);
-        ASSERT_TRUE(first.waitFor("running"));
+        ASSERT_TRUE(first.runs());
         Probe second(folder);
         EXPECT_EQ(0, second.exitCode());
-        first.quit();
-        EXPECT_EQ(0, first.exitCode());
+        EXPECT_EQ(1, second.said("exiting"));
+        EXPECT_EQ(0, second.said("running"));
+        EXPECT_TRUE(first.waitFor("raised"));
+        if (killed) {
+            first.kill();
+        } else {
+            first.quit();
+            EXPECT_EQ(0, first.exitCode());
+        }
     }
     Probe next(folder);
     EXPECT_TRUE(next.runs());
@@ -160,7 +104,7 @@ TEST(SingleInstance, TwoStartsWithinOnePollRaiseTheRunningInstanceOnce) {
     // their requests together, well before its next poll.
     Probe timing(folder);
     EXPECT_EQ(0, timing.exitCode());
-    ASSERT_TRUE(first.waitFor("raised", 1, kRaiseDeadlineMs));
+    ASSERT_TRUE(first.waitFor("raised"));
     held1.proceed();
     held2.proceed();
     EXPECT_EQ(0, held1.exitCode());
@@ -168,25 +112,9 @@ TEST(SingleInstance, TwoStartsWithinOnePollRaiseTheRunningInstanceOnce) {
     EXPECT_EQ(1, held1.said("exiting"));
     EXPECT_EQ(1, held2.said("exiting"));
 
-    EXPECT_TRUE(first.waitFor("raised", 2, kRaiseDeadlineMs));
+    EXPECT_TRUE(first.waitFor("raised", 2));
     // Two more polls pass without another raise.
     EXPECT_FALSE(first.waitFor("raised", 3, 2500));
-}
-
-TEST(SingleInstance, KilledInstanceDoesNotBlockTheNextStart) {
-    kv::test::TempDir folder;
-    {
-        Probe killed(folder);
-        ASSERT_TRUE(killed.waitFor("running"));
-        killed.kill();
-    }
-    Probe next(folder);
-    ASSERT_TRUE(next.runs());
-
-    Probe later(folder);
-    EXPECT_EQ(0, later.exitCode());
-    EXPECT_EQ(1, later.said("exiting"));
-    EXPECT_TRUE(next.waitFor("raised", 1, kRaiseDeadlineMs));
 }
 
 TEST(SingleInstance, SimultaneousStartsLeaveExactlyOneRunning) {
@@ -217,7 +145,7 @@ TEST(SingleInstance, SimultaneousStartsLeaveExactlyOneRunning) {
 // Another user of the machine, with a runtime folder of its own, shares the temporary folder.
 TEST(SingleInstance, EachUserHasAnInstanceOfItsOwn) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to start a probe as another user";
+        return kv::test::unavailable("needs root to start a probe as another user");
     }
     constexpr int kNobody = 65534;
     kv::test::TempDir shared;
@@ -246,10 +174,10 @@ TEST(SingleInstance, EachUserHasAnInstanceOfItsOwn) {
 
     Probe otherSecond(other);
     EXPECT_EQ(0, otherSecond.exitCode());
-    EXPECT_TRUE(otherFirst.waitFor("raised", 1, kRaiseDeadlineMs));
+    EXPECT_TRUE(otherFirst.waitFor("raised"));
     Probe second(mine);
     EXPECT_EQ(0, second.exitCode());
-    EXPECT_TRUE(first.waitFor("raised", 1, kRaiseDeadlineMs));
+    EXPECT_TRUE(first.waitFor("raised"));
     EXPECT_EQ(1, otherFirst.said("raised"));
 }
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace {
@@ -25,61 +26,48 @@ using kv::portal::CommandRequest;
 using kv::portal::parseCommandLine;
 using kv::test::TempDir;
 
-CommandLine parse(std::vector<const char*> arguments) {
+// What the program read from a command line, in one line of text.
+std::string read(std::vector<const char*> arguments) {
     arguments.insert(arguments.begin(), "/opt/kvportal/kvportal");
-    return parseCommandLine(static_cast<int>(arguments.size()), arguments.data());
+    const CommandLine line = parseCommandLine(static_cast<int>(arguments.size()), arguments.data());
+    std::string text = std::string(line.console ? "console " : "") + "uid=" + line.uid;
+    for (const CommandRequest& command : line.commands) {
+        const char* kinds[] = {"update", "download_update", "list", "update_all"};
+        text += std::string(" ") + kinds[static_cast<int>(command.kind)] + ":" +
+                command.productName + ":" + command.fileName;
+    }
+    return text + (line.json ? " json" : "") + (line.dryRun ? " dry" : "") +
+           (line.includeSoftware ? " software" : "") + " wait=" + std::to_string(line.waitSeconds);
 }
 
-TEST(CommandLine, ReadsEveryOptionWithItsValues) {
-    const CommandLine line = parse({"--uid", "KORVEX-1", "--firmware_update", "KORVEX-1", "fw.bin",
-                                    "--firmware_download_update", "RX48-2", "--verbose"});
-    EXPECT_TRUE(line.console);
-    EXPECT_EQ(line.uid, "KORVEX-1");
-    ASSERT_EQ(line.commands.size(), 2u);
-    EXPECT_EQ(line.commands[0].kind, CommandRequest::Kind::FirmwareUpdate);
-    EXPECT_EQ(line.commands[0].productName, "KORVEX-1");
-    EXPECT_EQ(line.commands[0].fileName, "fw.bin");
-    EXPECT_EQ(line.commands[1].kind, CommandRequest::Kind::FirmwareDownloadUpdate);
-    EXPECT_EQ(line.commands[1].productName, "RX48-2");
-    EXPECT_TRUE(parse({"-v"}).console);
-
-    const CommandLine list = parse({"--wait", "3", "--list", "--json"});
-    ASSERT_EQ(list.commands.size(), 1u);
-    EXPECT_EQ(list.commands[0].kind, CommandRequest::Kind::List);
-    EXPECT_TRUE(list.json);
-    EXPECT_EQ(list.waitSeconds, 3);
-    EXPECT_EQ(parse({"--list"}).waitSeconds, 10);
-}
-
-TEST(CommandLine, IgnoresOptionsWhoseValuesAreMissing) {
-    const CommandLine update = parse({"--firmware_update", "KORVEX-1"});
-    EXPECT_TRUE(update.commands.empty());
-    EXPECT_TRUE(parse({"--firmware_download_update"}).commands.empty());
-
-    const CommandLine uidLast = parse({"--uid", "KORVEX-1", "--uid"});
-    EXPECT_EQ(uidLast.uid, "KORVEX-1") << "the last complete --uid counts";
-    EXPECT_TRUE(parse({"--uid"}).uid.empty());
-}
-
-TEST(CommandLine, ReadsAValueSpelledLikeAnOptionAsOneToo) {
-    const CommandLine line = parse({"--uid", "--verbose"});
-    EXPECT_EQ(line.uid, "--verbose");
-    EXPECT_TRUE(line.console);
-
-    const CommandLine nested = parse({"--firmware_update", "--firmware_download_update", "X", "Y"});
-    ASSERT_EQ(nested.commands.size(), 2u);
-    EXPECT_EQ(nested.commands[0].productName, "--firmware_download_update");
-    EXPECT_EQ(nested.commands[0].fileName, "X");
-    EXPECT_EQ(nested.commands[1].kind, CommandRequest::Kind::FirmwareDownloadUpdate);
-    EXPECT_EQ(nested.commands[1].productName, "X");
-}
-
-TEST(CommandLine, ComparesOptionsExactly) {
-    const CommandLine line = parse({"-V", "--Verbose", "--uid=KORVEX-1", "--firmware-update", "a",
-                                    "b", "verbose", "--verbose "});
-    EXPECT_FALSE(line.console);
-    EXPECT_TRUE(line.uid.empty());
-    EXPECT_TRUE(line.commands.empty());
+TEST(CommandLine, ReadsEveryOptionWithItsValuesExactlyAsTyped) {
+    const struct {
+        std::vector<const char*> arguments;
+        std::string read;
+    } cases[] = {
+        {{"--uid", "KORVEX-1", "--firmware_update", "KORVEX-1", "fw.bin",
+          "--firmware_download_update", "RX48-2", "--verbose"},
+         "console uid=KORVEX-1 update:KORVEX-1:fw.bin download_update:RX48-2: wait=10"},
+        {{"-v"}, "console uid= wait=10"},
+        {{"--wait", "3", "--list", "--json"}, "uid= list:: json wait=3"},
+        {{"--include-software", "--update-all", "--dry-run"}, "uid= update_all:: dry software wait=10"},
+        {{"--update-all"}, "uid= update_all:: wait=10"},
+        // An option whose values are missing is ignored.
+        {{"--firmware_update", "KORVEX-1"}, "uid= wait=10"},
+        {{"--firmware_download_update"}, "uid= wait=10"},
+        {{"--uid", "KORVEX-1", "--uid"}, "uid=KORVEX-1 wait=10"},
+        {{"--uid"}, "uid= wait=10"},
+        // A value spelled like an option is read as one too.
+        {{"--uid", "--verbose"}, "console uid=--verbose wait=10"},
+        {{"--firmware_update", "--firmware_download_update", "X", "Y"},
+         "uid= update:--firmware_download_update:X download_update:X: wait=10"},
+        {{"-V", "--Verbose", "--uid=KORVEX-1", "--firmware-update", "a", "b", "verbose",
+          "--verbose "},
+         "uid= wait=10"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(read(c.arguments), c.read);
+    }
 }
 
 TEST(CommandLine, ScansTheProgramPathToo) {
@@ -140,16 +128,6 @@ TEST(InterfaceDefaults, MainWindowOpensAtTwiceItsSizeOnA192DpiDesktop) {
     EXPECT_EQ(window->size(), QSize(1280, 960));
     delete window;
     kv::portal::setUiScale(1.0f);
-}
-
-TEST(InterfaceDefaults, FontIsCalibriTenPoint) {
-    const QFont font = kv::portal::applicationFont();
-    EXPECT_EQ(font.family(), "Calibri");
-    EXPECT_EQ(font.pointSize(), 10);
-    EXPECT_EQ(font.weight(), QFont::Normal);
-    EXPECT_FALSE(font.italic());
-    EXPECT_EQ(font.styleHint(), QFont::Monospace);
-    EXPECT_EQ(font.styleStrategy(), QFont::PreferDefault);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "client.h"
 #include "recording_listeners.h"
 #include "scripted_fixture.h"
-#include "state_recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +22,6 @@ const std::string kAddress("\x0a\x4d\x00\x0b", 4);
 
 class AvahiAdaptation : public ScriptedTest {
 protected:
-    void TearDown() override {
-        browser.reset();
-        hostname_browser.reset();
-        registered.reset();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     state_recorder states;
     std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
     std::shared_ptr<zeroconf::browser> browser;
@@ -76,7 +67,7 @@ TEST_F(AvahiAdaptation, HostNameIsFollowedThroughAnAddressRecordQuery) {
     // Avahi names the host without the trailing dot it may have been asked with.
     scripted::query_reply(query, kDNSServiceFlagsAdd, 2, 0, "korvex-1.local", 1, kAddress);
     scripted::query_reply(query, 0, 2, 0, "korvex-1.local", 1, kAddress);
-    ASSERT_TRUE(listener->wait_events(2));
+    ASSERT_TRUE(listener->wait(2));
     const auto events = listener->events();
     EXPECT_TRUE(events[0].resolved);
     EXPECT_EQ(2u, events[0].interface_index);
@@ -94,8 +85,8 @@ TEST_F(AvahiAdaptation, RenamedRegistrationIsReportedAsCollisionAndWithdrawn) {
     EXPECT_EQ("_http._tcp,_ravenna,_kelmora_maintenance", op->regtype.value_or("<null>"));
 
     scripted::register_reply(op, 0, 0, "Studio A #2", "_http._tcp.", "local.");
-    ASSERT_TRUE(states.wait_states(1));
-    EXPECT_EQ(std::vector<int>{service::name_collision}, states.states());
+    ASSERT_TRUE(states.wait(1));
+    EXPECT_EQ(std::vector<int>{service::name_collision}, states.events());
     EXPECT_TRUE(logged("bonjour_service failed name collision (-65548)\n"));
     EXPECT_TRUE(scripted::wait_released(op));
 }
@@ -104,8 +95,8 @@ TEST_F(AvahiAdaptation, RegistrationUnderItsOwnNameIsRegistered) {
     registered = client->register_service("Studio A", "_http._tcp", 80, {}, {}, states.callback());
     const auto op = scripted::wait_for("DNSServiceRegister");
     scripted::register_reply(op, 0, 0, "Studio A", "_http._tcp.", "local.");
-    ASSERT_TRUE(states.wait_states(1));
-    EXPECT_EQ(std::vector<int>{service::registered}, states.states());
+    ASSERT_TRUE(states.wait(1));
+    EXPECT_EQ(std::vector<int>{service::registered}, states.events());
     EXPECT_FALSE(scripted::released(op));
 }
 

@@ -37,27 +37,29 @@ std::vector<std::string> parsed(const std::string& data, bool* valid = nullptr) 
 
 } // namespace
 
-TEST(ServiceName, InstanceEndsAtTheFirstDotThatNoBackslashEscapes) {
-    EXPECT_EQ("Studio.A", instance_of("Studio\\.A._http._tcp.local."));
-    EXPECT_EQ("Studio A", instance_of("Studio\\032A._http._tcp.local."));
-    EXPECT_EQ("a\\", instance_of("a\\\\._http._tcp.local."));
-    EXPECT_EQ("a\\.b", instance_of("a\\\\\\.b._http._tcp.local."));
-    EXPECT_EQ("<none>", instance_of("no-dot-at-all"));
-    EXPECT_EQ("<none>", instance_of("only\\.escaped\\.dots"));
-}
-
-TEST(ServiceName, DecimalEscapesBecomeTheirBytes) {
-    // "Régie 2" as Avahi sends it: every byte outside [A-Za-z0-9_-] spelled out.
-    EXPECT_EQ("R\xc3\xa9gie 2", unescape_service_name("R\\195\\169gie\\0322"));
-    EXPECT_EQ("x.y", unescape_service_name("x\\046y"));
-    EXPECT_EQ("plain-name_1", unescape_service_name("plain-name_1"));
-}
-
-TEST(ServiceName, MalformedEscapeGivesTheEmptyName) {
-    EXPECT_EQ("", unescape_service_name("cut\\03"));
-    EXPECT_EQ("", unescape_service_name("letters\\0a2"));
+// The instance ends at the first dot no backslash escapes; escapes become their bytes, and a
+// malformed one empties the name. "R\195\169gie 2" is how Avahi sends "Régie 2": every byte
+// outside [A-Za-z0-9_-] spelled out.
+TEST(ServiceName, InstanceIsTheUnescapedLabelBeforeTheFirstUnescapedDot) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Studio\\.A._http._tcp.local.", "Studio.A"},
+        {"Studio\\032A._http._tcp.local.", "Studio A"},
+        {"a\\\\._http._tcp.local.", "a\\"},
+        {"a\\\\\\.b._http._tcp.local.", "a\\.b"},
+        {"no-dot-at-all", "<none>"},
+        {"only\\.escaped\\.dots", "<none>"},
+        {"R\\195\\169gie\\0322._http", "R\xc3\xa9gie 2"},
+        {"x\\046y._http", "x.y"},
+        {"plain-name_1._http", "plain-name_1"},
+        {"cut\\03._http", ""},
+        {"letters\\0a2._http", ""},
+        {"trailing\\._http", "<none>"},
+        {"too-big\\256._http", ""},
+    };
+    for (const auto& [fullName, instance] : cases) {
+        EXPECT_EQ(instance, instance_of(fullName)) << fullName;
+    }
     EXPECT_EQ("", unescape_service_name("trailing\\"));
-    EXPECT_EQ("", unescape_service_name("too-big\\256"));
 }
 
 TEST(TxtRecordParsing, EntriesComeInOrderIncludingEmptyOnes) {

@@ -18,12 +18,6 @@ namespace {
 
 class PollThread : public ScriptedTest {
 protected:
-    void TearDown() override {
-        browsers.clear();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     std::shared_ptr<zeroconf::browser> browse(std::shared_ptr<recording_browser_listener> told) {
         return client->browse("", "_http._tcp", "", std::move(told), false);
     }

@@ -18,12 +18,6 @@ constexpr std::int64_t kSecond = 1'000'000'000;
 
 class ResolveTimeOut : public ScriptedTest {
 protected:
-    void TearDown() override {
-        browser.reset();
-        client.reset();
-        ScriptedTest::TearDown();
-    }
-
     scripted::operation_ptr appear() {
         browser = client->browse("", "_http._tcp", "_ravenna", listener, false);
         const auto browse = scripted::wait_for("DNSServiceBrowse");

@@ -3,6 +3,7 @@
 #include "browser_listener.h"
 #include "hostname_listener.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,7 +16,40 @@ namespace zeroconf_test {
 
 constexpr auto kDeadline = std::chrono::seconds(20);
 
-struct resolved_instance {
+// What a discovery object reported, in order; tests wait for it without sleeping. Notifies under
+// the lock: a waiter that wakes may destroy the recorder at once.
+template <typename Event>
+class recorder {
+public:
+    void add(Event event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(std::move(event));
+        changed_.notify_all();
+    }
+
+    bool wait_until(const std::function<bool(const std::vector<Event>&)>& done) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kDeadline, [&] { return done(events_); });
+    }
+
+    bool wait(std::size_t count) {
+        return wait_until([count](const auto& events) { return events.size() >= count; });
+    }
+
+    std::vector<Event> events() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Event> events_;
+};
+
+// An instance resolved, or removed (with only its interface, name and type).
+struct instance {
+    bool resolved = false;
     std::uint32_t interface_index = 0;
     std::string name;
     std::string regtype;
@@ -25,78 +59,50 @@ struct resolved_instance {
     std::vector<std::string> txt;
 };
 
-struct removed_instance {
-    std::uint32_t interface_index = 0;
-    std::string name;
-    std::string regtype;
-};
+inline std::vector<instance> only(std::vector<instance> events, bool resolved) {
+    events.erase(std::remove_if(events.begin(), events.end(),
+                                [resolved](const instance& e) { return e.resolved != resolved; }),
+                 events.end());
+    return events;
+}
 
-// Records what a browser reports; tests wait for it without sleeping.
-class recording_browser_listener : public zeroconf::browser_listener {
+class recording_browser_listener : public zeroconf::browser_listener, public recorder<instance> {
 public:
     void on_service_resolved(std::uint32_t interface_index, const std::string& name,
                              const std::string& regtype, const std::string& host,
                              const std::string& address, std::uint16_t port,
                              const std::vector<std::string>& txt) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            resolved_.push_back({interface_index, name, regtype, host, address, port, txt});
-        }
-        changed_.notify_all();
-        if (on_event) {
-            on_event();
-        }
+        record({true, interface_index, name, regtype, host, address, port, txt});
     }
 
     void on_service_removed(std::uint32_t interface_index, const std::string& name,
                             const std::string& regtype) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            removed_.push_back({interface_index, name, regtype});
-        }
-        changed_.notify_all();
-        if (on_event) {
-            on_event();
-        }
+        record({false, interface_index, name, regtype, {}, {}, 0, {}});
     }
 
-    bool wait_resolved(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return resolved_.size() >= count; });
-    }
-
-    bool wait_removed(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return removed_.size() >= count; });
-    }
-
-    // Waits until the predicate holds for the instances resolved so far.
-    bool wait_until(const std::function<bool(const std::vector<resolved_instance>&,
-                                             const std::vector<removed_instance>&)>& predicate) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return predicate(resolved_, removed_); });
-    }
-
-    std::vector<resolved_instance> resolved() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return resolved_;
-    }
-
-    std::vector<removed_instance> removed() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return removed_;
-    }
+    std::vector<instance> resolved() const { return only(events(), true); }
+    std::vector<instance> removed() const { return only(events(), false); }
+    bool wait_resolved(std::size_t count) { return wait_for(true, count); }
+    bool wait_removed(std::size_t count) { return wait_for(false, count); }
 
     // Runs on the poll thread after each event is recorded.
     std::function<void()> on_event;
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<resolved_instance> resolved_;
-    std::vector<removed_instance> removed_;
+    void record(instance event) {
+        add(std::move(event));
+        if (on_event) {
+            on_event();
+        }
+    }
+
+    bool wait_for(bool resolved, std::size_t count) {
+        return wait_until(
+            [&](const auto& events) { return only(events, resolved).size() >= count; });
+    }
 };
 
+// A host name's address resolved, or removed (without one).
 struct hostname_event {
     bool resolved = false;
     std::uint32_t interface_index = 0;
@@ -104,39 +110,25 @@ struct hostname_event {
     std::string address;
 };
 
-class recording_hostname_listener : public zeroconf::hostname_listener {
+class recording_hostname_listener : public zeroconf::hostname_listener,
+                                    public recorder<hostname_event> {
 public:
     void on_hostname_resolved(std::uint32_t interface_index, const std::string& hostname,
                               const std::string& address) override {
-        record({true, interface_index, hostname, address});
+        add({true, interface_index, hostname, address});
     }
 
     void on_hostname_removed(std::uint32_t interface_index, const std::string& hostname) override {
-        record({false, interface_index, hostname, std::string()});
+        add({false, interface_index, hostname, {}});
     }
+};
 
-    bool wait_events(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return events_.size() >= count; });
+// The states a registered service reports. It must outlive the service's client.
+class state_recorder : public recorder<int> {
+public:
+    std::function<void(int)> callback() {
+        return [this](int state) { add(state); };
     }
-
-    std::vector<hostname_event> events() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
-
-private:
-    void record(hostname_event event) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            events_.push_back(std::move(event));
-        }
-        changed_.notify_all();
-    }
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<hostname_event> events_;
 };
 
 } // namespace zeroconf_test

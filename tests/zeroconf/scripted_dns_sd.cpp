@@ -74,6 +74,23 @@ const char* c_text(const std::optional<std::string>& value) {
     return value ? value->c_str() : nullptr;
 }
 
+// An operation with what every start call gives; the caller adds what only its own gives.
+std::shared_ptr<operation> made(const char* function, DNSServiceFlags flags,
+                                std::uint32_t interface_index, const char* name,
+                                const char* regtype, const char* domain, void* callback,
+                                void* context) {
+    auto op = std::make_shared<operation>();
+    op->function = function;
+    op->flags = flags;
+    op->interface_index = interface_index;
+    op->name = text(name);
+    op->regtype = text(regtype);
+    op->domain = text(domain);
+    op->callback = callback;
+    op->context = context;
+    return op;
+}
+
 // Decides whether a start call goes ahead: scripted failures, and, posing as Avahi, refused flags.
 DNSServiceErrorType admit(provider& p, const std::string& function, DNSServiceFlags flags) {
     auto failure = p.failures.find(function);
@@ -340,16 +357,6 @@ std::vector<std::string> misuses() {
     return p.misuses;
 }
 
-std::size_t live_operations() {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    std::size_t live = 0;
-    for (auto& r : p.records) {
-        live += r->released ? 0 : 1;
-    }
-    return live;
-}
-
 bool wait_all_released() {
     return wait([](provider& p) {
         for (auto& r : p.records) {
@@ -433,19 +440,12 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
                                        const char* regtype, const char* domain, const char*,
                                        uint16_t port, uint16_t txtLen, const void* txtRecord,
                                        DNSServiceRegisterReply callBack, void* context) {
-    auto op = std::make_shared<scripted::operation>();
-    op->function = "DNSServiceRegister";
-    op->flags = flags;
-    op->interface_index = interfaceIndex;
-    op->name = scripted::text(name);
-    op->regtype = scripted::text(regtype);
-    op->domain = scripted::text(domain);
+    auto op = scripted::made("DNSServiceRegister", flags, interfaceIndex, name, regtype, domain,
+                             reinterpret_cast<void*>(callBack), context);
     op->network_port = port;
     if (txtRecord != nullptr) {
         op->txt.assign(static_cast<const char*>(txtRecord), txtLen);
     }
-    op->callback = reinterpret_cast<void*>(callBack);
-    op->context = context;
     return scripted::start(sdRef, std::move(op));
 }
 
@@ -453,46 +453,28 @@ DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags
                                      uint32_t interfaceIndex, const char* regtype,
                                      const char* domain, DNSServiceBrowseReply callBack,
                                      void* context) {
-    auto op = std::make_shared<scripted::operation>();
-    op->function = "DNSServiceBrowse";
-    op->flags = flags;
-    op->interface_index = interfaceIndex;
-    op->regtype = scripted::text(regtype);
-    op->domain = scripted::text(domain);
-    op->callback = reinterpret_cast<void*>(callBack);
-    op->context = context;
-    return scripted::start(sdRef, std::move(op));
+    return scripted::start(sdRef, scripted::made("DNSServiceBrowse", flags, interfaceIndex, nullptr,
+                                                 regtype, domain, reinterpret_cast<void*>(callBack),
+                                                 context));
 }
 
 DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                       uint32_t interfaceIndex, const char* name,
                                       const char* regtype, const char* domain,
                                       DNSServiceResolveReply callBack, void* context) {
-    auto op = std::make_shared<scripted::operation>();
-    op->function = "DNSServiceResolve";
-    op->flags = flags;
-    op->interface_index = interfaceIndex;
-    op->name = scripted::text(name);
-    op->regtype = scripted::text(regtype);
-    op->domain = scripted::text(domain);
-    op->callback = reinterpret_cast<void*>(callBack);
-    op->context = context;
-    return scripted::start(sdRef, std::move(op));
+    return scripted::start(sdRef,
+                           scripted::made("DNSServiceResolve", flags, interfaceIndex, name, regtype,
+                                          domain, reinterpret_cast<void*>(callBack), context));
 }
 
 DNSServiceErrorType DNSServiceQueryRecord(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                           uint32_t interfaceIndex, const char* fullname,
                                           uint16_t rrtype, uint16_t rrclass,
                                           DNSServiceQueryRecordReply callBack, void* context) {
-    auto op = std::make_shared<scripted::operation>();
-    op->function = "DNSServiceQueryRecord";
-    op->flags = flags;
-    op->interface_index = interfaceIndex;
-    op->name = scripted::text(fullname);
+    auto op = scripted::made("DNSServiceQueryRecord", flags, interfaceIndex, fullname, nullptr,
+                             nullptr, reinterpret_cast<void*>(callBack), context);
     op->rrtype = rrtype;
     op->rrclass = rrclass;
-    op->callback = reinterpret_cast<void*>(callBack);
-    op->context = context;
     return scripted::start(sdRef, std::move(op));
 }
 
@@ -517,14 +499,9 @@ DNSServiceErrorType DNSServiceReconfirmRecord(DNSServiceFlags flags, uint32_t in
 DNSServiceErrorType DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                           uint32_t interfaceIndex, uint32_t protocol,
                                           const char* hostname, void* callBack, void* context) {
-    auto op = std::make_shared<scripted::operation>();
-    op->function = "DNSServiceGetAddrInfo";
-    op->flags = flags;
-    op->interface_index = interfaceIndex;
+    auto op = scripted::made("DNSServiceGetAddrInfo", flags, interfaceIndex, hostname, nullptr,
+                             nullptr, callBack, context);
     op->protocol = protocol;
-    op->name = scripted::text(hostname);
-    op->callback = callBack;
-    op->context = context;
     return scripted::start(sdRef, std::move(op));
 }
 #endif

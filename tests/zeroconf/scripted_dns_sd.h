@@ -104,8 +104,6 @@ std::vector<reconfirm_call> reconfirm_calls();
 
 // Calls the library should never make: on released references, calls the provider refuses.
 std::vector<std::string> misuses();
-// Operations started and not yet released.
-std::size_t live_operations();
 bool wait_all_released();
 
 } // namespace scripted

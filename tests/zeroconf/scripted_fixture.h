@@ -13,8 +13,8 @@
 namespace zeroconf_test {
 
 // Each test starts with a fresh scripted provider and the log captured, and must end with every
-// DNS-SD reference released and no call the provider would refuse. Derived fixtures drop their
-// discovery objects first, then call TearDown here.
+// DNS-SD reference released and no call the provider would refuse: checked once the derived
+// fixture's discovery objects are gone.
 class ScriptedTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -23,7 +23,7 @@ protected:
         scripted::reset();
     }
 
-    void TearDown() override {
+    ~ScriptedTest() override {
         EXPECT_TRUE(scripted::wait_all_released()) << "references left unreleased";
         for (const auto& misuse : scripted::misuses()) {
             ADD_FAILURE() << misuse;

@@ -50,24 +50,16 @@ std::string onTerminal(Body body) {
 
 } // namespace
 
-TEST(LogConsole, InformationLineIsColouredAndResetAfterItsLineFeed) {
-    const std::string shown =
-        onTerminal([] { ru_rod::logMessage(6, "a.cpp", 1, "Downloading %s...\n", "x"); });
-    // The terminal turns "\n" into "\r\n".
-    EXPECT_TRUE(std::regex_match(
-        shown, std::regex(kStamp + "\x1b\\[32m\x1b\\[1mDownloading x\\.\\.\\.\r\n\x1b\\[0m")))
-        << shown;
-}
-
-TEST(LogConsole, ErrorAndWarningUseRedAndYellow) {
-    const std::string shown = onTerminal([] {
-        ru_rod::logMessage(3, "a.cpp", 1, "bad\n");
-        ru_rod::logMessage(4, "a.cpp", 1, "odd\n");
-        ru_rod::logMessage(7, "a.cpp", 1, "detail\n");
-    });
-    EXPECT_NE(std::string::npos, shown.find("\x1b[31m\x1b[1mbad"));
-    EXPECT_NE(std::string::npos, shown.find("\x1b[33m\x1b[1modd"));
-    EXPECT_NE(std::string::npos, shown.find("\x1b[35m\x1b[1mdetail"));
+TEST(LogConsole, EachLevelHasItsColourResetAfterItsLineFeed) {
+    for (const auto& [level, colour] : {std::pair{6, "32"}, {3, "31"}, {4, "33"}, {7, "35"}}) {
+        const std::string shown = onTerminal(
+            [level = level] { ru_rod::logMessage(level, "a.cpp", 1, "Downloading %s...\n", "x"); });
+        // The terminal turns "\n" into "\r\n".
+        EXPECT_TRUE(
+            std::regex_match(shown, std::regex(kStamp + "\x1b\\[" + colour +
+                                               "m\x1b\\[1mDownloading x\\.\\.\\.\r\n\x1b\\[0m")))
+            << shown;
+    }
 }
 
 TEST(LogConsole, RedirectedOutputCarriesNoEscapeSequences) {
@@ -108,15 +100,6 @@ TEST(LogConsole, LongLineIsCutAndMarkedOnlyOnTheConsole) {
         << file.size();
 }
 
-TEST(LogFile, LineHasStampAndTextWithoutColour) {
-    TempDir dir;
-    ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
-    StdoutCapture capture;
-    ru_rod::logMessage(6, "a.cpp", 1, "Downloading %s...\n", "http://h/p");
-    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")),
-                                 std::regex(kStamp + "Downloading http://h/p\\.\\.\\.\n")));
-}
-
 TEST(LogFile, CategoryLineNamesFileLineAndCategoryWithoutStamp) {
     TempDir dir;
     ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), true));
@@ -132,14 +115,15 @@ TEST(LogFile, CategoryLineNamesFileLineAndCategoryWithoutStamp) {
                    kStamp + "In b.cpp, line 8: plain\n")));
 }
 
-TEST(LogFile, AppendModeKeepsEarlierLines) {
+TEST(LogFile, LineHasStampAndTextWithoutColourAndAppendingKeepsEarlierLines) {
     TempDir dir;
     kv::test::writeFile(dir.file("log.txt"), "earlier\n");
     ASSERT_EQ(0, ru_rod::openLogFile(dir.file("log.txt").c_str(), false));
     StdoutCapture capture;
-    ru_rod::logMessage(6, "a.cpp", 1, "later\n");
-    EXPECT_TRUE(std::regex_match(readFile(dir.file("log.txt")),
-                                 std::regex("earlier\n" + kStamp + "later\n")));
+    ru_rod::logMessage(6, "a.cpp", 1, "Downloading %s...\n", "http://h/p");
+    EXPECT_TRUE(
+        std::regex_match(readFile(dir.file("log.txt")),
+                         std::regex("earlier\n" + kStamp + "Downloading http://h/p\\.\\.\\.\n")));
 }
 
 // A link planted where the log goes is refused when appending and replaced when starting over.

@@ -9,28 +9,19 @@
 // (libkvdns_sd.so among the program's helpers), else Avahi's "libdns_sd.so.1". It is loaded while
 // the process starts and stays loaded until the process ends.
 
-#include <dns_sd.h>
+#include "dns_sd_additions.h"
 
 #include <cstdint>
 
-struct sockaddr;
-
 namespace zeroconf::binding {
 
-// Parts of the interface that Avahi's copy of dns_sd.h predates.
-constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
-constexpr DNSServiceFlags kDNSServiceFlagsForce = 0x800;
-constexpr DNSServiceFlags kDNSServiceFlagsReturnIntermediates = 0x1000;
-constexpr DNSServiceFlags kDNSServiceFlagsWakeOnResolve = 0x40000;
-
-using DNSServiceProtocol = std::uint32_t;
-constexpr DNSServiceProtocol kDNSServiceProtocol_IPv4 = 0x01;
-
-using DNSServiceGetAddrInfoReply = void (*)(DNSServiceRef sdRef, DNSServiceFlags flags,
-                                            std::uint32_t interfaceIndex,
-                                            DNSServiceErrorType errorCode, const char* hostname,
-                                            const sockaddr* address, std::uint32_t ttl,
-                                            void* context);
+using dns_sd::DNSServiceGetAddrInfoReply;
+using dns_sd::DNSServiceProtocol;
+using dns_sd::kDNSServiceErr_ServiceNotRunning;
+using dns_sd::kDNSServiceFlagsForce;
+using dns_sd::kDNSServiceFlagsReturnIntermediates;
+using dns_sd::kDNSServiceFlagsWakeOnResolve;
+using dns_sd::kDNSServiceProtocol_IPv4;
 
 // Whether a library with DNSServiceBrowse was loaded: its errors then come from its daemon.
 bool browse_available();

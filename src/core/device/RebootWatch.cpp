@@ -39,7 +39,7 @@ bool reportedVersion(const std::string& address, Version& version) {
 
 } // namespace
 
-void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched) {
+ReturnOutcome awaitReturn(const ProductPtr& product, const std::function<bool()>& watched) {
     const std::string address = product->address.get();
     const Version before = product->version.get();
     const auto deadline = std::chrono::steady_clock::now() + deviceWait(kReturnBound);
@@ -48,13 +48,13 @@ void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched
     bool away = false;
     for (;;) {
         if (!watched()) {
-            return;
+            return ReturnOutcome::Abandoned;
         }
         Version reported = before;
         if (reportedVersion(address, reported)) {
             if (away || versionText(reported) != versionText(before)) {
                 product->version.set(reported);
-                break;
+                return ReturnOutcome::Back;
             }
         } else {
             away = true;
@@ -62,7 +62,7 @@ void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched
         if (std::chrono::steady_clock::now() > deadline) {
             KV_LOG(4, "Device %s(%s) did not come back from its reboot\n", product->code,
                    product->name.c_str());
-            break;
+            return ReturnOutcome::NotBack;
         }
         std::this_thread::sleep_for(kPollPause);
     }

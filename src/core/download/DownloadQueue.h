@@ -56,7 +56,10 @@ public:
 
 private:
     // 0 when the package is in place, -1 without product or release, else libcurl's code.
-    int32_t downloadProduct(const std::string& name);
+    // Unless told otherwise, an unfinished file of the same release is continued; `resumed`
+    // tells whether it was.
+    int32_t downloadProduct(const std::string& name, bool mayResume = true,
+                            bool* resumed = nullptr);
     // Aborts the transfer once the product is no longer the worker's front entry.
     kvcurl::ProgressFunction progressFunction(const ProductPtr& product,
                                               const std::string& fileName);

@@ -77,11 +77,20 @@ void UpdateQueue::process(const ProductPtr& product) {
 }
 
 void UpdateQueue::awaitReboot(const ProductPtr& product) {
-    // Ends early once the core forgets the device (it left, or the core stops).
-    awaitReturn(product, [this, &product] {
-        return reboots_->front() == product && core_.findProduct(product->name) == product;
+    // Ends early once the core stops, or forgets a device whose return nothing awaits.
+    const ReturnOutcome outcome = awaitReturn(product, [this, &product] {
+        return reboots_->front() == product && (core_.findProduct(product->name) == product ||
+                                                returnChecks_.awaited(product->name));
     });
-    if (product->status == DeviceRebooting) {
+    if (outcome == ReturnOutcome::Back) {
+        deviceBack(product, product->version.get());
+    } else if (outcome == ReturnOutcome::NotBack) {
+        if (const std::optional<HistoryEntry> entry = returnChecks_.notBack(product->name)) {
+            record(*entry);
+        }
+    }
+    // One that left discovery meanwhile comes back as a product of its own.
+    if (product->status == DeviceRebooting && core_.findProduct(product->name) == product) {
         core_.setStatus(product, Evaluate);
     }
 }

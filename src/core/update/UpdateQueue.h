@@ -2,6 +2,7 @@
 
 #include "core/Core.h"
 #include "core/update/FirmwareUploader.h"
+#include "core/update/ReturnChecks.h"
 
 #include <chrono>
 #include <cstdint>
@@ -45,8 +46,11 @@ public:
 
     // The update step for the worker's front product.
     void process(const ProductPtr& product);
-    // The reboot step: awaits the device while the core still lists it.
+    // The reboot step: awaits the device while the core still lists it or its update awaits it.
     void awaitReboot(const ProductPtr& product);
+    // The device is back from the reboot of its update, running `running`: the attempt it
+    // awaited is recorded.
+    void deviceBack(const ProductPtr& product, const Version& running);
 
 private:
     // 0 when done, skipped or successful; -1 after three failed firmware attempts; an
@@ -55,12 +59,15 @@ private:
     // The update step itself, without its record in the history.
     int32_t attemptUpdate(const ProductPtr& product);
     int32_t updateSoftware(const ProductPtr& product);
+    // Appends the entry to the history and tells the listeners.
+    void record(const HistoryEntry& entry);
 
     Core& core_;
     DownloadQueue& downloads_;
     std::unique_ptr<Core::UpdateProcess> worker_;
     std::unique_ptr<Core::RebootProcess> reboots_;
     FirmwareUploader uploader_;
+    ReturnChecks returnChecks_;
 };
 
 } // namespace kv::portal

@@ -37,23 +37,49 @@ int32_t UpdateQueue::updateProduct(const ProductPtr& product) {
     entry.address = product->address.get();
     entry.fromVersion = versionText(product->version.get());
     entry.toVersion = versionText(release->version);
-    const auto start = std::chrono::steady_clock::now();
-    const int32_t result = attemptUpdate(product);
-    entry.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count();
+    const auto start = ReturnChecks::Clock::now();
     const bool firmware = product->isFirmware();
+    if (firmware) {
+        // Before the upload: the reboot worker may see the device back before this step ends.
+        returnChecks_.expect(entry, start);
+    }
+    const int32_t result = attemptUpdate(product);
+    if (firmware && result == result::kSuccess) {
+        return result;
+    }
+    returnChecks_.forget(entry.product);
+    entry.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(ReturnChecks::Clock::now() - start)
+            .count();
     entry.result = historyResult(firmware, result);
     // A device's own failure code says more than the attempt's -1.
-    entry.errorCode = entry.result == "succeeded" ? 0
+    entry.errorCode = entry.result == "succeeded" ? result::kSuccess
                       : firmware                  ? product->errorCode.load()
                                                   : result;
+    record(entry);
+    return result;
+}
+
+void UpdateQueue::deviceBack(const ProductPtr& product, const Version& running) {
+    const std::optional<HistoryEntry> entry = returnChecks_.back(product->name, running);
+    if (!entry) {
+        return;
+    }
+    if (entry->errorCode == result::kUpdateNotTaken) {
+        KV_LOG(3, "Update %s(%s) to %s did not take effect: the device still runs %s\n",
+               product->code, product->name.c_str(), entry->toVersion.c_str(),
+               entry->fromVersion.c_str());
+    }
+    record(*entry);
+}
+
+void UpdateQueue::record(const HistoryEntry& entry) {
     const std::string path =
         downloads_.downloadsDir() + platform::kPathSeparator + kHistoryFileName;
     if (!appendHistory(path, entry)) {
         KV_LOG(4, "Failed to write the update history %s\n", path.c_str());
     }
-    return result;
+    core_.notifyListeners([&](Core::Listener& listener) { listener.updateEnded(&core_, entry); });
 }
 
 int32_t UpdateQueue::attemptUpdate(const ProductPtr& product) {

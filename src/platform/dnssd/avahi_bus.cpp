@@ -1,7 +1,7 @@
 #include "avahi_bus.h"
 
 #include "avahi.h"
-#include "dns_sd_binding.h"
+#include "dns_sd_additions.h"
 #include "operation.h"
 
 #include <poll.h>
@@ -14,7 +14,7 @@
 namespace kvdns_sd {
 namespace {
 
-using zeroconf::binding::kDNSServiceErr_ServiceNotRunning;
+using dns_sd::kDNSServiceErr_ServiceNotRunning;
 
 // The system bus refuses calls beyond 128 awaiting their replies on one connection.
 constexpr std::size_t kMaxPendingCalls = 120;

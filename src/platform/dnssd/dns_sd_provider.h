@@ -10,9 +10,9 @@
 // the system bus cannot be reached or avahi-daemon is known to be absent; an operation whose
 // daemon goes away gets kDNSServiceErr_ServiceNotRunning in its callback.
 
-#include "dns_sd_binding.h"
+#include "dns_sd_additions.h"
 
 extern "C" DNSServiceErrorType
 DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex,
-                      zeroconf::binding::DNSServiceProtocol protocol, const char* hostname,
-                      zeroconf::binding::DNSServiceGetAddrInfoReply callBack, void* context);
+                      dns_sd::DNSServiceProtocol protocol, const char* hostname,
+                      dns_sd::DNSServiceGetAddrInfoReply callBack, void* context);

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-using zeroconf::binding::DNSServiceGetAddrInfoReply;
-using zeroconf::binding::DNSServiceProtocol;
+using dns_sd::DNSServiceGetAddrInfoReply;
+using dns_sd::DNSServiceProtocol;
 
 // IPv4 only, from the host's A records.
 DNSServiceErrorType DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags,
@@ -17,7 +17,7 @@ DNSServiceErrorType DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags,
     if (hostname == nullptr || callBack == nullptr) {
         return kDNSServiceErr_BadParam;
     }
-    if (protocol != zeroconf::binding::kDNSServiceProtocol_IPv4) {
+    if (protocol != dns_sd::kDNSServiceProtocol_IPv4) {
         return kDNSServiceErr_Unsupported;
     }
     using kvdns_sd::operation;

@@ -1,10 +1,8 @@
 #include "ui/commands/CmdList.h"
 
-#include "core/Status.h"
 #include "ui/commands/TextTable.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,22 +14,15 @@ namespace kv::portal {
 
 namespace {
 
-// Discovery counts as quiet once no device came or went for this long.
-constexpr int64_t kQuietMs = 2000;
 constexpr int kCheckMs = 100;
 
 using Row = std::vector<std::string>;
 const Row kHeader{"NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"};
 
-int64_t nowMs() {
-    return QDateTime::currentMSecsSinceEpoch();
-}
-
 } // namespace
 
-CmdList::CmdList(Core* core_, bool json, int waitSeconds)
-    : ICmd(core_), json_(json), deadline_(static_cast<qint64>(waitSeconds) * 1000),
-      lastChangeMs_(nowMs()) {
+CmdList::CmdList(Core* core_, bool json, int waitSeconds, std::FILE* out)
+    : ICmd(core_), json_(json), out_(out), deadline_(static_cast<qint64>(waitSeconds) * 1000) {
     QObject::connect(&check_, &QTimer::timeout, &check_, [this] { checkSettled(); });
     check_.start(kCheckMs);
 }
@@ -41,43 +32,15 @@ CmdList::~CmdList() {
     core->removeListener(this);
 }
 
-void CmdList::changed() {
-    lastChangeMs_ = nowMs();
-}
-
-void CmdList::syncStarted(Core*) {
-    syncing_ = true;
-    changed();
-}
-
-void CmdList::syncFinished(Core* core_, const std::string& message) {
-    // A failed fetch still reads the catalogue when its local copy stands in.
-    catalogueRead_ = message.empty() || core_->usingLocalFile();
-    syncing_ = false;
-    ++syncsFinished_;
-    changed();
-}
-
-bool CmdList::everyProductEvaluated() {
-    bool evaluated = true;
-    core->forEachProduct([&](const ProductPtr& product) {
-        evaluated = isSettledStatus(product->status) || isErrorStatus(product->status);
-        return evaluated;
-    });
-    return evaluated;
-}
-
 void CmdList::checkSettled() {
-    const bool settled = syncsFinished_ > 0 && !syncing_ && nowMs() - lastChangeMs_ >= kQuietMs &&
-                         (!catalogueRead_ || everyProductEvaluated());
-    if (!settled && !deadline_.hasExpired()) {
+    if (!settle_.settled(core) && !deadline_.hasExpired()) {
         return;
     }
     check_.stop();
     const std::string text = listing();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    QCoreApplication::exit(catalogueRead_ ? 0 : 2);
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+    QCoreApplication::exit(settle_.catalogueRead() ? 0 : 2);
 }
 
 std::string CmdList::listing() {

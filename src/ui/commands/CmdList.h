@@ -1,12 +1,12 @@
 #pragma once
 
 #include "ui/commands/ICmd.h"
+#include "ui/commands/SettleWatch.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>
 
-#include <atomic>
-#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace kv::portal {
@@ -16,28 +16,27 @@ namespace kv::portal {
 // 2 when the catalogue could not be read.
 class CmdList : public ICmd {
 public:
-    CmdList(Core* core, bool json, int waitSeconds);
+    // Prints to `out`, which outlives the command.
+    CmdList(Core* core, bool json, int waitSeconds, std::FILE* out);
     ~CmdList() override;
 
-    void productAdded(Core*, ProductPtr) override { changed(); }
-    void productRemoved(Core*, ProductPtr) override { changed(); }
-    void syncStarted(Core*) override;
-    void syncFinished(Core* core, const std::string& message) override;
+    void productAdded(Core*, ProductPtr) override { settle_.changed(); }
+    void productRemoved(Core*, ProductPtr) override { settle_.changed(); }
+    void syncStarted(Core*) override { settle_.syncStarted(); }
+    void syncFinished(Core* source, const std::string& message) override {
+        settle_.syncFinished(source, message);
+    }
 
 private:
-    void changed();
     void checkSettled();
-    bool everyProductEvaluated();
     std::string listing();
 
     const bool json_;
+    std::FILE* const out_;
     const QDeadlineTimer deadline_;
     // Owned by the interface thread; the listener calls come from core threads.
     QTimer check_;
-    std::atomic<bool> syncing_{false};
-    std::atomic<int> syncsFinished_{0};
-    std::atomic<bool> catalogueRead_{false};
-    std::atomic<int64_t> lastChangeMs_;
+    SettleWatch settle_;
 };
 
 } // namespace kv::portal

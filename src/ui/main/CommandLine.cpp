@@ -24,6 +24,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             }
         } else if (std::strcmp(argument, "--list") == 0) {
             line.commands.push_back({CommandRequest::Kind::List, {}, {}});
+        } else if (std::strcmp(argument, "--update-all") == 0) {
+            line.commands.push_back({CommandRequest::Kind::UpdateAll, {}, {}});
+        } else if (std::strcmp(argument, "--dry-run") == 0) {
+            line.dryRun = true;
+        } else if (std::strcmp(argument, "--include-software") == 0) {
+            line.includeSoftware = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             line.json = true;
         } else if (std::strcmp(argument, "--wait") == 0) {

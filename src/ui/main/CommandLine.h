@@ -7,7 +7,7 @@ namespace kv::portal {
 
 // A firmware command named on the command line, in the order the options appear.
 struct CommandRequest {
-    enum class Kind { FirmwareUpdate, FirmwareDownloadUpdate, List };
+    enum class Kind { FirmwareUpdate, FirmwareDownloadUpdate, List, UpdateAll };
     Kind kind;
     std::string productName;
     // The package file for FirmwareUpdate; empty otherwise.
@@ -21,8 +21,12 @@ struct CommandLine {
     std::vector<CommandRequest> commands;
     // "--json": a command's answer as JSON rather than a table.
     bool json = false;
-    // "--wait SECONDS": how long "--list" waits for the studio to settle.
+    // "--wait SECONDS": how long "--list" and "--update-all" wait for the studio to settle.
     int waitSeconds = 10;
+    // "--dry-run": "--update-all" only says what it would do.
+    bool dryRun = false;
+    // "--include-software": "--update-all" updates the applications too.
+    bool includeSoftware = false;
 };
 
 // Reads the options the program knows from the arguments Qt has left, the program path

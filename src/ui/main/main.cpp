@@ -4,10 +4,12 @@
 
 #include "core/Core.h"
 #include "platform/Display.h"
+#include "platform/StandardOutput.h"
 #include "ru_rod.h"
 #include "ui/commands/CmdFirmwareDownloadUpdate.h"
 #include "ui/commands/CmdFirmwareUpdate.h"
 #include "ui/commands/CmdList.h"
+#include "ui/commands/CmdUpdateAll.h"
 #include "ui/ipc/ipc.h"
 #include "ui/main/CommandLine.h"
 #include "ui/main/HelpOption.h"
@@ -34,9 +36,13 @@ namespace {
 using namespace kv::portal;
 
 std::unique_ptr<ICmd> createCommand(Core* core, const CommandLine& line,
-                                    const CommandRequest& request) {
+                                    const CommandRequest& request, std::FILE* out) {
     if (request.kind == CommandRequest::Kind::List) {
-        return std::make_unique<CmdList>(core, line.json, line.waitSeconds);
+        return std::make_unique<CmdList>(core, line.json, line.waitSeconds, out);
+    }
+    if (request.kind == CommandRequest::Kind::UpdateAll) {
+        return std::make_unique<CmdUpdateAll>(
+            core, CmdUpdateAll::Options{line.waitSeconds, line.dryRun, line.includeSoftware}, out);
     }
     if (request.kind == CommandRequest::Kind::FirmwareUpdate) {
         return std::make_unique<CmdFirmwareUpdate>(core, request.productName, request.fileName);
@@ -106,13 +112,18 @@ int main(int argc, char** argv) {
     if (commandLine.console) {
         ru_rod::openConsole();
     }
+    // Outlives the commands that write to it.
+    kv::platform::FilePtr answer;
     std::vector<std::unique_ptr<ICmd>> commands;
     for (const CommandRequest& request : commandLine.commands) {
-        if (request.kind == CommandRequest::Kind::List) {
-            // The listing owns the standard output.
+        if (!answer && (request.kind == CommandRequest::Kind::List ||
+                        request.kind == CommandRequest::Kind::UpdateAll)) {
+            // The listing, or the devices' outcomes, own the standard output.
             ru_rod::consoleToStandardError();
+            answer = kv::platform::reserveStandardOutput();
         }
-        commands.push_back(createCommand(manager.core(), commandLine, request));
+        commands.push_back(
+            createCommand(manager.core(), commandLine, request, answer ? answer.get() : stdout));
     }
 
     QKVTheme::instance()->initialize(&app);

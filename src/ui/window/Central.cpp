@@ -100,6 +100,9 @@ Window::Central::Central(QWidget* parent, Core* core)
     }
 
     core_->addListener(this);
+    // Found by name: tests tick it themselves.
+    timer_.setParent(this);
+    timer_.setObjectName(QStringLiteral("tick"));
     connect(&timer_, &QTimer::timeout, this, &Central::tick);
     timer_.start(kTickMs);
 }

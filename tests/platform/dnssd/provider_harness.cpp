@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace provider_test {
 namespace {
 
@@ -22,7 +24,36 @@ DBusMessage* ask_bus(DBusConnection* connection, const char* member, const char*
     return reply;
 }
 
+std::string text(const char* value) {
+    return value != nullptr ? value : "";
+}
+
 } // namespace
+
+std::size_t browse_events::added() const {
+    return static_cast<std::size_t>(
+        std::count_if(events.begin(), events.end(), [](const browse_event& e) { return e.added; }));
+}
+
+void on_browsed(DNSServiceRef ref, DNSServiceFlags flags, std::uint32_t interfaceIndex,
+                DNSServiceErrorType error, const char* name, const char* type, const char* domain,
+                void* context) {
+    auto* seen = static_cast<browse_events*>(context);
+    seen->error = error;
+    seen->events.push_back({(flags & kDNSServiceFlagsAdd) != 0, interfaceIndex, text(name),
+                            text(type), text(domain), flags});
+    if (seen->deallocate_at_once) {
+        DNSServiceRefDeallocate(ref);
+    }
+}
+
+void on_registered(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType error, const char* name,
+                   const char*, const char*, void* context) {
+    auto* result = static_cast<registration*>(context);
+    ++result->calls;
+    result->error = error;
+    result->name = text(name);
+}
 
 bool pump(const std::vector<DNSServiceRef>& refs, const std::function<bool()>& done) {
     const auto deadline = clock_type::now() + kDeadline;

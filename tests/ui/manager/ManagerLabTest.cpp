@@ -4,6 +4,7 @@
 #include "DeviceSimulator.h"
 #include "LabSuite.h"
 #include "ManagerEnvironment.h"
+#include "RecordingListener.h"
 #include "core/Core.h"
 #include "ui/manager/DeviceWatcher.h"
 #include "ui/manager/HeadProbe.h"
@@ -16,7 +17,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,27 +36,6 @@ kv::test::ManagerEnvironment& environment() {
     return instance;
 }
 
-// What the core tells its listeners, as "added NAME" and "removed NAME" lines in order.
-class EventLog : public Core::Listener {
-public:
-    void productAdded(Core*, ProductPtr product) override { record("added " + product->name); }
-    void productRemoved(Core*, ProductPtr product) override { record("removed " + product->name); }
-
-    std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-private:
-    void record(const std::string& line) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(line);
-    }
-
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
 struct Device {
     std::string instance;
     std::string subtype;
@@ -74,7 +53,7 @@ class ManagerLab : public kv::test::LabSuite {
 protected:
     void SetUp() override {
         LabSuite::SetUp();
-        if (!IsSkipped()) {
+        if (lab != nullptr) {
             environment().setSettings("");
         }
     }
@@ -116,7 +95,7 @@ protected:
     ProductPtr product(const std::string& name) { return manager->core()->findProduct(name); }
     bool known(const std::string& name) { return product(name) != nullptr; }
 
-    EventLog events;
+    kv::test::RecordingListener events;
     std::vector<std::unique_ptr<DeviceSimulator>> simulators;
     std::vector<std::unique_ptr<Lab::Announcement>> announcements;
     std::unique_ptr<Manager> manager;
@@ -164,10 +143,10 @@ TEST_F(ManagerLab, RefreshRemovesTheDevicesAtOnceAndFindsThemAgain) {
               {"Stage Right", "_kelmora_maintenance", kVeskTxt, {}}});
     ASSERT_TRUE(waitUntil([&] { return known("Stage Left") && known("Stage Right"); }));
     const ProductPtr portal = product("KVPortal");
-    const size_t before = events.lines().size();
+    const size_t before = events.events().size();
 
     manager->refresh();
-    const std::vector<std::string> atOnce = events.lines();
+    const std::vector<std::string> atOnce = events.events();
     for (const char* device : {"Stage Left", "Stage Right"}) {
         EXPECT_NE(
             std::find(atOnce.begin() + before, atOnce.end(), std::string("removed ") + device),
@@ -176,12 +155,12 @@ TEST_F(ManagerLab, RefreshRemovesTheDevicesAtOnceAndFindsThemAgain) {
     }
     // Listeners hear of a product just after it enters the list: wait for what they heard.
     const auto heardAgain = [&](const char* line) {
-        const std::vector<std::string> lines = events.lines();
+        const std::vector<std::string> lines = events.events();
         return std::count(lines.begin() + before, lines.end(), std::string(line));
     };
     ASSERT_TRUE(waitUntil(
         [&] { return heardAgain("added Stage Left") > 0 && heardAgain("added Stage Right") > 0; }));
-    const std::vector<std::string> after = events.lines();
+    const std::vector<std::string> after = events.events();
     EXPECT_EQ(std::count(after.begin() + before, after.end(), "added Stage Left"), 1);
     EXPECT_EQ(std::count(after.begin() + before, after.end(), "removed KVPortal"), 0);
     EXPECT_EQ(product("KVPortal"), portal) << "the applications stay";

@@ -104,6 +104,21 @@ TEST_F(ManagerThreading, WatcherStoppedFromThePollThreadWhileItsDeviceComesBackE
     EXPECT_TRUE(waitUntil([&] { return known("KORVEX-1"); }));
 }
 
+TEST_F(ManagerThreading, WatcherStartsAgainWhenANewDeviceComesAfterTheLastOneLeft) {
+    DeviceSimulator first({});
+    ASSERT_NO_FATAL_FAILURE(watchDevice(first, "KORVEX-1"));
+    const auto browse = discovery.browse(1, 0);
+    discovery.withdraw(browse, "KORVEX-1");
+
+    DeviceSimulator::Options options;
+    options.serial = "KV0000002";
+    DeviceSimulator second(options);
+    discovery.announce(browse, "KORVEX-2", second.address(), korvexTxt());
+    ASSERT_TRUE(waitUntil([&] { return known("KORVEX-2"); }));
+    EXPECT_FALSE(known("KORVEX-1"));
+    EXPECT_TRUE(waitUntil([&] { return second.counter("head_requests") > 0; }));
+}
+
 TEST_F(ManagerThreading, RefreshForAReturningDeviceWaitsForTheInterfaceThread) {
     DeviceSimulator device({});
     ASSERT_NO_FATAL_FAILURE(watchDevice(device, "KORVEX-1"));

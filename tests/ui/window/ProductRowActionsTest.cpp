@@ -60,51 +60,49 @@ protected:
     kv::test::ReleaseServer server{releases.path()};
 };
 
+// Updating a mode the device does not run asks to switch; only Yes goes on. A device names
+// itself: its name is shown as it stands, never read as markup.
 TEST_F(ProductRowActions, UpdateOfAModeTheDeviceDoesNotRunAsksFirstAndOnlyYesGoesOn) {
-    const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
-    korvex->running = false;
-    answerQuestions({QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes});
-
-    for (const char* answer : {"No", "Cancel"}) {
-        click("Korvex", "actionLink");
-        EXPECT_EQ(korvex->status, static_cast<uint32_t>(ReadyToDownload)) << answer;
-        EXPECT_FALSE(korvex->updateAfterDownload) << answer;
-        EXPECT_FALSE(core->isDownloading()) << answer;
+    const struct {
+        ProductCode code;
+        const char* name;
+        bool running;
+        const char* title;
+        const char* text;
+    } cases[] = {
+        {code::KORVEX_FIRMWARE, "Korvex", false, "Switch To RAVENNA AES67",
+         "Korvex is currently running in Dante mode. Do you wish to switch to RAVENNA AES67?"},
+        {code::RX48_FIRMWARE_DANTE, "dante_RX 48 <b>desk</b>", false, "Switch To Dante",
+         "RX 48 <b>desk</b> is currently running in RAVENNA AES67 mode. Do you wish to switch "
+         "to Dante?"},
+        {code::RX48_FIRMWARE, "RX 48", true, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProductPtr product = offered(c.code, c.name);
+        product->running = c.running;
+        questions.clear();
+        answerQuestions({QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes});
+        for (int no = 0; c.title != nullptr && no < 2; ++no) {
+            click(c.name, "actionLink");
+            EXPECT_EQ(product->status, static_cast<uint32_t>(ReadyToDownload));
+            EXPECT_FALSE(product->updateAfterDownload);
+            EXPECT_FALSE(core->isDownloading());
+        }
+        click(c.name, "actionLink");
+        EXPECT_TRUE(product->updateAfterDownload);
+        EXPECT_TRUE(downloadTried(product));
+        if (c.title == nullptr) {
+            EXPECT_TRUE(questions.empty());
+            continue;
+        }
+        ASSERT_EQ(questions.size(), 3u);
+        EXPECT_EQ(questions[0].title, QString::fromUtf8(c.title));
+        EXPECT_EQ(questions[0].text, QString::fromUtf8(c.text));
+        EXPECT_EQ(questions[0].icon, QMessageBox::Question);
+        EXPECT_EQ(questions[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        EXPECT_EQ(questions[0].format, Qt::PlainText);
     }
-    ASSERT_EQ(questions.size(), 2u);
-    EXPECT_EQ(questions[0].title, QStringLiteral("Switch To RAVENNA AES67"));
-    EXPECT_EQ(questions[0].text, QStringLiteral("Korvex is currently running in Dante mode. Do "
-                                                "you wish to switch to RAVENNA AES67?"));
-    EXPECT_EQ(questions[0].icon, QMessageBox::Question);
-    EXPECT_EQ(questions[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-
-    click("Korvex", "actionLink");
-    EXPECT_EQ(questions.size(), 3u);
-    EXPECT_TRUE(korvex->updateAfterDownload);
-    EXPECT_TRUE(downloadTried(korvex));
-}
-
-// A device names itself: its name is shown as it stands, never read as markup.
-TEST_F(ProductRowActions, ASleepingDanteModeAsksToSwitchToDante) {
-    const ProductPtr twin = offered(code::RX48_FIRMWARE_DANTE, "dante_RX 48 <b>desk</b>");
-    twin->running = false;
-    answerQuestions({QMessageBox::No});
-    click("dante_RX 48 <b>desk</b>", "actionLink");
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0].title, QStringLiteral("Switch To Dante"));
-    EXPECT_EQ(questions[0].text, QStringLiteral("RX 48 <b>desk</b> is currently running in "
-                                                "RAVENNA AES67 mode. Do you wish to switch to "
-                                                "Dante?"));
-    EXPECT_EQ(questions[0].format, Qt::PlainText);
-    EXPECT_EQ(twin->status, static_cast<uint32_t>(ReadyToDownload));
-}
-
-TEST_F(ProductRowActions, TheRunningModeUpdatesWithoutAQuestion) {
-    const ProductPtr rx48 = offered(code::RX48_FIRMWARE, "RX 48");
-    click("RX 48", "actionLink");
-    EXPECT_TRUE(questions.empty());
-    EXPECT_TRUE(rx48->updateAfterDownload);
-    EXPECT_TRUE(downloadTried(rx48));
 }
 
 TEST_F(ProductRowActions, DownloadOnlyLeavesTheUpdateToTheUser) {
@@ -152,41 +150,40 @@ TEST_F(ProductRowActions, CancelTakesAQueuedDownloadBackOffTheQueue) {
     EXPECT_FALSE(std::filesystem::exists(core->downloadPath(discovery, true)));
 }
 
-TEST_F(ProductRowActions, ReleaseNotesOpenInTheBrowserEvenWithASpaceInTheAddress) {
-    kv::test::UrlRecorder browser(QStringLiteral("https"));
-    const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
-    giveRelease(korvex, "9.0.0b1", "https://notes.kelmora.example/korvex 9.0 notes");
-    core->setStatus(korvex, UpToDate);
-    core->setStatus(korvex, ReadyToDownload);
-
-    click("Korvex", "releaseNotesLink");
-    ASSERT_EQ(browser.urls.size(), 1u);
-    EXPECT_EQ(browser.urls[0].toEncoded().toStdString(),
-              "https://notes.kelmora.example/korvex%209.0%20notes");
-}
-
-// What the desktop would open with another handler than a browser is neither offered nor
-// opened.
-TEST_F(ProductRowActions, ReleaseNotesOtherThanAWebPageAreNotOpened) {
+// Web pages open in the browser, even with a space in the address; what the desktop would open
+// with another handler is neither offered nor opened.
+TEST_F(ProductRowActions, ReleaseNotesOpenInTheBrowserOnlyWhenTheyAreAWebPage) {
     std::vector<std::unique_ptr<kv::test::UrlRecorder>> handlers;
-    for (const char* scheme : {"file", "smb", "mailto", "http"}) {
+    for (const char* scheme : {"https", "file", "smb", "mailto", "http"}) {
         handlers.push_back(std::make_unique<kv::test::UrlRecorder>(QString::fromLatin1(scheme)));
     }
     const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
-    for (const char* notes : {"file:///tmp/setup.exe", "smb://share.example/setup.exe",
-                              "mailto:?attach=/etc/passwd", "http:///notes"}) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://notes.kelmora.example/korvex 9.0 notes",
+         "https://notes.kelmora.example/korvex%209.0%20notes"},
+        {"file:///tmp/setup.exe", nullptr},
+        {"smb://share.example/setup.exe", nullptr},
+        {"mailto:?attach=/etc/passwd", nullptr},
+        {"http:///notes", nullptr},
+    };
+    for (const auto& [notes, opened] : cases) {
         giveRelease(korvex, "9.0.0b1", notes);
         core->setStatus(korvex, UpToDate);
         core->setStatus(korvex, ReadyToDownload);
         Window::Product* korvexRow = row("Korvex");
-        ASSERT_NE(korvexRow, nullptr);
         ASSERT_TRUE(QTest::qWaitFor([&] { return link(korvexRow, "downloadLink")->isVisible(); }));
-
-        EXPECT_FALSE(link(korvexRow, "releaseNotesLink")->isVisible()) << notes;
-        korvexRow->slotLinkClicked(QStringLiteral("ReleaseNotes"));
+        EXPECT_EQ(link(korvexRow, "releaseNotesLink")->isVisible(), opened != nullptr) << notes;
+        if (opened != nullptr) {
+            click("Korvex", "releaseNotesLink");
+        } else {
+            korvexRow->slotLinkClicked(QStringLiteral("ReleaseNotes"));
+        }
     }
-    for (const auto& handler : handlers) {
-        EXPECT_TRUE(handler->urls.empty()) << handler->urls[0].toString().toStdString();
+    ASSERT_EQ(handlers[0]->urls.size(), 1u);
+    EXPECT_EQ(handlers[0]->urls[0].toEncoded().toStdString(), cases[0].second);
+    for (std::size_t other = 1; other < handlers.size(); ++other) {
+        EXPECT_TRUE(handlers[other]->urls.empty())
+            << handlers[other]->urls[0].toString().toStdString();
     }
 }
 

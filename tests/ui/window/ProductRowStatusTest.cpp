@@ -110,40 +110,39 @@ TEST_F(ProductRowStatus, EveryStatusOfAnUpdatableDeviceHasItsTextLinksAndProgres
     }
 }
 
-TEST_F(ProductRowStatus, ADownloadOnlyDeviceOffersTheDownloadAndThenItsFolder) {
-    const ProductPtr vesk = addProduct(code::VESK_FIRMWARE, "Vesk");
-    giveRelease(vesk, "3.1.0b2", "https://notes.kelmora.example/vesk");
-    const std::string folder = environment.downloadsDir() + "/Firmware";
-    const Expected table[] = {
-        {ReadyToDownload, 0, "Update available", "Update", "Download", false, true, false},
-        {DownloadError, -11, "Download failed: Cannot verify downloaded file integrity", "Update",
-         "Download", false, true, false},
-        {ReadyToUpdate, 0, "Please install manually. Firmware has been downloaded at",
-         "DownloadDirectory", folder.c_str(), false, true, false},
-        {FirmwareUpdateError, 0, "Firmware update failed", "DownloadDirectory", folder.c_str(),
-         false, true, false},
-    };
-    for (const Expected& expected : table) {
-        setStatus(vesk, expected.status, expected.errorCode);
-        expectRow("Vesk", expected);
-    }
-}
-
-TEST_F(ProductRowStatus, ThisProgramOffersItsPackageForElsewhereButNotToInstallIt) {
+// A device the program cannot update offers the download; this program offers its package
+// for elsewhere but not to install it. Then both show the folder.
+TEST_F(ProductRowStatus, DownloadOnlyProductsOfferThePackageAndThenItsFolder) {
+    giveRelease(addProduct(code::VESK_FIRMWARE, "Vesk"), "3.1.0b2",
+                "https://notes.kelmora.example/vesk");
     const ProductPtr portal = addProduct(code::KVPORTAL, "KVPortal");
     ASSERT_TRUE(laidOut(row("KVPortal")));
     giveRelease(portal, "9.0.0b1", "https://notes.kelmora.example/kvportal");
-    const std::string folder = environment.downloadsDir() + "/Software";
-    const Expected table[] = {
-        {ReadyToDownload, 0, "Update available", nullptr, nullptr, true, true, false},
-        {DownloadError, 0, "Download failed: Unexpected Error", nullptr, nullptr, true, true,
-         false},
-        {ReadyToUpdate, 0, "Please install manually. Software has been downloaded at",
-         "DownloadDirectory", folder.c_str(), false, true, false},
+    const std::string firmware = environment.downloadsDir() + "/Firmware";
+    const std::string software = environment.downloadsDir() + "/Software";
+    const std::pair<const char*, Expected> table[] = {
+        {"Vesk",
+         {ReadyToDownload, 0, "Update available", "Update", "Download", false, true, false}},
+        {"Vesk",
+         {DownloadError, -11, "Download failed: Cannot verify downloaded file integrity", "Update",
+          "Download", false, true, false}},
+        {"Vesk",
+         {ReadyToUpdate, 0, "Please install manually. Firmware has been downloaded at",
+          "DownloadDirectory", firmware.c_str(), false, true, false}},
+        {"Vesk",
+         {FirmwareUpdateError, 0, "Firmware update failed", "DownloadDirectory", firmware.c_str(),
+          false, true, false}},
+        {"KVPortal", {ReadyToDownload, 0, "Update available", nullptr, nullptr, true, true, false}},
+        {"KVPortal",
+         {DownloadError, 0, "Download failed: Unexpected Error", nullptr, nullptr, true, true,
+          false}},
+        {"KVPortal",
+         {ReadyToUpdate, 0, "Please install manually. Software has been downloaded at",
+          "DownloadDirectory", software.c_str(), false, true, false}},
     };
-    for (const Expected& expected : table) {
-        setStatus(portal, expected.status, expected.errorCode);
-        expectRow("KVPortal", expected);
+    for (const auto& [name, expected] : table) {
+        setStatus(core->findProduct(name), expected.status, expected.errorCode);
+        expectRow(name, expected);
     }
 }
 
@@ -177,9 +176,49 @@ TEST_F(ProductRowStatus, AnUnknownStatusShowsNoTextAndLeavesTheLinks) {
     expectRow("VORNET", {21, 0, "", "Cancel", "Cancel", false, false, false});
 }
 
-TEST_F(ProductRowStatus, TheNameShownDropsTheDanteTwinsPrefix) {
-    const ProductPtr twin = addProduct(code::KORVEX_FIRMWARE_DANTE, "dante_Desk dante_2");
-    setStatus(twin, UpToDate);
+TEST_F(ProductRowStatus, ARowPaintsItsNameModeAndVersions) {
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex");
+    giveRelease(korvex, "2.0.0b1");
+    addProduct(code::VORNET, "VORNET", {}, "5.0.0b1");
+    addProduct(code::KORVEX_FIRMWARE_DANTE, "dante_Desk dante_2");
+    const QString installed = QStringLiteral("Installed version:");
+    const QString released = QStringLiteral("Released version:");
+    const QString noRelease = QStringLiteral("Failed to retrieve server information");
+    const struct {
+        const char* name;
+        bool running;
+        uint32_t status;
+        QStringList painted;
+    } cases[] = {
+        {"Korvex",
+         true,
+         ReadyToDownload,
+         {"Korvex", "(Running)", installed, "1.0.0 b1", released, "2.0.0 b1", "Update available"}},
+        {"Korvex",
+         false,
+         ReadyToDownload,
+         {"Korvex", "(Not Running)", installed, "None", released, "2.0.0 b1", "Update available"}},
+        {"Korvex",
+         true,
+         FirmwareUpdating,
+         {"Korvex", "(Running)", "Please do not abort the firmware updating process",
+          "Updating firmware..."}},
+        {"VORNET",
+         true,
+         NoCloudInformation,
+         {"VORNET", installed, "5.0.0 b1", released, "N/A", noRelease}},
+        {"dante_Desk dante_2",
+         true,
+         None,
+         {"Desk dante_2", "(Running)", installed, "1.0.0 b1", released, "N/A"}},
+    };
+    for (const auto& c : cases) {
+        const ProductPtr product = core->findProduct(c.name);
+        product->running = c.running;
+        setStatus(product, c.status);
+        EXPECT_EQ(paintedTexts(row(c.name)), c.painted) << c.name << " status " << c.status;
+    }
+    setStatus(core->findProduct("dante_Desk dante_2"), UpToDate);
     EXPECT_EQ(row("dante_Desk dante_2")->statusText(),
               QStringLiteral("Desk dante_2 is up to date"));
 }

@@ -12,6 +12,8 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLayout>
+#include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -218,6 +220,53 @@ bool WindowTest::laidOut(QWidget* row) {
                row->geometry() == QRect(parent->layout()->contentsRect().topLeft().x(), row->y(),
                                         parent->layout()->contentsRect().width(), row->height());
     });
+}
+
+namespace {
+
+// A paint device that keeps the texts drawn on it and nothing else.
+class TextRecorder : public QPaintDevice, public QPaintEngine {
+public:
+    explicit TextRecorder(QSize size) : size_(size) {}
+    QPaintEngine* paintEngine() const override { return const_cast<TextRecorder*>(this); }
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF&, const QTextItem& item) override { texts << item.text(); }
+    Type type() const override { return User; }
+
+    QStringList texts;
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth:
+            return size_.width();
+        case PdmHeight:
+            return size_.height();
+        case PdmDepth:
+            return 32;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return static_cast<int>(devicePixelRatioFScale());
+        default:
+            return 96;
+        }
+    }
+
+private:
+    QSize size_;
+};
+
+} // namespace
+
+QStringList WindowTest::paintedTexts(QWidget* widget) {
+    TextRecorder recorder(widget->size());
+    widget->render(&recorder, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    return recorder.texts;
 }
 
 QString WindowTest::href(const QLabel* label) {

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,9 @@ class QLabel;
 // Readable test failures for Qt's strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& texts, std::ostream* out) {
+    *out << '"' << texts.join(QStringLiteral("\", \"")).toStdString() << '"';
 }
 
 namespace kv::test {
@@ -124,6 +128,8 @@ protected:
     // Waits until the list's layouts have given the row its place across the window.
     static bool laidOut(QWidget* row);
 
+    // The texts the widget paints itself, in painting order.
+    static QStringList paintedTexts(QWidget* widget);
     // The href of the label's first anchor.
     static QString href(const QLabel* label);
     // A left click on the end of a right-aligned link, as the user would click it.

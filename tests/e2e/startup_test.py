@@ -1,0 +1,203 @@
+"""Starting and ending the real program: its log, its single instance (a second start exits with
+0 and brings the running window to the front), its answers without a display, and the restart
+launcher that starts it again."""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import time
+from unittest import mock
+
+import lab_main
+from display import Display
+from portal import Portal, list_products, program_path
+from studio_case import StudioCase
+from waiting import wait_until
+
+SEPARATOR = "-" * 58
+ENDING = ("--firmware_update", "KVPortal", "missing.bin")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+HISTORY_ENTRY = {"time": "2026-12-07T22:35:00Z", "product": "Korvex", "code": "KORVEX-FIRMWARE",
+                 "address": "192.0.2.7", "from_version": "1.0.0 b1", "to_version": "2.0.0 b7",
+                 "result": "failed", "error_code": -1, "duration_ms": 1234}
+
+
+def run_bare(portal, *arguments):
+    """Runs kvportal without a display or a chosen platform plugin, as over SSH."""
+    environment = portal.environment()
+    del environment["QT_QPA_PLATFORM"]
+    answer = subprocess.run([program_path()] + list(arguments), env=environment,
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                            timeout=120)
+    return answer.returncode, answer.stdout, answer.stderr
+
+
+class Startup(StudioCase):
+    def setUp(self):
+        super().setUp()
+        self.studio = self.start_studio([])
+
+    def window(self, portal):
+        """A running interactive instance, once its first sync is over."""
+        before = portal.log().count("Sync finished")
+        process = portal.start()
+        wait_until(lambda: portal.log().count("Sync finished") > before, "a sync of the window",
+                   explain=portal.log_tail, abort=portal.crashed)
+        return process
+
+    def failed_line(self, portal):
+        return "--firmware_update failed: %s does not exist" % os.path.join(
+            portal.kv_dir, "Software", "missing.bin")
+
+    def test_a_command_ends_the_program_with_zero_and_a_killed_instance_blocks_nothing(self):
+        portal = self.portal(self.studio)
+        self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
+        log = portal.log()
+        self.assertEqual(log[0], SEPARATOR, "the log starts with the run's separator")
+        self.assert_logged(log, self.failed_line(portal))
+        self.assertTrue(os.path.exists(portal.status_path))
+
+        portal.kill(self.window(portal))
+        self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
+        self.assertEqual(portal.log().count(SEPARATOR), 3)
+        self.assertEqual(portal.log().count(self.failed_line(portal)), 2)
+
+    def test_a_second_start_exits_with_zero_and_brings_the_running_window_to_the_front(self):
+        display = Display(os.path.join(self.work, "xvfb.log"))
+        self.addCleanup(display.stop)
+        portal = self.portal(self.studio, display=display.name)
+        first = portal.start()
+        display.wait_window("KVPortal", abort=portal.crashed)
+        cover = display.cover("KVPortal", abort=portal.crashed)
+        self.addCleanup(cover.wait)
+        self.addCleanup(cover.terminate)
+
+        second = portal.start()
+        self.assertEqual(portal.wait_exit(second, 60), 0)
+        self.assertIn("KVPortal instance is already running...", portal.console(second))
+        display.wait_on_top("KVPortal", "cover", abort=portal.crashed)
+        self.assertIsNone(first.poll())
+        self.assertEqual(portal.log().count(SEPARATOR), 1, "only the first start wrote the log")
+
+    def test_without_a_display_a_command_runs_on_the_console_and_nothing_else_starts(self):
+        cases = [
+            ("command", False, ENDING, 0, "--firmware_update failed: ", None),
+            ("no command", False, (), 1, "", "kvportal: no display"),
+            ("command beside a window", True, ENDING, 1,
+             "KVPortal instance is already running...", "kvportal: the command was not run"),
+        ]
+        for name, window_runs, arguments, code, said, complained in cases:
+            with self.subTest(name):
+                portal = self.portal(self.studio, name.replace(" ", "-"))
+                window = self.window(portal) if window_runs else None
+                exit_code, output, errors = run_bare(portal, *arguments)
+                self.assertEqual(exit_code, code, errors)
+                self.assertEqual(output == "", said == "", output)
+                self.assertIn(said, output)
+                if complained:
+                    self.assertEqual(errors.count("\n"), 1, errors)
+                    self.assertTrue(errors.startswith(complained), errors)
+                if window:
+                    self.assertIsNone(window.poll())
+                    self.assertEqual(portal.log().count(SEPARATOR), 1, "opened by the window alone")
+                    self.assertNotIn(self.failed_line(portal), portal.log())
+
+    def test_list_ends_with_2_when_the_catalogue_cannot_be_read(self):
+        portal = Portal(os.path.join(self.work, "unreachable"),
+                        "http://127.0.0.1:1/dozoPublishConf.json")
+        self.addCleanup(portal.stop)
+        code, products, said = list_products(portal)
+        self.assertEqual(code, 2, said)
+        self.assertTrue(all(p["released"] is None for p in products), products)
+
+    def test_a_log_older_than_five_days_is_started_afresh_and_a_younger_one_continued(self):
+        portal = self.portal(self.studio)
+        os.makedirs(portal.kv_dir)
+        with open(portal.log_path, "w", encoding="utf-8") as log:
+            log.write("a run four days ago\n")
+        for age_days, kept in ((4, True), (6, False)):
+            then = time.time() - age_days * 86400
+            os.utime(portal.log_path, (then, then))
+            self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
+            log = portal.log()
+            self.assertEqual(log[0] == "a run four days ago", kept, age_days)
+            self.assertEqual(log[1 if kept else 0], SEPARATOR, age_days)
+            self.assertEqual(log.count(SEPARATOR), 1, age_days)
+
+    def test_help_version_and_history_answer_without_a_display_or_a_log(self):
+        portal = self.portal(self.studio)
+        os.makedirs(portal.kv_dir)
+        # The last line was cut by a crash.
+        with open(os.path.join(portal.kv_dir, "history.jsonl"), "w", encoding="utf-8") as out:
+            out.write(json.dumps(HISTORY_ENTRY) + "\n")
+            out.write('{"time":"2026-12-07T22:36:00Z","product":"Rx48"}\n{"time":"2026')
+
+        code, version, _ = run_bare(portal, "--version")
+        self.assertEqual(code, 0)
+        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
+
+        code, entries, _ = run_bare(portal, "--history", "--json")
+        self.assertEqual(code, 0)
+        self.assertEqual(json.loads(entries), [HISTORY_ENTRY, {"time": "2026-12-07T22:36:00Z",
+                                                               "product": "Rx48"}])
+        code, table, _ = run_bare(portal, "--history")
+        self.assertEqual(code, 0)
+        lines = table.splitlines()
+        self.assertEqual(len(lines), 3, table)
+        self.assertTrue(lines[0].startswith("TIME "), lines[0])
+        self.assertEqual(lines[1].split(), ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE",
+                                            "192.0.2.7", "1.0.0", "b1", "2.0.0", "b7", "failed",
+                                            "-1", "1234"])
+
+        code, help_text, _ = run_bare(portal, "--help")
+        self.assertEqual(code, 0)
+        self.assertTrue(help_text.startswith("Usage: kvportal"), help_text)
+        with open(os.path.join(ROOT, "packaging", "kvportal.1"), encoding="utf-8") as page:
+            manual = page.read()
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
+            readme = readme.read()
+        section = manual[manual.index(".SH OPTIONS"):]
+        section = section[:section.index(".SH ", 1)]
+        options = [o.replace("\\-", "-") for o in
+                   re.findall(r'(\\-\\-[a-z_]+(?:\\-[a-z_]+)*|\\-[a-z])(?=[ "\n])', section)]
+        self.assertGreaterEqual(len(options), 7)
+        for option in options:
+            self.assertIn(" " + option + ("," if option == "-v" else " "), help_text, option)
+            self.assertIn("`" + option, readme, option)
+        self.assertFalse(os.path.exists(portal.log_path))
+
+    def test_the_restart_launcher_starts_the_program_again_once_it_has_ended(self):
+        portal = self.portal(self.studio)
+        # Copies of their own, so that the launcher waits for no other test's instance.
+        folder = os.path.join(self.work, "bin")
+        os.makedirs(folder)
+        program = shutil.copy(program_path(), folder)
+        launcher = shutil.copy(os.path.join(os.path.dirname(program_path()), "app_launcher"),
+                               folder)
+        with mock.patch.dict(os.environ, {"KVPORTAL": program}):
+            first = self.window(portal)
+        waiting = subprocess.Popen([launcher, "--name", "kvportal", "--path", program,
+                                    "--flags", "1"], env=portal.environment(),
+                                   stdout=subprocess.PIPE, text=True)
+        self.addCleanup(waiting.wait)
+        self.assertEqual(waiting.stdout.readline(),
+                         "app_launcher: waiting for kvportal (process %d) to end\n" % first.pid)
+        self.assertEqual(portal.log().count(SEPARATOR), 1)
+
+        portal.kill(first)
+        said = waiting.stdout.read()
+        self.assertEqual(waiting.wait(60), 0)
+        started = re.search(r"^app_launcher: started .*\(process (\d+)\)$", said, re.MULTILINE)
+        self.assertIsNotNone(started, said)
+        self.addCleanup(os.kill, int(started.group(1)), 9)
+        def second_run():
+            log = portal.log()
+            return log[log.index(SEPARATOR, 1):] if log.count(SEPARATOR) == 2 else []
+        wait_until(lambda: "Sync finished" in second_run(), "the new instance runs",
+                   explain=portal.log_tail)
+
+
+if __name__ == "__main__":
+    lab_main.main()
