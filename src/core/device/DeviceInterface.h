@@ -22,7 +22,7 @@ bool sendDeviceCommand(const ProductPtr& product, const std::string& command);
 
 // After the reboot that ends an update: waits, for a bounded time and while `watched` says so,
 // until the device's status service answers again, then gives the product the version it
-// reports.
-void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched);
+// reports. False when the wait ended because `watched` said no.
+bool awaitReturn(const ProductPtr& product, const std::function<bool()>& watched);
 
 } // namespace kv::portal

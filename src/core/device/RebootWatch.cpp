@@ -39,7 +39,7 @@ bool reportedVersion(const std::string& address, Version& version) {
 
 } // namespace
 
-void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched) {
+bool awaitReturn(const ProductPtr& product, const std::function<bool()>& watched) {
     const std::string address = product->address.get();
     const Version before = product->version.get();
     const auto deadline = std::chrono::steady_clock::now() + deviceWait(kReturnBound);
@@ -48,7 +48,7 @@ void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched
     bool away = false;
     for (;;) {
         if (!watched()) {
-            return;
+            return false;
         }
         Version reported = before;
         if (reportedVersion(address, reported)) {
@@ -66,6 +66,7 @@ void awaitReturn(const ProductPtr& product, const std::function<bool()>& watched
         }
         std::this_thread::sleep_for(kPollPause);
     }
+    return true;
 }
 
 } // namespace kv::portal

@@ -77,11 +77,12 @@ void UpdateQueue::process(const ProductPtr& product) {
 }
 
 void UpdateQueue::awaitReboot(const ProductPtr& product) {
-    // Ends early once the core forgets the device (it left, or the core stops).
-    awaitReturn(product, [this, &product] {
+    // Ends early once the core forgets the device (it left, or the core stops): a device that
+    // comes back is added anew and settled then.
+    const bool watchedToTheEnd = awaitReturn(product, [this, &product] {
         return reboots_->front() == product && core_.findProduct(product->name) == product;
     });
-    if (product->status == DeviceRebooting) {
+    if (watchedToTheEnd && product->status == DeviceRebooting) {
         core_.setStatus(product, Evaluate);
     }
 }
