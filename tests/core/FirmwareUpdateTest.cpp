@@ -326,6 +326,20 @@ TEST_F(FirmwareUpdate, DeviceBackWithItsOldVersionIsRecordedAsFailed) {
     EXPECT_EQ(simulator.counter("reboot_commands"), 1);
 }
 
+// Discovery adds a device that comes back anew; the one that left is settled no more.
+TEST_F(FirmwareUpdate, DeviceThatLeavesWhileRebootingKeepsItsStatus) {
+    DeviceSimulator simulator(device(R"({"reboot_down_ms": 600000})"));
+    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
+
+    core_->requestUpdate(korvex);
+    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
+    core_->removeDevice("Korvex");
+    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
+
+    EXPECT_EQ(events_.events().back(), "removed Korvex");
+    EXPECT_EQ(korvex->status, DeviceRebooting);
+}
+
 // An update request that leads to no upload settles its status: nothing is queued that would.
 TEST_F(FirmwareUpdate, RequestThatUploadsNothingLeavesNoPendingStatus) {
     DeviceSimulator simulator(device("{}"));

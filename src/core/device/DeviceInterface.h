@@ -22,7 +22,7 @@ bool sendDeviceCommand(const ProductPtr& product, const std::string& command);
 
 // After the reboot that ends an update: waits, for a bounded time and while `watched` says so,
 // until the device's status service answers again, then gives the product the version it
-// reports.
+// reports. Abandoned when the wait ended because `watched` said no.
 enum class ReturnOutcome { Back, NotBack, Abandoned };
 ReturnOutcome awaitReturn(const ProductPtr& product, const std::function<bool()>& watched);
 

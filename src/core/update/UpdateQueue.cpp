@@ -89,8 +89,9 @@ void UpdateQueue::awaitReboot(const ProductPtr& product) {
             record(*entry);
         }
     }
-    // One that left discovery meanwhile comes back as a product of its own.
-    if (product->status == DeviceRebooting && core_.findProduct(product->name) == product) {
+    // A device that left meanwhile is added anew when it comes back, and settled then.
+    if (outcome != ReturnOutcome::Abandoned && product->status == DeviceRebooting &&
+        core_.findProduct(product->name) == product) {
         core_.setStatus(product, Evaluate);
     }
 }
