@@ -1,7 +1,6 @@
 #include "ReleaseServer.h"
 #include "TempDir.h"
 #include "kvcurl/download_reply.h"
-#include "kvcurl/download_reply.h"
 #include "kvcurl/kvcurl.h"
 
 #include <gtest/gtest.h>

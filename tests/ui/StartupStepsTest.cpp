@@ -50,7 +50,8 @@ TEST(CommandLine, ReadsEveryOptionWithItsValuesExactlyAsTyped) {
          "console uid=KORVEX-1 update:KORVEX-1:fw.bin download_update:RX48-2: wait=10"},
         {{"-v"}, "console uid= wait=10"},
         {{"--wait", "3", "--list", "--json"}, "uid= list:: json wait=3"},
-        {{"--include-software", "--update-all", "--dry-run"}, "uid= update_all:: dry software wait=10"},
+        {{"--include-software", "--update-all", "--dry-run"},
+         "uid= update_all:: dry software wait=10"},
         {{"--update-all"}, "uid= update_all:: wait=10"},
         // An option whose values are missing is ignored.
         {{"--firmware_update", "KORVEX-1"}, "uid= wait=10"},
