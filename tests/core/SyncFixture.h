@@ -19,6 +19,10 @@
 
 namespace kv::test {
 
+// The sync's messages when the server cannot be reached and when its reply is unusable.
+inline constexpr char kFailedToContact[] = "Failed to contact Kelmora Technologies Server";
+inline constexpr char kInvalidReply[] = "Kelmora Technologies Server invalid reply";
+
 // Lets a test wait for the end of a sync and read the messages the syncs ended with.
 class SyncListener : public RecordingListener {
 public:

@@ -8,11 +8,10 @@
 namespace {
 
 using namespace kv::portal;
+using kv::test::kFailedToContact;
+using kv::test::kInvalidReply;
 using kv::test::readFile;
 using kv::test::writeFile;
-
-const char kFailedToContact[] = "Failed to contact Kelmora Technologies Server";
-const char kInvalidReply[] = "Kelmora Technologies Server invalid reply";
 
 const char kPublishFile[] = R"({
     "schema" : 2,

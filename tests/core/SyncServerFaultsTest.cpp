@@ -14,11 +14,10 @@
 namespace {
 
 using namespace kv::portal;
+using kv::test::kFailedToContact;
+using kv::test::kInvalidReply;
 using kv::test::readFile;
 using kv::test::writeFile;
-
-const char kFailedToContact[] = "Failed to contact Kelmora Technologies Server";
-const char kInvalidReply[] = "Kelmora Technologies Server invalid reply";
 
 const char kPublishFile[] =
     R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":"korvex-2.1.0.img",)"
