@@ -2,11 +2,11 @@
 
 #include "TempDir.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace kv::test {
 
