@@ -105,15 +105,10 @@ TEST(FileVersionOfDamagedFiles, HostileFieldsNeverLeadOutsideTheFile) {
     }
     ASSERT_NE(0u, resourceSection);
     const size_t root = get(original, resourceSection + 20);
-    // The resource tree of a file with one version resource: type, name, language, data.
-    ASSERT_EQ(16u, get(original, root + 0x10));
-    ASSERT_EQ(0x80000018u, get(original, root + 0x14));
-    ASSERT_EQ(1u, get(original, root + 0x28));
-    ASSERT_EQ(0x80000030u, get(original, root + 0x2C));
-    ASSERT_EQ(0x48u, get(original, root + 0x44));
+    // The resource tree of a file with one version resource: type, name, language, data. Every
+    // damage below loses the version, so one that missed its field fails.
     const size_t fixedInfo = original.find(kSignature);
     const size_t block = fixedInfo - 40;
-    ASSERT_EQ(52u, get(original, block + 2, 2));
     const uint32_t size = static_cast<uint32_t>(original.size());
 
     struct Damage {
