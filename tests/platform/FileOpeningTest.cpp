@@ -27,21 +27,14 @@ enum class Entry { File, Link, Fifo, Folder, Missing };
 void plant(const TempDir& dir, Entry entry) {
     const std::string path = dir.file("entry");
     writeFile(dir.file("target"), "target");
-    switch (entry) {
-    case Entry::File:
+    if (entry == Entry::File) {
         writeFile(path, "old");
-        break;
-    case Entry::Link:
+    } else if (entry == Entry::Link) {
         std::filesystem::create_symlink(dir.file("target"), path);
-        break;
-    case Entry::Fifo:
+    } else if (entry == Entry::Fifo) {
         ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
-        break;
-    case Entry::Folder:
+    } else if (entry == Entry::Folder) {
         std::filesystem::create_directory(path);
-        break;
-    case Entry::Missing:
-        break;
     }
 }
 
