@@ -2,7 +2,6 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
 namespace kv::test {
@@ -21,23 +20,20 @@ public:
         process_.start(program, arguments);
     }
     ~ChildProgram() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.closeWriteChannel();
-            if (!process_.waitForFinished(kDeadlineMs)) {
-                process_.kill();
-                process_.waitForFinished();
-            }
+        closeInput();
+        if (exitCode() == -1) {
+            kill();
         }
     }
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
 
-    // Whether the program has written the line `count` times before it ended or the deadline.
-    bool waitFor(const QString& line, int count = 1, int deadlineMs = kDeadlineMs) {
-        QDeadlineTimer deadline(deadlineMs);
-        while (said(line) < count) {
+    // Whether the program has written the line before it ended or the deadline.
+    bool waitFor(const QString& line) {
+        QDeadlineTimer deadline(kDeadlineMs);
+        while (said(line) == 0) {
             if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-                return said(line) >= count;
+                return said(line) > 0;
             }
         }
         return true;
@@ -54,14 +50,13 @@ public:
 
     // The exit code of a normal end, -1 when the program did not end so before the deadline.
     int exitCode() {
-        if (!process_.waitForFinished(kDeadlineMs) && process_.state() != QProcess::NotRunning) {
-            return -1;
-        }
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+        process_.waitForFinished(kDeadlineMs);
+        return process_.state() == QProcess::NotRunning &&
+                       process_.exitStatus() == QProcess::NormalExit
+                   ? process_.exitCode()
+                   : -1;
     }
 
-    int pid() const { return static_cast<int>(process_.processId()); }
-    void write(const char* text) { process_.write(text); }
     void closeInput() { process_.closeWriteChannel(); }
     void kill() {
         process_.kill();
