@@ -1,6 +1,6 @@
 """Starting and ending the real program: its log, its single instance (a second start exits with
-0 and brings the running window to the front), its answers without a display, and the restart
-launcher that starts it again."""
+0 and brings the running window to the front), its answers without a display or a home, and the
+restart launcher that starts it again."""
 
 import json
 import os
@@ -10,28 +10,15 @@ import subprocess
 import time
 from unittest import mock
 
-import lab_main
 from display import Display
-from portal import Portal, list_products, program_path
-from studio_case import StudioCase
-from waiting import wait_until
+from portal import SEPARATOR, Portal, program_path, wait_until
+from studio_case import StudioCase, main
 
-SEPARATOR = "-" * 58
 ENDING = ("--firmware_update", "KVPortal", "missing.bin")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HISTORY_ENTRY = {"time": "2026-12-07T22:35:00Z", "product": "Korvex", "code": "KORVEX-FIRMWARE",
                  "address": "192.0.2.7", "from_version": "1.0.0 b1", "to_version": "2.0.0 b7",
                  "result": "failed", "error_code": -1, "duration_ms": 1234}
-
-
-def run_bare(portal, *arguments):
-    """Runs kvportal without a display or a chosen platform plugin, as over SSH."""
-    environment = portal.environment()
-    del environment["QT_QPA_PLATFORM"]
-    answer = subprocess.run([program_path()] + list(arguments), env=environment,
-                            stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                            timeout=120)
-    return answer.returncode, answer.stdout, answer.stderr
 
 
 class Startup(StudioCase):
@@ -56,7 +43,7 @@ class Startup(StudioCase):
         self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
         log = portal.log()
         self.assertEqual(log[0], SEPARATOR, "the log starts with the run's separator")
-        self.assert_logged(log, self.failed_line(portal))
+        self.assertIn(self.failed_line(portal), log)
         self.assertTrue(os.path.exists(portal.status_path))
 
         portal.kill(self.window(portal))
@@ -69,7 +56,7 @@ class Startup(StudioCase):
         self.addCleanup(display.stop)
         portal = self.portal(self.studio, display=display.name)
         first = portal.start()
-        display.wait_window("KVPortal", abort=portal.crashed)
+        display.wait_on_top("KVPortal", abort=portal.crashed)
         cover = display.cover("KVPortal", abort=portal.crashed)
         self.addCleanup(cover.wait)
         self.addCleanup(cover.terminate)
@@ -92,7 +79,7 @@ class Startup(StudioCase):
             with self.subTest(name):
                 portal = self.portal(self.studio, name.replace(" ", "-"))
                 window = self.window(portal) if window_runs else None
-                exit_code, output, errors = run_bare(portal, *arguments)
+                exit_code, output, errors = portal.run(*arguments)
                 self.assertEqual(exit_code, code, errors)
                 self.assertEqual(output == "", said == "", output)
                 self.assertIn(said, output)
@@ -104,13 +91,18 @@ class Startup(StudioCase):
                     self.assertEqual(portal.log().count(SEPARATOR), 1, "opened by the window alone")
                     self.assertNotIn(self.failed_line(portal), portal.log())
 
-    def test_list_ends_with_2_when_the_catalogue_cannot_be_read(self):
+    def test_without_the_catalogue_list_ends_with_2(self):
         portal = Portal(os.path.join(self.work, "unreachable"),
                         "http://127.0.0.1:1/dozoPublishConf.json")
         self.addCleanup(portal.stop)
-        code, products, said = list_products(portal)
-        self.assertEqual(code, 2, said)
+        code, said, errors = portal.run("--list", "--json", "--wait", "60")
+        self.assertEqual(code, 2, errors)
+        products = json.loads(said)
+        self.assertIn("KVPortal", [p["name"] for p in products])
         self.assertTrue(all(p["released"] is None for p in products), products)
+        code, said, _ = portal.run("--list")
+        self.assertEqual(said.splitlines()[0].split(),
+                         ["NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"])
 
     def test_a_log_older_than_five_days_is_started_afresh_and_a_younger_one_continued(self):
         portal = self.portal(self.studio)
@@ -134,24 +126,25 @@ class Startup(StudioCase):
             out.write(json.dumps(HISTORY_ENTRY) + "\n")
             out.write('{"time":"2026-12-07T22:36:00Z","product":"Rx48"}\n{"time":"2026')
 
-        code, version, _ = run_bare(portal, "--version")
-        self.assertEqual(code, 0)
-        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
-
-        code, entries, _ = run_bare(portal, "--history", "--json")
+        code, entries, _ = portal.run("--history", "--json")
         self.assertEqual(code, 0)
         self.assertEqual(json.loads(entries), [HISTORY_ENTRY, {"time": "2026-12-07T22:36:00Z",
                                                                "product": "Rx48"}])
-        code, table, _ = run_bare(portal, "--history")
+        code, table, _ = portal.run("--history")
         self.assertEqual(code, 0)
         lines = table.splitlines()
         self.assertEqual(len(lines), 3, table)
-        self.assertTrue(lines[0].startswith("TIME "), lines[0])
+        self.assertEqual(lines[0].split(), ["TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO",
+                                            "RESULT", "ERROR", "MS"])
         self.assertEqual(lines[1].split(), ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE",
                                             "192.0.2.7", "1.0.0", "b1", "2.0.0", "b7", "failed",
                                             "-1", "1234"])
 
-        code, help_text, _ = run_bare(portal, "--help")
+        # As over SSH on a machine with no home for a log: an abort would print nothing.
+        code, version, _ = portal.run("--version", home="/nonexistent")
+        self.assertEqual(code, 0)
+        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
+        code, help_text, _ = portal.run("--help", home="/nonexistent")
         self.assertEqual(code, 0)
         self.assertTrue(help_text.startswith("Usage: kvportal"), help_text)
         with open(os.path.join(ROOT, "packaging", "kvportal.1"), encoding="utf-8") as page:
@@ -192,12 +185,10 @@ class Startup(StudioCase):
         started = re.search(r"^app_launcher: started .*\(process (\d+)\)$", said, re.MULTILINE)
         self.assertIsNotNone(started, said)
         self.addCleanup(os.kill, int(started.group(1)), 9)
-        def second_run():
-            log = portal.log()
-            return log[log.index(SEPARATOR, 1):] if log.count(SEPARATOR) == 2 else []
-        wait_until(lambda: "Sync finished" in second_run(), "the new instance runs",
-                   explain=portal.log_tail)
+        wait_until(lambda: portal.log().count(SEPARATOR) == 2 and
+                   "Sync finished" in portal.log()[portal.log().index(SEPARATOR, 1):],
+                   "the new instance runs", explain=portal.log_tail)
 
 
 if __name__ == "__main__":
-    lab_main.main()
+    main()
