@@ -39,17 +39,25 @@ class Startup(StudioCase):
             portal.kv_dir, "Software", "missing.bin")
 
     def test_a_command_ends_the_program_with_zero_and_a_killed_instance_blocks_nothing(self):
+        """The log is started afresh when older than five days, continued when younger."""
         portal = self.portal(self.studio)
-        self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
+        os.makedirs(portal.kv_dir)
+        for age_days in (6, 4):
+            with open(portal.log_path, "a", encoding="utf-8") as log:
+                log.write("a run %d days ago\n" % age_days)
+            then = time.time() - age_days * 86400
+            os.utime(portal.log_path, (then, then))
+            self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
         log = portal.log()
         self.assertEqual(log[0], SEPARATOR, "the log starts with the run's separator")
-        self.assertIn(self.failed_line(portal), log)
+        self.assertEqual(log.index("a run 4 days ago"), log.index(SEPARATOR, 1) - 1)
+        self.assertEqual(log.count(self.failed_line(portal)), 2)
         self.assertTrue(os.path.exists(portal.status_path))
 
         portal.kill(self.window(portal))
         self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
-        self.assertEqual(portal.log().count(SEPARATOR), 3)
-        self.assertEqual(portal.log().count(self.failed_line(portal)), 2)
+        self.assertEqual(portal.log().count(SEPARATOR), 4)
+        self.assertEqual(portal.log().count(self.failed_line(portal)), 3)
 
     def test_a_second_start_exits_with_zero_and_brings_the_running_window_to_the_front(self):
         display = Display(os.path.join(self.work, "xvfb.log"))
@@ -103,20 +111,6 @@ class Startup(StudioCase):
         code, said, _ = portal.run("--list")
         self.assertEqual(said.splitlines()[0].split(),
                          ["NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"])
-
-    def test_a_log_older_than_five_days_is_started_afresh_and_a_younger_one_continued(self):
-        portal = self.portal(self.studio)
-        os.makedirs(portal.kv_dir)
-        with open(portal.log_path, "w", encoding="utf-8") as log:
-            log.write("a run four days ago\n")
-        for age_days, kept in ((4, True), (6, False)):
-            then = time.time() - age_days * 86400
-            os.utime(portal.log_path, (then, then))
-            self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
-            log = portal.log()
-            self.assertEqual(log[0] == "a run four days ago", kept, age_days)
-            self.assertEqual(log[1 if kept else 0], SEPARATOR, age_days)
-            self.assertEqual(log.count(SEPARATOR), 1, age_days)
 
     def test_help_version_and_history_answer_without_a_display_or_a_log(self):
         portal = self.portal(self.studio)

@@ -1,30 +1,19 @@
 // The restart launcher as a separate process, restarting a stand-in program of the test's own
 // that has already ended (waiting for the real program is the end-to-end tests' part).
 
-#include "ChildProgram.h"
 #include "TempDir.h"
 #include "platform/Processes.h"
 
-#include <QCoreApplication>
+#include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
 namespace {
-
-using kv::test::ChildProgram;
-
-// The process id the launcher reported for the program it started, or -1.
-int startedPid(ChildProgram& launcher) {
-    for (const QString& line : launcher.lines()) {
-        if (line.startsWith(QStringLiteral("app_launcher: started")) && line.endsWith(')')) {
-            return line.mid(line.lastIndexOf(QStringLiteral("(process ")) + 9).chopped(1).toInt();
-        }
-    }
-    return -1;
-}
 
 TEST(AppLauncher, StartsTheProgramOnlyWhenAskedAndEndsWithTwoForABadCommandLine) {
     kv::test::TempDir folder;
@@ -49,25 +38,27 @@ TEST(AppLauncher, StartsTheProgramOnlyWhenAskedAndEndsWithTwoForABadCommandLine)
         {{"--flags", "1", "--path"}, 2, false},
         {{"--path", target, "--wait"}, 2, false},
     };
-    std::string started;
+    const QRegularExpression started(
+        QStringLiteral("^app_launcher: started (.*) \\(process (\\d+)\\)$"),
+        QRegularExpression::MultilineOption);
+    std::string startLines;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        ChildProgram launcher(QStringLiteral(KV_APP_LAUNCHER), c.arguments);
+        QProcess launcher;
+        launcher.start(QStringLiteral(KV_APP_LAUNCHER), c.arguments);
+        ASSERT_TRUE(launcher.waitForFinished());
         EXPECT_EQ(launcher.exitCode(), c.code);
-        const int pid = startedPid(launcher);
-        EXPECT_EQ(pid > 0, c.starts);
-        if (pid > 0) {
-            ASSERT_TRUE(kv::platform::waitForProcessEnd(pid, std::chrono::seconds(20)));
-            started += "0\n";
+        const QRegularExpressionMatch match = started.match(launcher.readAllStandardOutput());
+        ASSERT_EQ(match.hasMatch(), c.starts);
+        if (c.starts) {
+            EXPECT_EQ(match.captured(1), target);
+            // The started program is not the launcher's to wait for.
+            ASSERT_TRUE(kv::platform::waitForProcessEnd(match.captured(2).toInt(),
+                                                        std::chrono::seconds(20)));
+            startLines += "0\n";
         }
-        EXPECT_EQ(kv::test::readFile(starts), started) << "started without arguments";
+        EXPECT_EQ(kv::test::readFile(starts), startLines) << "started without arguments";
     }
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

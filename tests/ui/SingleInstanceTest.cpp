@@ -2,10 +2,11 @@
 // reduced to its single-instance steps (tests/ui/ipc). The probes' runtime and temporary folder
 // are the test's own, so they never meet a KVPortal that runs on the machine.
 
-#include "ChildProgram.h"
 #include "TempDir.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,36 @@
 
 namespace {
 
-class Probe : public kv::test::ChildProgram {
+constexpr int kDeadlineMs = 20000;
+
+// A probe read line by line; when it goes, its input closes and it may end by itself.
+class Probe {
 public:
-    explicit Probe(const kv::test::TempDir& folder)
-        : ChildProgram(QStringLiteral(KV_INSTANCE_PROBE), {}, environment(folder)) {}
+    explicit Probe(const kv::test::TempDir& folder) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(folder.path()));
+        environment.insert("TMPDIR", QString::fromStdString(folder.path()));
+        process_.setProcessEnvironment(environment);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral(KV_INSTANCE_PROBE), QStringList());
+    }
+    ~Probe() {
+        quit();
+        if (exitCode() == -1) {
+            kill();
+        }
+    }
+
+    // Whether the probe has written the line before it ended or the deadline.
+    bool waitFor(const QString& line) {
+        const QDeadlineTimer deadline(kDeadlineMs);
+        while (!lines().contains(line)) {
+            if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                return lines().contains(line);
+            }
+        }
+        return true;
+    }
 
     // Waits until the probe either runs as the instance or has ended; true when it runs.
     bool runs() {
@@ -27,13 +54,30 @@ public:
         return false;
     }
 
-private:
-    static QProcessEnvironment environment(const kv::test::TempDir& folder) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(folder.path()));
-        environment.insert("TMPDIR", QString::fromStdString(folder.path()));
-        return environment;
+    QStringList lines() {
+        while (process_.canReadLine()) {
+            lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+        }
+        return lines_;
     }
+
+    // The exit code of a normal end, -1 when it did not end so before the deadline.
+    int exitCode() {
+        process_.waitForFinished(kDeadlineMs);
+        const bool ended = process_.state() == QProcess::NotRunning &&
+                           process_.exitStatus() == QProcess::NormalExit;
+        return ended ? process_.exitCode() : -1;
+    }
+
+    void quit() { process_.closeWriteChannel(); }
+    void kill() {
+        process_.kill();
+        process_.waitForFinished(kDeadlineMs);
+    }
+
+private:
+    QProcess process_;
+    QStringList lines_;
 };
 
 TEST(SingleInstance, OfTwoStartsOneRunsAndIsRaisedByTheOtherAndTheNextRunsOnceItHasGone) {
@@ -48,12 +92,12 @@ TEST(SingleInstance, OfTwoStartsOneRunsAndIsRaisedByTheOtherAndTheNextRunsOnceIt
         Probe& running = aRuns ? *a : *b;
         Probe& ended = aRuns ? *b : *a;
         EXPECT_EQ(0, ended.exitCode());
-        EXPECT_EQ(1, ended.said("exiting"));
+        EXPECT_EQ(QStringList{"exiting"}, ended.lines());
         EXPECT_TRUE(running.waitFor("raised"));
         if (round % 2 == 0) {
             running.kill();
         } else {
-            running.closeInput();
+            running.quit();
             EXPECT_EQ(0, running.exitCode());
         }
         EXPECT_EQ(QStringList{"running"} << "raised", running.lines());

@@ -64,7 +64,7 @@ protected:
     QKVTheme* theme = QKVTheme::instance();
 };
 
-TEST_F(Theme, LinkStyledColoursEveryAnchorForTheSchemeAndLeavesTheRest) {
+TEST_F(Theme, LinksAndRegisteredColoursFollowTheScheme) {
     const QString hide = QStringLiteral("<a href=\"Hide\">Hide</a>");
     const QString lightHide = "<a href=\"Hide\"" + kLightLink + ">Hide</a>";
     const struct {
@@ -84,16 +84,14 @@ TEST_F(Theme, LinkStyledColoursEveryAnchorForTheSchemeAndLeavesTheRest) {
         setScheme(c.scheme);
         EXPECT_EQ(c.styled.toStdString(), theme->linkStyled(c.text).toStdString());
     }
-}
-
-TEST_F(Theme, FirstColourRegistrationWinsAndAnUnregisteredColourIsBlack) {
+    // Colour pairs: the first registration wins; an unregistered number paints black.
     const auto number = static_cast<QKVTheme::ThemeColor>(1001);
     theme->setColorPair(number, QColor(10, 20, 30), QColor(40, 50, 60));
     theme->setColorPair(number, QColor(255, 0, 0), QColor(0, 255, 0));
-    EXPECT_EQ(QColor(10, 20, 30), theme->colorFor(number));
-    EXPECT_EQ(QColor(Qt::black), theme->colorFor(static_cast<QKVTheme::ThemeColor>(1002)));
-    setScheme("dark");
     EXPECT_EQ(QColor(40, 50, 60), theme->colorFor(number));
+    EXPECT_EQ(QColor(Qt::black), theme->colorFor(static_cast<QKVTheme::ThemeColor>(1002)));
+    setScheme("light");
+    EXPECT_EQ(QColor(10, 20, 30), theme->colorFor(number));
 }
 
 TEST_F(Theme, SchemeChangeRestylesRegisteredWindowsUntilTheyAreDestroyed) {
