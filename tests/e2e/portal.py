@@ -13,10 +13,6 @@ PROXY_VARIABLES = ("http_proxy", "https_proxy", "all_proxy", "no_proxy", "ftp_pr
 SEPARATOR = "-" * 58
 
 
-class Timeout(AssertionError):
-    pass
-
-
 def wait_until(condition, what, deadline_s=90, explain=None, abort=None):
     """Returns the first truthy value of `condition()`; fails naming `what` (and what
     `explain()` says) when the deadline passes, or at once when `abort()` gives a reason."""
@@ -27,7 +23,7 @@ def wait_until(condition, what, deadline_s=90, explain=None, abort=None):
             return value
         reason = abort() if abort else None
         if reason or time.monotonic() > end:
-            raise Timeout("%s: %s. %s" % (what, reason or "not within %d s" % deadline_s,
+            raise AssertionError("%s: %s. %s" % (what, reason or "not within %d s" % deadline_s,
                                           explain() if explain else ""))
         time.sleep(0.1)
 
@@ -156,13 +152,8 @@ class Portal:
     def stop(self):
         """Ends every kvportal this runner started that is still running."""
         for process in self.processes:
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+            process.terminate()
+            process.wait()
 
     def log(self):
         """The log file's messages, without their time stamps."""
@@ -173,7 +164,7 @@ class Portal:
         return [STAMP.sub("", line) for line in text.splitlines()]
 
     def log_tail(self):
-        return "Log ends with:\n  " + "\n  ".join(self.log()[-25:])
+        return "Log ends with:\n  " + "\n  ".join(self.log()[-40:])
 
     def wait_log(self, line, deadline_s=90, running=None):
         """Waits for a log message that equals `line` (while `running` runs, when given)."""

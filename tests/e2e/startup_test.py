@@ -11,7 +11,7 @@ import time
 from unittest import mock
 
 from display import Display
-from portal import SEPARATOR, Portal, program_path, wait_until
+from portal import SEPARATOR, Portal, program_path, read, wait_until
 from studio_case import StudioCase, main
 
 ENDING = ("--firmware_update", "KVPortal", "missing.bin")
@@ -141,10 +141,8 @@ class Startup(StudioCase):
         code, help_text, _ = portal.run("--help", home="/nonexistent")
         self.assertEqual(code, 0)
         self.assertTrue(help_text.startswith("Usage: kvportal"), help_text)
-        with open(os.path.join(ROOT, "packaging", "kvportal.1"), encoding="utf-8") as page:
-            manual = page.read()
-        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-            readme = readme.read()
+        manual = read(os.path.join(ROOT, "packaging", "kvportal.1")).decode()
+        readme = read(os.path.join(ROOT, "README.md")).decode()
         section = manual[manual.index(".SH OPTIONS"):]
         section = section[:section.index(".SH ", 1)]
         options = [o.replace("\\-", "-") for o in
