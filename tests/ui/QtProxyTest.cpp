@@ -69,10 +69,8 @@ TEST(QtProxySettings, MachineWideValuesWinAndEachCallReadsTheFilesAnew) {
          "/home/studio/publish.json"},
         {"", "", "", "publish_lvl", true, "7", "7"},
         {"", "", "", "publish_file", false, "fallback", "fallback"},
-        {"", "", "zeroconf_ext=1", "disable_this", true, "-2", "-2"},
         {"", "", "zeroconf_ext=yes", "zeroconf_ext", true, "1", "0"},
         {"", "", "zeroconf_ext=2", "zeroconf_ext", true, "0", "2"},
-        {"zeroconf_ext=3", "", "zeroconf_ext=2", "zeroconf_ext", true, "0", "3"},
         {"", "", "publish_file=/srv/M\xC3\xBCller/a,b/dozoPublishConf.json", "publish_file", false,
          "", "/srv/M\xC3\xBCller/a,b/dozoPublishConf.json"},
     };
