@@ -161,11 +161,23 @@ class Startup(StudioCase):
         program = shutil.copy(program_path(), folder)
         launcher = shutil.copy(os.path.join(os.path.dirname(program_path()), "app_launcher"),
                                folder)
+        # Without the restart flag (bit 0) nothing starts; a bad command line ends with 2, a
+        # program that cannot start with 1.
+        for code, arguments in ((0, ["--path", program]), (0, ["--path", program, "--flags", "2"]),
+                                (1, ["--path", program + "-missing", "--flags", "1"]),
+                                (2, ["--name", "kvportal"]), (2, ["--flags", "1", "--path"]),
+                                (2, ["--path", program, "--flags", "one"]),
+                                (2, ["--path", program, "--flags", ""]),
+                                (2, ["--path", program, "--wait"])):
+            ran = subprocess.run([launcher] + arguments, capture_output=True, text=True)
+            self.assertEqual((ran.returncode, ran.stdout), (code, ""), arguments)
         with mock.patch.dict(os.environ, {"KVPORTAL": program}):
             first = self.window(portal)
-        waiting = subprocess.Popen([launcher, "--name", "kvportal", "--path", program,
-                                    "--flags", "1"], env=portal.environment(),
+        # A path handed over in quotes, as in one command-line text.
+        waiting = subprocess.Popen([launcher, "--name", "kvportal", "--path", '"%s"' % program,
+                                    "--flags", "3"], env=portal.environment(),
                                    stdout=subprocess.PIPE, text=True)
+        self.addCleanup(waiting.stdout.close)
         self.addCleanup(waiting.wait)
         self.assertEqual(waiting.stdout.readline(),
                          "app_launcher: waiting for kvportal (process %d) to end\n" % first.pid)
@@ -174,9 +186,10 @@ class Startup(StudioCase):
         portal.kill(first)
         said = waiting.stdout.read()
         self.assertEqual(waiting.wait(60), 0)
-        started = re.search(r"^app_launcher: started .*\(process (\d+)\)$", said, re.MULTILINE)
+        started = re.search(r"^app_launcher: started (.*) \(process (\d+)\)$", said, re.MULTILINE)
         self.assertIsNotNone(started, said)
-        self.addCleanup(os.kill, int(started.group(1)), 9)
+        self.addCleanup(os.kill, int(started.group(2)), 9)
+        self.assertEqual(started.group(1), program)
         wait_until(lambda: portal.log().count(SEPARATOR) == 2 and
                    "Sync finished" in portal.log()[portal.log().index(SEPARATOR, 1):],
                    "the new instance runs", explain=portal.log_tail)
