@@ -146,23 +146,12 @@ TEST(JsonRead, ValuesOfOtherTypesReadAsEmptyZeroOrFalse) {
     JsonDocument values;
     parseJson(values, R"([42, "7", "a\u0000b", -1, 4294967296, 2.0, true, {}, [], null, 0.5,
                           -4294967296, 18446744073709551615, false, 0, 0.0, "true", [1]])");
-    ASSERT_TRUE(values.IsArray());
-    const std::tuple<unsigned, std::string, bool> expected[] = {
-        {42, "", true}, {0, "7", false},    {0, std::string("a\0b", 3), false},
-        {0, "", true},  {0, "", true},      {0, "", true},
-        {0, "", true},  {0, "", false},     {0, "", false},
-        {0, "", false}, {0, "", true},      {0, "", true},
-        {0, "", true},  {0, "", false},     {0, "", false},
-        {0, "", false}, {0, "true", false}, {0, "", false},
-    };
-    ASSERT_EQ(values.Size(), std::size(expected));
-    for (rapidjson::SizeType i = 0; i < values.Size(); ++i) {
-        EXPECT_EQ(unsignedOf(values[i]), std::get<0>(expected[i])) << i;
-        EXPECT_EQ(textOf(values[i]), std::get<1>(expected[i])) << i;
-        EXPECT_EQ(isTrue(values[i]), std::get<2>(expected[i])) << i;
+    std::string seen;
+    for (const rapidjson::Value& value : values.GetArray()) {
+        seen += std::to_string(unsignedOf(value)) + textOf(value) + (isTrue(value) ? "T " : " ");
     }
+    EXPECT_EQ(seen, std::string("42T 07 0a\0b 0T 0T 0T 0T 0 0 0 0T 0T 0T 0 0 0 0true 0 ", 53));
     EXPECT_FALSE(isTrue(nullValue()));
-    EXPECT_TRUE(nullValue().IsNull());
 }
 
 } // namespace

@@ -93,41 +93,6 @@ TEST_F(Sync, LaterSyncsUseTheCacheUntilARefreshAndOnlyAChangedCopyIsWritten) {
     EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE Korvex Studio A 2.0.0 b10), Cloud(2.1.0 b41)"), 1u);
 }
 
-// Without a local copy every failure ends the sync with its message; the records stay, and a
-// retry is a new sync that reaches the server again.
-TEST_F(Sync, WithoutALocalCopyAFailureEndsTheSyncAndKeepsTheRecords) {
-    publish(kPublishFile);
-    const std::pair<std::string, const char*> failures[] = {
-        {unreachableUrl(), kFailedToContact},
-        {publishUrl("?invalid_json=1"), kInvalidReply},
-        // A redirect is not followed.
-        {publishUrl("?redirect=302&to=/dozoPublishConf.json"), kFailedToContact},
-    };
-    for (const auto& [url, message] : failures) {
-        EXPECT_EQ(syncWith(url), message) << url;
-        EXPECT_EQ(korvex->statusText(), "None") << url;
-        EXPECT_FALSE(fs::exists(localCopyPath())) << url;
-    }
-    ASSERT_EQ(syncWith(publishUrl()), "");
-    fs::remove(localCopyPath());
-
-    EXPECT_EQ(syncWith(publishUrl("?status=503")), kFailedToContact);
-    EXPECT_EQ(releaseOf(korvex), "2.1.0 b40 korvex-2.1.0.img");
-    EXPECT_EQ(korvex->statusText(), "Ready To Download");
-    EXPECT_FALSE(fs::exists(localCopyPath()));
-    settings->set("publish_file", publishUrl());
-    EXPECT_EQ(sync(), "");
-    EXPECT_EQ(listener.started(), 6);
-    EXPECT_EQ(localCopy(), kPublishFile);
-    stopCore();
-    EXPECT_TRUE(
-        logInOrder({"Failed(0)", "Sync failed: No publish file found", "Success",
-                    "Sync failed: No publish file found", "Failed(302)",
-                    "Sync failed: No publish file found", "Success", "Sync finished", "Failed(503)",
-                    "Sync failed: No publish file found", "Success", "Sync finished"}));
-    EXPECT_EQ(logCount("Sync finished"), 2u);
-}
-
 // A cache that came from the local copy keeps saying so, until a refresh reaches the server.
 TEST_F(Sync, UsesTheLocalCopyWhenTheServerIsDown) {
     writeFile(localCopyPath(), "{\"products\": [");
@@ -193,27 +158,11 @@ TEST_F(Sync, ACopyThatCannotBeWrittenKeepsTheOldOneAndTheSyncGoesOn) {
     EXPECT_EQ(logCount("Sync finished"), 3u);
 }
 
-// A studio that synced once: its device has a release and the local copy holds the file.
-class ReleaseServerFault : public Sync {
-protected:
-    void SetUp() override {
-        publish(kPublishFile);
-        ASSERT_EQ(sync(), "");
-    }
-
-    // The device still shows its release, and the local copy is the one from before.
-    void expectNothingLost(const std::string& url) {
-        EXPECT_TRUE(core->usingLocalFile()) << url;
-        EXPECT_EQ(releaseOf(korvex), "2.1.0 b40 korvex-2.1.0.img") << url;
-        EXPECT_EQ(korvex->statusText(), "Ready To Download") << url;
-        EXPECT_EQ(localCopy(), kPublishFile) << url;
-        EXPECT_FALSE(fs::exists(localCopyPath() + ".new")) << url;
-    }
-};
-
 // Errors, replies that are no publish file, beyond the size or nesting limit, and stalled
-// transfers (waited out under short time-outs): the message says which, and the copy serves.
-TEST_F(ReleaseServerFault, FailedRepliesLoseNothingAndTheLocalCopyServes) {
+// transfers (waited out under short time-outs) end the sync with a message that says which.
+// Without a local copy the product stays as it was; with one, the copy serves and nothing is
+// lost. A retry is a new sync that reaches the server again.
+TEST_F(Sync, FailedRepliesEndTheSyncWithTheirMessageAndTheLocalCopyServes) {
     const std::string release = R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.2.0b1",)"
                                 R"("IF":"korvex-2.2.0.img","LK":"x"}],"notes":)";
     const size_t depth = kMaxJsonDepth;
@@ -223,8 +172,12 @@ TEST_F(ReleaseServerFault, FailedRepliesLoseNothingAndTheLocalCopyServes) {
               release + std::string(depth, '[') + std::string(depth, ']') + "}");
     writeFile(releases.file("array.json"), "[{\"products\":[]}]");
     writeFile(releases.file("other.json"), "{\"firmware_generations\":[]}");
+    publish(kPublishFile);
     const std::tuple<std::string, const char*, bool> replies[] = {
+        {unreachableUrl(), kFailedToContact, false},
         {publishUrl("?status=500"), kFailedToContact, false},
+        // A redirect is not followed.
+        {publishUrl("?redirect=302&to=/dozoPublishConf.json"), kFailedToContact, false},
         {publishUrl("?invalid_json=1"), kInvalidReply, false},
         {server.url("/array.json"), kInvalidReply, false},
         {server.url("/other.json"), kInvalidReply, false},
@@ -233,42 +186,43 @@ TEST_F(ReleaseServerFault, FailedRepliesLoseNothingAndTheLocalCopyServes) {
         {publishUrl("?stall=body"), kFailedToContact, true},
         {publishUrl("?stall=headers"), kFailedToContact, true},
     };
-    for (const auto& [url, message, stalls] : replies) {
-        kv::test::ScopedEnv timeouts("KVPORTAL_HTTP_TIMEOUT", stalls ? "2" : nullptr);
-        EXPECT_EQ(syncWith(url), message) << url;
-        expectNothingLost(url);
+    for (const bool copied : {false, true}) {
+        for (const auto& [url, message, stalls] : replies) {
+            kv::test::ScopedEnv timeouts("KVPORTAL_HTTP_TIMEOUT", stalls ? "2" : nullptr);
+            EXPECT_EQ(syncWith(url), message) << url;
+            EXPECT_EQ(core->usingLocalFile(), copied) << url;
+            EXPECT_EQ(releaseOf(korvex), copied ? "2.1.0 b40 korvex-2.1.0.img" : "none") << url;
+            EXPECT_EQ(korvex->statusText(), copied ? "Ready To Download" : "None") << url;
+            EXPECT_EQ(fs::exists(localCopyPath()) && localCopy() == kPublishFile, copied) << url;
+            EXPECT_FALSE(fs::exists(localCopyPath() + ".new")) << url;
+        }
+        settings->set("publish_file", publishUrl());
+        if (copied) {
+            core->setForceRefresh();
+        }
+        EXPECT_EQ(sync(), "");
     }
-    // Nor is a local copy that large read.
+    // Neither is a local copy that large read, and the records stay.
     fs::copy_file(releases.file("large.json"), localCopyPath(),
                   fs::copy_options::overwrite_existing);
-    EXPECT_EQ(syncWith(publishUrl("?status=500")), kFailedToContact);
+    EXPECT_EQ(syncWith(publishUrl("?status=503")), kFailedToContact);
+    EXPECT_EQ(releaseOf(korvex), "2.1.0 b40 korvex-2.1.0.img");
+    EXPECT_EQ(korvex->statusText(), "Ready To Download");
+    EXPECT_EQ(listener.started(), 2 * static_cast<int>(std::size(replies)) + 3);
 
     stopCore();
     EXPECT_EQ(logCount("Failed(500)"), 2u);
+    EXPECT_EQ(logCount("Failed(302)"), 2u);
     EXPECT_EQ(logCount("Sync: Using local file " + localCopyPath()), std::size(replies));
-    EXPECT_EQ(logCount("Sync: publish file refused: larger than 16777216 bytes"), 1u);
+    EXPECT_EQ(logCount("Sync: publish file refused: larger than 16777216 bytes"), 2u);
     EXPECT_EQ(
         logCount("Sync: local file " + localCopyPath() + " refused: larger than 16777216 bytes"),
         1u);
-    EXPECT_EQ(logCount("Sync failed: No publish file found"), 1u);
-}
-
-// A package named outside the package folder is never hashed: a device file such as /dev/zero
-// would hold the sync, and every later one, for ever.
-TEST_F(ReleaseServerFault, PackageNameOutsideThePackageFolderIsNeverHashed) {
-    std::string outside;
-    for (int i = 0; i < 32; ++i) {
-        outside += "../";
-    }
-    publish(R"({"products":[{"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":")" + outside +
-            R"(dev/zero","LK":"x","MD5":"0123456789abcdef0123456789abcdef"}]})");
-
-    EXPECT_EQ(syncWith(publishUrl()), "");
-    EXPECT_EQ(releaseOf(korvex), "2.1.0 b40 " + outside + "dev/zero");
-    EXPECT_EQ(korvex->statusText(), "Ready To Download");
-    stopCore();
-    EXPECT_EQ(
-        logCount("Product Status Changed KORVEX-FIRMWARE(Korvex Studio A):Verifying file md5"), 0u);
+    EXPECT_EQ(logCount("Sync failed: No publish file found"), std::size(replies) + 1);
+    EXPECT_EQ(logCount("Sync finished"), std::size(replies) + 2);
+    EXPECT_TRUE(
+        logInOrder({"Failed(0)", "Sync failed: No publish file found", "Success", "Sync finished",
+                    "Failed(0)", "Sync: Using local file " + localCopyPath(), "Sync finished"}));
 }
 
 // The release server holds a fetch at a gate until the test opens it.
