@@ -132,19 +132,3 @@ TEST(ProductPackage, PathDependsOnFamilyAndRelease) {
     EXPECT_EQ("", pelra.downloadPath("/d/KV", true));
     EXPECT_EQ("/d/KV/Firmware", pelra.downloadPath("/d/KV", false));
 }
-
-TEST(ProductUpdate, AvailableWhenReleaseIsNewerOrModeIsNotRunning) {
-    ignoreBuild = true;
-    Product device(code::KORVEX_FIRMWARE, "Studio A", "10.0.0.1", Version(1, 2, 3, 0));
-    EXPECT_FALSE(device.isUpdateAvailable());
-    device.cloud.set(release(Version(1, 2, 3, 0)));
-    EXPECT_FALSE(device.isUpdateAvailable());
-    device.running = false;
-    EXPECT_TRUE(device.isUpdateAvailable());
-    device.running = true;
-    device.cloud.set(release(Version(1, 2, 4, 0)));
-    EXPECT_TRUE(device.isUpdateAvailable());
-    device.status = DownloadError;
-    device.errorCode = 7;
-    EXPECT_EQ("Download Error (7)", device.statusText());
-}

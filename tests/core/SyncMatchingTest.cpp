@@ -263,18 +263,18 @@ TEST_F(SyncMatching, TwinTakesTheDanteEntryAndItsDeviceTheBaseEntry) {
     const ProductPtr twin = korvex->twin.get();
     ASSERT_TRUE(twin);
     publish(R"({"products":[
-        {"ID":"KORVEX-FIRMWARE-DANTE","IV":"4.2.0b7","IF":"korvex-dante.img","LK":"d"},
+        {"ID":"KORVEX-FIRMWARE-DANTE","IV":"2.1.0b40","IF":"korvex-dante.img","LK":"d"},
         {"ID":"KORVEX-FIRMWARE","IV":"2.1.0b40","IF":"korvex-ravenna.img","LK":"r"}]})");
 
     ASSERT_EQ(sync(), "");
     EXPECT_EQ(korvex->cloud.get()->fileName, "korvex-ravenna.img");
     EXPECT_EQ(twin->cloud.get()->fileName, "korvex-dante.img");
     EXPECT_EQ(korvex->statusText(), "Update To Date");
-    // The twin's firmware is not the one running, so it is offered whatever its version.
+    // The twin's firmware is not the one running, so it is offered at the same version.
     EXPECT_EQ(twin->statusText(), "Ready To Download");
     stopCore();
     EXPECT_EQ(logCount("Product(KORVEX-FIRMWARE-DANTE dante_Korvex Studio A 2.1.0 b40), "
-                       "Cloud(4.2.0 b7)"),
+                       "Cloud(2.1.0 b40)"),
               1u);
 }
 
