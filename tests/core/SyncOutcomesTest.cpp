@@ -57,7 +57,8 @@ TEST_F(Sync, GivesReleasesStatusesAndALocalCopyOfTheTextAsItCame) {
 
 // An unchanged catalogue leaves the copy as it is (the same file, not a new one renamed over
 // it); a change of one character at the same length, or a copy changed behind the program's
-// back, has it written again. A record is logged when it is new or changed.
+// back, even by a line added at its end, has it written again. A record is logged when it is
+// new or changed.
 TEST_F(Sync, LaterSyncsUseTheCacheUntilARefreshAndOnlyAChangedCopyIsWritten) {
     publish(kPublishFile);
     ASSERT_EQ(sync(), "");
@@ -81,7 +82,7 @@ TEST_F(Sync, LaterSyncsUseTheCacheUntilARefreshAndOnlyAChangedCopyIsWritten) {
     EXPECT_NE(second, first);
     EXPECT_EQ(syncWith(publishUrl()), "");
     EXPECT_EQ(inode(), second);
-    writeFile(localCopyPath(), R"({"products":[]})");
+    writeFile(localCopyPath(), changed + "\n");
     EXPECT_EQ(syncWith(publishUrl()), "");
     EXPECT_EQ(localCopy(), changed);
     EXPECT_EQ(listener.started(), 4);
