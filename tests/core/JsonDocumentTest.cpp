@@ -126,18 +126,6 @@ TEST(JsonLookup, MemberFindsTheFirstOfExactlyThatNameOrPrintsWhyNot) {
         EXPECT_EQ(textOf(*found), text ? text : "") << name;
         EXPECT_EQ(found == &nullValue(), text == nullptr) << name;
     }
-    EXPECT_EQ(printed([&] {
-                  EXPECT_TRUE(hasMember(entry, "GN"));
-                  EXPECT_FALSE(hasMember(entry, "MD5"));
-                  EXPECT_EQ(findMember(entry, "MD5"), nullptr);
-                  EXPECT_TRUE(findMember(entry, "GN") && findMember(entry, "GN")->IsNull());
-              }),
-              "");
-    EXPECT_EQ(printed([&] {
-                  EXPECT_FALSE(hasMember(id, "LA"));
-                  EXPECT_EQ(findMember(id, "RN"), nullptr);
-              }),
-              "not an object [LA]\nnot an object [RN]\n");
 }
 
 // Only strings have text and only unsigned 32-bit integers a number; only true and non-zero
