@@ -1,6 +1,5 @@
 #include "WindowFixture.h"
 
-#include "TempDir.h"
 #include "ui/theme/QKVTheme.h"
 #include "ui/window/DialogRunner.h"
 
@@ -16,12 +15,12 @@
 
 namespace kv::test {
 
-WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
+WindowTest::WindowTest() : core(std::make_unique<Core>()) {
     auto settings = std::make_unique<RecordingProxy>();
     proxy = settings.get();
     proxy->set("publish_file", std::string(kRefused) + "/dozoPublishConf.json");
     core->setProxy(std::move(settings));
-    kv::portal::QKVTheme::instance()->setMessageBoxAnswerer([this](QMessageBox& box) {
+    QKVTheme::instance()->setMessageBoxAnswerer([this](QMessageBox& box) {
         questions << box.windowTitle() + ": " + box.text();
         const auto answer = answers.empty() ? QMessageBox::NoButton : answers.front();
         if (!answers.empty()) {
@@ -29,7 +28,7 @@ WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
         }
         return answer;
     });
-    kv::portal::setDialogAnswerer([this](QDialog& dialog) {
+    setDialogAnswerer([this](QDialog& dialog) {
         agreements << QStringLiteral("%1 (%2x%3)")
                           .arg(dialog.findChild<QTextEdit*>("agreementText")->toPlainText())
                           .arg(dialog.width())
@@ -44,11 +43,11 @@ WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
 }
 
 WindowTest::~WindowTest() {
-    kv::portal::setDialogAnswerer({});
-    kv::portal::QKVTheme::instance()->setMessageBoxAnswerer({});
+    setDialogAnswerer({});
+    QKVTheme::instance()->setMessageBoxAnswerer({});
     delete Window::instance();
     core.reset();
-    kv::portal::setUiScale(1.0f);
+    setUiScale(1.0f);
 }
 
 namespace {

@@ -3,6 +3,8 @@
 #include "CoreTestEnvironment.h"
 #include "FixedSettings.h"
 #include "RecordingListener.h"
+#include "ReleaseServer.h"
+#include "TempDir.h"
 #include "core/Core.h"
 #include "ui/UiScale.h"
 #include "ui/window/ProductRow.h"
@@ -13,20 +15,15 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QTimerEvent>
-#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <map>
-#include <memory>
-#include <string>
-#include <vector>
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -34,8 +31,7 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace kv::test {
 
-using kv::portal::ProductPtr;
-using kv::portal::Window;
+using namespace kv::portal;
 
 // A loopback port where nothing listens: every connection is refused at once.
 constexpr char kRefused[] = "http://127.0.0.1:9";
@@ -45,11 +41,11 @@ class RecordingProxy : public FixedSettings {
 public:
     int runProgram(const char* program, const char*, int count, const char* const* arguments,
                    bool wait) override {
-        std::string line = program;
+        starts.push_back(program);
         for (int i = 0; i < count; ++i) {
-            line += std::string(" ") + arguments[i];
+            starts.back() += std::string(" ") + arguments[i];
         }
-        starts.push_back(line + (wait ? " (waited for)" : ""));
+        starts.back() += wait ? " (waited for)" : "";
         return 0;
     }
     std::vector<std::string> starts;
@@ -62,7 +58,7 @@ public:
     QPixmap* themePixmap(const char* name, int width, int height) override {
         QPixmap& pixmap = pixmaps_[name];
         if (pixmap.isNull()) {
-            pixmap = QPixmap(kv::portal::scaled(width), kv::portal::scaled(height));
+            pixmap = QPixmap(scaled(width), scaled(height));
             pixmap.fill(Qt::darkGray);
         }
         return &pixmap;
@@ -82,9 +78,9 @@ public:
         QDesktopServices::setUrlHandler(scheme_, this, "open");
     }
     ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(scheme_); }
-    std::vector<QUrl> urls;
+    QStringList urls;
 public slots:
-    void open(const QUrl& url) { urls.push_back(url); }
+    void open(const QUrl& url) { urls << url.toEncoded(); }
 
 private:
     QString scheme_;
@@ -118,27 +114,24 @@ private:
     static constexpr char kPath[] = "/org/freedesktop/FileManager1";
 };
 
-// A real core with a private Downloads folder whose catalogue server refuses connections, and
-// the real main window. Message boxes are kept as "title: text" and answered from `answers`
-// (then with no button); agreements are kept as "text (width x height)" and answered from
-// `agree` (then declined).
+// A real core with a private Downloads folder whose catalogue server refuses connections, the
+// real main window, and a release server. Message boxes are kept as "title: text" and answered
+// from `answers` (then with no button); agreements are kept as "text (width x height)" and
+// answered from `agree` (then declined).
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest();
     ~WindowTest() override;
 
-    Window* showWindow() {
+    void showWindow() {
         window = Window::showMainWindow(nullptr, core.get(), &callbacks);
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
-        return window;
+        // The window's one-second tick comes only from tick().
+        window->findChild<QTimer*>("tick")->start(24 * 3600 * 1000);
     }
-    void dropWindow() {
-        delete window;
-        window = nullptr;
-    }
-    ProductPtr addProduct(kv::portal::ProductCode code, const std::string& name,
+    ProductPtr addProduct(ProductCode code, const std::string& name,
                           const std::string& address = {}, const char* version = "1.0.0b1") {
-        kv::portal::Version installed;
+        Version installed;
         installed.parseVersion(version);
         RecordingListener probes;
         core->addListener(&probes);
@@ -157,7 +150,7 @@ protected:
     // A release record as a sync would give it; its package cannot be fetched.
     void giveRelease(const ProductPtr& product, const char* version, const std::string& notes = {},
                      const std::string& agreement = {}) {
-        auto release = std::make_shared<kv::portal::Product::Cloud>();
+        auto release = std::make_shared<Product::Cloud>();
         release->version.parseVersion(version);
         release->fileName = std::string(product->code) + "-" + version + ".bin";
         release->link = std::string(kRefused) + "/" + release->fileName;
@@ -168,9 +161,11 @@ protected:
     // From a different status first, so that the row hears of a change.
     void setStatus(const ProductPtr& product, uint32_t status, int32_t errorCode = 0) {
         product->errorCode = errorCode;
-        core->setStatus(product,
-                        status == kv::portal::None ? kv::portal::UpToDate : kv::portal::None);
+        core->setStatus(product, status == None ? UpToDate : None);
         core->setStatus(product, status);
+    }
+    bool waitFor(const std::function<bool()>& condition) {
+        return QTest::qWaitFor(condition, 20000);
     }
     Window::Product* row(const std::string& name) const {
         for (Window::Product* candidate : window->findChildren<Window::Product*>()) {
@@ -189,7 +184,7 @@ protected:
     static bool laidOut(QWidget* row) {
         return QTest::qWaitFor([row] {
             const QRect area = row->parentWidget()->layout()->contentsRect();
-            return row->parentWidget()->width() > kv::portal::scaled(500) && row->x() == area.x() &&
+            return row->parentWidget()->width() > scaled(500) && row->x() == area.x() &&
                    row->width() == area.width();
         });
     }
@@ -208,19 +203,15 @@ protected:
         QTest::mouseClick(label, Qt::LeftButton, {},
                           QPoint(label->width() - 3, label->height() / 2));
     }
-    // From now on the window's one-second tick comes only from tick().
-    void holdTicks() {
-        ticks_ = window->findChild<QTimer*>("tick");
-        ticks_->start(24 * 3600 * 1000);
-    }
     void tick() {
-        QTimerEvent event(ticks_->timerId());
-        QCoreApplication::sendEvent(ticks_, &event);
+        auto* ticks = window->findChild<QTimer*>("tick");
+        QTimerEvent event(ticks->timerId());
+        QCoreApplication::sendEvent(ticks, &event);
         QCoreApplication::processEvents();
     }
 
     CoreTestEnvironment environment;
-    std::unique_ptr<kv::portal::Core> core;
+    std::unique_ptr<Core> core;
     RecordingProxy* proxy = nullptr;
     TestCallbacks callbacks;
     Window* window = nullptr;
@@ -228,9 +219,8 @@ protected:
     std::deque<QMessageBox::StandardButton> answers;
     QStringList agreements;
     std::deque<bool> agree;
-
-private:
-    QTimer* ticks_ = nullptr;
+    TempDir releases;
+    ReleaseServer server{releases.path()};
 };
 
 } // namespace kv::test
