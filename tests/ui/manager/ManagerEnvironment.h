@@ -25,7 +25,7 @@ public:
             {"KVPORTAL_PROGRAM_FILES", root_.file("programs")},
             {"XDG_RUNTIME_DIR", root_.file("runtime")},
             {"KVPORTAL_COLOR_SCHEME", "light"},
-            // No desktop bus and no DNS-SD daemon of the machine's; a lab brings its own bus.
+            // No desktop bus and no DNS-SD daemon of the machine's.
             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root_.file("no-bus")},
             {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + root_.file("no-bus")},
             // Device queries of a silent device give up soon.

@@ -162,17 +162,27 @@ TEST_F(ManagerTest, TheWatcherComesWithTheSettingAndProbesOverHttpOnly) {
     EXPECT_FALSE(kv::portal::deviceAnswers("127.0.0.1:9"));
 }
 
-TEST_F(ManagerTest, AnAddressReplyAfterTheManagerHasGoneReachesNothing) {
+// The applications stay.
+TEST_F(ManagerTest, ARefreshForgetsTheDevicesAtOnceAndALateReplyReachesNothing) {
     DeviceSimulator device({});
     start();
-    const auto query = appear(browse(1), "KORVEX-1");
+    for (const char* application : {"KVPortal", "VORNET", "KVDiscovery"}) {
+        EXPECT_EQ(events.count(std::string("added ") + application), 1) << application;
+    }
+    announce(browse(1), "KORVEX-1", device);
+    ASSERT_TRUE(events.waitFor("added KORVEX-1"));
+    manager->refresh();
+    EXPECT_EQ(events.count("removed KORVEX-1"), 1);
+    EXPECT_EQ(events.startingWith("removed").size(), 1u);
+    const auto query = appear(browse(2), "KORVEX-1");
     // The pending query keeps its client and poll thread past the manager and its core.
     manager->core()->removeListener(&events);
     manager.reset();
+    const int queries = device.counter("status_queries");
     answer(query, device);
     ASSERT_TRUE(scripted::wait_processed(query));
     EXPECT_TRUE(scripted::wait_released(query));
-    EXPECT_EQ(device.counter("status_queries"), 0) << "the gone core asked the device";
+    EXPECT_EQ(device.counter("status_queries"), queries) << "the gone core asked the device";
 }
 
 TEST_F(ManagerTest, AWatcherStoppedFromThePollThreadWhileItsDeviceComesBackEndsPromptly) {

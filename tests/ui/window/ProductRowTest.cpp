@@ -230,10 +230,7 @@ TEST_F(ProductRow, DownloadOnlyLeavesTheUpdateToTheUserAndAPackageGoesToItsInsta
 // Web pages open in the browser, even with a space in the address; what the desktop would open
 // with another handler is neither offered nor opened.
 TEST_F(ProductRow, ReleaseNotesOpenInTheBrowserOnlyWhenTheyAreAWebPage) {
-    std::vector<std::unique_ptr<UrlRecorder>> handlers;
-    for (const char* scheme : {"https", "file", "smb", "mailto", "http"}) {
-        handlers.push_back(std::make_unique<UrlRecorder>(scheme));
-    }
+    Desktop desktop({"https", "file", "smb", "mailto", "http"});
     const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
     const char* const notes[] = {"https://notes.example/korvex 9.0 notes", "file:///tmp/setup.exe",
                                  "smb://share.example/setup.exe", "mailto:?attach=/etc/passwd",
@@ -244,15 +241,11 @@ TEST_F(ProductRow, ReleaseNotesOpenInTheBrowserOnlyWhenTheyAreAWebPage) {
         EXPECT_EQ(link(row("Korvex"), "releaseNotesLink")->isVisible(), address == notes[0]);
         row("Korvex")->slotLinkClicked("ReleaseNotes");
     }
-    QStringList opened;
-    for (const auto& handler : handlers) {
-        opened << handler->urls;
-    }
-    EXPECT_EQ(opened, QStringList("https://notes.example/korvex%209.0%20notes"));
+    EXPECT_EQ(desktop.opened, QStringList("https://notes.example/korvex%209.0%20notes"));
 }
 
 TEST_F(ProductRow, TheDownloadFolderAndAFailedInstallerOpenTheFileManager) {
-    FakeFileManager files;
+    Desktop desktop({});
     const ProductPtr vesk = offered(code::VESK_FIRMWARE, "Vesk");
     writeFile(core->downloadPath(vesk, true), "image");
     core->setStatus(vesk, Evaluate);
@@ -260,8 +253,8 @@ TEST_F(ProductRow, TheDownloadFolderAndAFailedInstallerOpenTheFileManager) {
     const ProductPtr vornet = offered(code::VORNET, "VORNET");
     setStatus(vornet, SoftwareUpdaterError, 1603);
     click("VORNET", "actionLink");
-    EXPECT_TRUE(waitFor([&] { return files.calls.size() == 2; }));
-    EXPECT_EQ(files.calls.join("|").toStdString(),
+    EXPECT_TRUE(waitFor([&] { return desktop.opened.size() == 2; }));
+    EXPECT_EQ(desktop.opened.join("|").toStdString(),
               "ShowFolders file://" + environment.downloadsDir() + "/Firmware|ShowItems file://" +
                   core->downloadPath(vornet, true));
 }
