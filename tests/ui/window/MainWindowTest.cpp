@@ -65,10 +65,10 @@ TEST_F(MainWindow, OpensCentredOnItsParentAndItsMenusReachTheOwnerAndTheDesktop)
     Desktop desktop({"https"});
     QWidget parent;
     parent.setGeometry(100, 80, 1000, 800);
-    window = Window::showMainWindow(&parent, core.get(), &callbacks);
+    window = Window::showMainWindow(&parent, core.get(), this);
     EXPECT_EQ(window->geometry(), QRect(280, 240, 640, 480));
     EXPECT_EQ(window->windowTitle(), "KVPortal");
-    EXPECT_EQ(Window::showMainWindow(nullptr, core.get(), &callbacks), window);
+    EXPECT_EQ(Window::showMainWindow(nullptr, core.get(), this), window);
     QStringList items;
     for (QAction* menu : window->menuBar()->actions()) {
         items << menu->text();
@@ -80,7 +80,7 @@ TEST_F(MainWindow, OpensCentredOnItsParentAndItsMenusReachTheOwnerAndTheDesktop)
                                "&Quit|&Help|&Documentation|Update &History");
 
     trigger("actionRefresh");
-    EXPECT_EQ(callbacks.refreshes, 1);
+    EXPECT_EQ(refreshes, 1);
     trigger("actionDocumentation");
     trigger("actionOpenDownloads");
     EXPECT_TRUE(waitFor([&] { return desktop.opened.size() == 2; }));
@@ -96,6 +96,30 @@ TEST_F(MainWindow, OpensCentredOnItsParentAndItsMenusReachTheOwnerAndTheDesktop)
     EXPECT_EQ(history->topLevelItem(0)->text(1), "Rx48") << "newest first";
     EXPECT_EQ(history->topLevelItem(1)->text(0), "2026-12-07T22:35:00Z");
     trigger("actionQuit");
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindow, ClosingIsRefusedWhileAFirmwareUpdateRuns) {
+    DeviceSimulator::Options options;
+    options.behaviour = R"({"phase_ms": 1500})";
+    options.imageFile = releases.file("received.bin");
+    DeviceSimulator device(options);
+    showWindow();
+    const ProductPtr korvex = addProduct(code::KORVEX_FIRMWARE, "Korvex", device.address());
+    giveRelease(korvex, "2.0.0b7");
+    DeviceSimulator::makeImage(core->downloadPath(korvex, true), "2.0.0b7", 64 * 1024);
+    core->setStatus(korvex, Evaluate);
+    clickLink(link(row("Korvex"), "actionLink"));
+    ASSERT_TRUE(waitFor([&] { return core->firmwareUpdateActive(); }));
+    window->close();
+    trigger("actionQuit");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(questions.join('|'),
+              QString("Kelmora Portal: Cannot exit.\nFirmware update in process|")
+                  .repeated(2)
+                  .chopped(1));
+    EXPECT_TRUE(waitFor([&] { return korvex->status == UpToDate; })) << "back from its reboot";
+    window->close();
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -209,6 +233,16 @@ TEST_F(MainWindow, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
     EXPECT_EQ(all[4]->status, static_cast<uint32_t>(UpToDate));
     EXPECT_FALSE(all[5]->updateAfterDownload) << "a newer package replaces this program";
     EXPECT_EQ(all[5]->status, static_cast<uint32_t>(ReadyToDownload));
+}
+
+TEST_F(MainWindow, NoRestartIsOfferedWhenNothingWasPendingAtTheFirstSync) {
+    publish({"KVPORTAL 0.0.0b0"});
+    showWindow();
+    const ProductPtr portal = addProduct(code::KVPORTAL, "KVPortal");
+    ASSERT_TRUE(waitFor([&] { return window->central()->portalUpdateState() == 1; }));
+    setStatus(portal, UpToDate);
+    EXPECT_EQ(row("KVPortal")->statusText(), "KVPortal is up to date");
+    EXPECT_FALSE(link(row("KVPortal"), "actionLink")->isVisible());
 }
 
 // What the installer leaves behind: the program knows its new version only after a restart,

@@ -46,25 +46,6 @@ public:
     std::vector<std::string> starts;
 };
 
-// Grey pictures at the sizes asked for; counts refreshes.
-class TestCallbacks : public Window::ICallbacks {
-public:
-    QPixmap* productPixmap(const char* code) override { return themePixmap(code, 96, 96); }
-    QPixmap* themePixmap(const char* name, int width, int height) override {
-        QPixmap& pixmap = pixmaps_[name];
-        if (pixmap.isNull()) {
-            pixmap = QPixmap(scaled(width), scaled(height));
-            pixmap.fill(Qt::darkGray);
-        }
-        return &pixmap;
-    }
-    void refresh() override { ++refreshes; }
-    int refreshes = 0;
-
-private:
-    std::map<std::string, QPixmap> pixmaps_;
-};
-
 // The desktop as the program meets it: the browser of the given schemes, and a file manager on
 // the test's session bus (on a connection of its own, so that the program's calls travel through
 // the bus daemon). Keeps every address opened and "method uri" for every file manager call.
@@ -107,14 +88,25 @@ private:
 // A real core with a private Downloads folder whose catalogue server refuses connections, the
 // real main window, and a release server. Message boxes are kept as "title: text" and answered
 // from `answers` (then with no button); agreements are kept as "text (width x height)" and
-// answered from `agree` (then declined).
-class WindowTest : public ::testing::Test {
+// answered from `agree` (then declined). The window's pictures are grey, at the sizes asked for.
+class WindowTest : public ::testing::Test, public Window::ICallbacks {
 protected:
     WindowTest();
     ~WindowTest() override;
 
+    QPixmap* productPixmap(const char* code) override { return themePixmap(code, 96, 96); }
+    QPixmap* themePixmap(const char* name, int width, int height) override {
+        QPixmap& pixmap = pixmaps_[name];
+        if (pixmap.isNull()) {
+            pixmap = QPixmap(scaled(width), scaled(height));
+            pixmap.fill(Qt::darkGray);
+        }
+        return &pixmap;
+    }
+    void refresh() override { ++refreshes; }
+
     void showWindow() {
-        window = Window::showMainWindow(nullptr, core.get(), &callbacks);
+        window = Window::showMainWindow(nullptr, core.get(), this);
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
         // The window's one-second tick comes only from tick().
         window->findChild<QTimer*>("tick")->start(24 * 3600 * 1000);
@@ -199,7 +191,7 @@ protected:
     CoreTestEnvironment environment;
     std::unique_ptr<Core> core;
     RecordingProxy* proxy = nullptr;
-    TestCallbacks callbacks;
+    int refreshes = 0;
     Window* window = nullptr;
     QStringList questions;
     std::deque<QMessageBox::StandardButton> answers;
@@ -207,6 +199,9 @@ protected:
     std::deque<bool> agree;
     TempDir releases;
     ReleaseServer server{releases.path()};
+
+private:
+    std::map<std::string, QPixmap> pixmaps_;
 };
 
 } // namespace kv::test
