@@ -3,6 +3,8 @@
 
 #include <QProgressBar>
 
+#include <filesystem>
+
 namespace kv::test {
 namespace {
 
@@ -225,6 +227,24 @@ TEST_F(ProductRow, DownloadOnlyLeavesTheUpdateToTheUserAndAPackageGoesToItsInsta
     // The test's proxy starts no installer: the update ends as a failed one.
     EXPECT_TRUE(reaches(discovery, SoftwareUpdaterError));
     EXPECT_TRUE(agreements.empty());
+}
+
+TEST_F(ProductRow, CancelTakesAQueuedDownloadBackOffTheQueue) {
+    const ProductPtr vornet = offered(code::VORNET, "VORNET");
+    const ProductPtr discovery = offered(code::KVDISCOVERY, "KVDiscovery");
+    auto held = std::make_shared<Product::Cloud>(*vornet->cloud.get());
+    held->link = server.url("/package.bin?gate=hold");
+    vornet->cloud.set(held);
+    click("VORNET", "downloadLink");
+    ASSERT_EQ(kvcurl::get(server.url("/control/wait/hold"), 30000)->code, 200);
+    click("KVDiscovery", "downloadLink");
+    ASSERT_EQ(discovery->status, static_cast<uint32_t>(PendingDownload));
+    click("KVDiscovery", "actionLink");
+    EXPECT_EQ(shown("KVDiscovery"), "Update available|Update:Download & Update|dn");
+    kvcurl::get(server.url("/control/open/hold"), 30000);
+    EXPECT_TRUE(reaches(vornet, ReadyToUpdate));
+    EXPECT_TRUE(core->waitUntilIdle(std::chrono::seconds(20)));
+    EXPECT_FALSE(std::filesystem::exists(core->downloadPath(discovery, true)));
 }
 
 // Web pages open in the browser, even with a space in the address; what the desktop would open
