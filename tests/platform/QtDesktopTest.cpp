@@ -24,16 +24,10 @@ using kv::platform::UiSettings;
 
 namespace {
 
-const char kBusConfig[] = R"(<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy>
-</busconfig>
-)";
-
-const QColor kWhite(255, 255, 255);
-const QColor kBlack(0, 0, 0);
+const char kBusConfig[] =
+    "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+    "<policy context='default'><allow send_destination='*'/><allow receive_sender='*'/>"
+    "<allow own='*'/></policy></busconfig>";
 
 class Desktop : public QObject {
     Q_OBJECT
@@ -87,10 +81,10 @@ TEST(UiSettings, SchemeComesFromTheVariableThenThePortalThenThePalette) {
         QColor foreground;
         QColor background;
     } const cases[] = {
-        {"dark", 2u, kWhite, kBlack},     {"LIGHT", 1u, kBlack, kWhite},
-        {"blue", 1u, kWhite, kBlack},     {nullptr, 2u, kBlack, kWhite},
-        {nullptr, 0u, Qt::red, Qt::blue}, {nullptr, 3u, Qt::red, Qt::blue},
-        {nullptr, "1", kWhite, kBlack},
+        {"dark", 2u, Qt::white, Qt::black},   {"LIGHT", 1u, Qt::black, Qt::white},
+        {"blue", 1u, Qt::white, Qt::black},   {nullptr, 2u, Qt::black, Qt::white},
+        {nullptr, 0u, Qt::red, Qt::blue},     {nullptr, 3u, Qt::red, Qt::blue},
+        {nullptr, "1", Qt::white, Qt::black},
     };
     for (const Case& c : cases) {
         const kv::test::ScopedEnv scheme("KVPORTAL_COLOR_SCHEME", c.variable);
@@ -109,7 +103,7 @@ TEST(UiSettings, ChangesOfThePortalAndTheDesktopsPaletteAreSignalled) {
 
     desktop->changeColorScheme(1u);
     ASSERT_TRUE(changed.wait());
-    EXPECT_EQ(kWhite, settings.foreground());
+    EXPECT_EQ(QColor(Qt::white), settings.foreground());
     // The same preference again, or another setting, is no change.
     desktop->changeColorScheme(1u);
     desktop->changeColorScheme(2u, "contrast");
