@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,18 +26,15 @@ std::string peFile(const std::string& name) {
     return std::string(KV_TEST_PE_DIR) + "/" + name;
 }
 
+// Little-endian fields of the file, on a little-endian machine.
 uint32_t get(const std::string& bytes, size_t at, size_t width = 4) {
     uint32_t value = 0;
-    for (size_t index = width; index-- > 0;) {
-        value = value << 8 | static_cast<uint8_t>(bytes.at(at + index));
-    }
+    std::memcpy(&value, bytes.substr(at, width).data(), width);
     return value;
 }
 
 void put(std::string& bytes, size_t at, uint32_t value, size_t width) {
-    for (size_t index = 0; index < width; ++index) {
-        bytes.at(at + index) = static_cast<char>((value >> (8 * index)) & 0xFF);
-    }
+    bytes.replace(at, width, reinterpret_cast<const char*>(&value), width);
 }
 
 std::string versionOf(const std::string& path) {
