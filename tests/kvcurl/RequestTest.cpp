@@ -282,6 +282,25 @@ TEST(KvcurlDownloadReply, ValidatorIsAStrongETagElseTheDateOfAServerTakingRanges
     }
 }
 
+// The server holds a stalled connection for minutes, far longer than the 1 s allowed here; a
+// trickle is fast enough never to count as stalled but ends past the total time-out.
+TEST_F(KvcurlRequest, EveryCallGivesUpOnAServerThatStallsOrTrickles) {
+    const kv::test::ScopedEnv timeout("KVPORTAL_HTTP_TIMEOUT", "1");
+    for (const auto& reply :
+         {kvcurl::get(server.url("/dozoPublishConf.json?stall=headers")),
+          kvcurl::post(server.url("/firmware.img?stall=body"), nullptr, 0, nullptr, 0)}) {
+        EXPECT_EQ(reply->code, 0);
+        EXPECT_EQ(reply->error, kvcurl::errorText(kTimedOut));
+    }
+    EXPECT_EQ(
+        kvcurl::download(server.url("/firmware.img?stall=body"), downloads.file("copy.img"), {}),
+        kTimedOut);
+    for (const char* path : {"/agreement.txt?stall=headers", "/firmware.img?rate=1000"}) {
+        std::string text;
+        EXPECT_EQ(kvcurl::fetch(server.url(path), text, {}), kTimedOut) << path;
+    }
+}
+
 // Runs last: the console, once opened, stays open.
 TEST_F(KvcurlRequest, ConsoleShowsRepliesOnlyOnceOpenedAndWithoutControlCharacters) {
     // Big enough to arrive in many pieces, and ending in what a hostile peer would send.
