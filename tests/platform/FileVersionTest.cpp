@@ -47,18 +47,15 @@ std::string versionOf(const std::string& path) {
 } // namespace
 
 // The file version, not the product version, of 64- and 32-bit programs and libraries; each
-// word split into its two 16-bit parts.
-TEST(FileVersionOfRealExecutables, IsTheFixedFileVersionOfTheVersionResource) {
-    EXPECT_EQ("4.3.2.1", versionOf(peFile("application.exe")));
-    EXPECT_EQ("65535.0.513.40000", versionOf(peFile("library.dll")));
-    EXPECT_EQ("1.2.3.4", versionOf(peFile("legacy.exe")));
-    EXPECT_EQ("none", versionOf(peFile("unversioned.exe")));
-    for (const char* name : {"unversioned.exe", "library.dll", "legacy.exe"}) {
+// word split into its two 16-bit parts. Files that are not PE files have none.
+TEST(FileVersion, IsTheFixedFileVersionOfThePeFilesVersionResource) {
+    for (const auto& [name, version] : {std::pair{"application.exe", "4.3.2.1"},
+                                        {"library.dll", "65535.0.513.40000"},
+                                        {"legacy.exe", "1.2.3.4"},
+                                        {"unversioned.exe", "none"}}) {
         EXPECT_TRUE(isPeFile(peFile(name))) << name;
+        EXPECT_EQ(version, versionOf(peFile(name)));
     }
-}
-
-TEST(FileVersionOfOtherFiles, FilesThatAreNotPeFilesHaveNoVersion) {
     TempDir dir;
     writeFile(dir.file("empty"), "");
     writeFile(dir.file("text"), "Kelmora Technologies\n");
