@@ -10,29 +10,13 @@
 
 namespace {
 
-using kv::portal::CommandLine;
-using kv::portal::CommandRequest;
-
-CommandLine parse(const std::vector<std::string>& arguments) {
+kv::portal::CommandLine parse(const std::vector<std::string>& arguments) {
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
     argv.push_back(nullptr);
     return kv::portal::parseCommandLine(static_cast<int>(arguments.size()), argv.data());
-}
-
-bool same(const CommandRequest& a, const CommandRequest& b) {
-    return a.kind == b.kind && a.productName == b.productName && a.fileName == b.fileName;
-}
-
-// One more argument can complete options at the end, never undo what came before.
-void checkAppended(const CommandLine& line, const CommandLine& longer) {
-    FUZZ_CHECK(!line.console || longer.console);
-    FUZZ_CHECK(longer.commands.size() >= line.commands.size());
-    for (size_t i = 0; i < line.commands.size(); ++i) {
-        FUZZ_CHECK(same(line.commands[i], longer.commands[i]));
-    }
 }
 
 } // namespace
@@ -44,7 +28,13 @@ FUZZ_TARGET(input) {
         arguments.push_back(input.substr(start, end - start));
         start = end + 1;
     }
-    const CommandLine line = parse(arguments);
+    const kv::portal::CommandLine line = parse(arguments);
+    // One more argument can complete options at the end, never undo what came before.
     arguments.push_back("Studio Korvex");
-    checkAppended(line, parse(arguments));
+    const kv::portal::CommandLine longer = parse(arguments);
+    FUZZ_CHECK((!line.console || longer.console) && longer.commands.size() >= line.commands.size());
+    for (size_t i = 0; i < line.commands.size(); ++i) {
+        const auto &a = line.commands[i], &b = longer.commands[i];
+        FUZZ_CHECK(a.kind == b.kind && a.productName == b.productName && a.fileName == b.fileName);
+    }
 }

@@ -15,7 +15,6 @@
         }                                                                                          \
     } while (0)
 
-// The target's body, given the input's bytes as a string.
 #define FUZZ_TARGET(input)                                                                         \
     static void fuzzOne(const std::string& input);                                                 \
     extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {                      \

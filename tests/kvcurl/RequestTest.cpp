@@ -3,6 +3,7 @@
 #include "StdoutCapture.h"
 #include "TempDir.h"
 #include "TestCa.h"
+#include "kvcurl/download_reply.h"
 #include "kvcurl/kvcurl.h"
 #include "platform/Console.h"
 
@@ -11,10 +12,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
+using kv::test::readFile;
 using kv::test::writeFile;
+namespace fs = std::filesystem;
 
 constexpr int32_t kUnsupportedProtocol = 1;
 constexpr int32_t kTimedOut = 28;
@@ -28,8 +33,18 @@ protected:
         return capture.text();
     }
 
+    // Bytes of every value, in a file the server serves as /firmware.img.
+    void SetUp() override {
+        for (size_t i = 0; i < package.size(); ++i) {
+            package[i] = static_cast<char>(i * 7 % 251);
+        }
+        writeFile(root.file("firmware.img"), package);
+    }
+
     kv::test::TempDir root;
+    kv::test::TempDir downloads;
     kv::test::ReleaseServer server{root.path()};
+    std::string package = std::string(512 * 1024, '\0');
 };
 
 // Error statuses and redirects are answers, returned as they came, not followed.
@@ -54,7 +69,7 @@ TEST_F(KvcurlRequest, GetReturnsStatusHeadersAndBodyOfEveryAnswer) {
 }
 
 // The release server's echo of each request: method, headers and the given bytes of the body.
-TEST_F(KvcurlRequest, RequestsCarryTheirHeadersBodyAndTheDeviceCredentials) {
+TEST_F(KvcurlRequest, RequestsCarryHeadersBodyAndCredentialsButStreamsNone) {
     const char* headers[] = {"Content-Type: application/json", "X-Kelmora: reboot"};
     const std::string credentials = "\"Authorization\": \"Basic ZHZ1czpkdnB3\"";
     const struct {
@@ -75,6 +90,15 @@ TEST_F(KvcurlRequest, RequestsCarryTheirHeadersBodyAndTheDeviceCredentials) {
         }
     }
     EXPECT_EQ(cases[2].reply->body.find("X-Kelmora"), std::string::npos);
+    // Streams go out anonymous: neither credentials nor a user agent.
+    std::string echo;
+    ASSERT_EQ(kvcurl::fetch(server.url("/echo"), echo, {}), 0);
+    ASSERT_EQ(kvcurl::download(server.url("/echo"), downloads.file("echo.json"), {}), 0);
+    for (const std::string& sent : {echo, readFile(downloads.file("echo.json"))}) {
+        EXPECT_NE(sent.find("\"method\": \"GET\""), std::string::npos) << sent;
+        EXPECT_EQ(sent.find("Authorization"), std::string::npos) << sent;
+        EXPECT_EQ(sent.find("User-Agent"), std::string::npos) << sent;
+    }
 }
 
 TEST_F(KvcurlRequest, RefusedCutTooSlowOrTooLargeRepliesGiveErrorTextAndCodeZero) {
@@ -123,7 +147,7 @@ TEST_F(KvcurlRequest, OnlyHttpAndHttpsAreSpoken) {
     EXPECT_EQ(kvcurl::upload("file://" + root.file("upload.bin"), "firmware.bin",
                              root.file("secret.txt")),
               kUnsupportedProtocol);
-    EXPECT_FALSE(std::filesystem::exists(root.file("upload.bin")));
+    EXPECT_FALSE(fs::exists(root.file("upload.bin")));
 }
 
 // Without a bundle the system's authorities decide, and none of them signed the server's.
@@ -146,30 +170,157 @@ TEST(KvcurlTls, PeerIsVerifiedAgainstTheNamedBundleOnly) {
         std::string text;
         EXPECT_EQ(kvcurl::fetch(url, text, {}), trusted ? 0 : 60);
         EXPECT_EQ(kvcurl::download(url, root.file("copy.json"), {}), trusted ? 0 : 60);
-        EXPECT_EQ(kv::test::readFile(root.file("copy.json")), text);
+        EXPECT_EQ(readFile(root.file("copy.json")), text);
+    }
+}
+
+TEST_F(KvcurlRequest, DownloadAndFetchDeliverTheBodyAndReportProgress) {
+    std::vector<std::pair<int64_t, int64_t>> reported;
+    const kvcurl::ProgressFunction progress = [&](const kvcurl::session* session, int64_t total,
+                                                  int64_t now, int64_t, int64_t) {
+        EXPECT_NE(session, nullptr);
+        reported.emplace_back(total, now);
+        return 0;
+    };
+    const auto size = static_cast<int64_t>(package.size());
+    // Whatever stands at the destination is replaced, never written through.
+    writeFile(root.file("victim"), "keep");
+    const std::string path = downloads.file("a.img");
+    fs::create_symlink(root.file("victim"), path);
+    kvcurl::resume_point resume;
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img"), path, progress, &resume), 0);
+    EXPECT_EQ(readFile(root.file("victim")), "keep");
+    EXPECT_EQ(readFile(path), package);
+    EXPECT_EQ(reported.back(), std::pair(size, size));
+    EXPECT_FALSE(resume.resumed);
+    ASSERT_EQ(resume.validator.rfind('"', 0), 0u) << resume.validator;
+
+    // A resumed download asks for the rest and counts the bytes it had into its progress.
+    fs::resize_file(path, 1000);
+    reported.clear();
+    EXPECT_EQ(kvcurl::download(server.url("/firmware.img"), path, progress, &resume), 0);
+    EXPECT_TRUE(resume.resumed);
+    EXPECT_EQ(readFile(path), package);
+    EXPECT_EQ(reported.back(), std::pair(size, size));
+    // The text is appended to.
+    std::string text = "Terms: ";
+    EXPECT_EQ(kvcurl::fetch(server.url("/firmware.img"), text, {}), 0);
+    EXPECT_EQ(text, "Terms: " + package);
+}
+
+TEST_F(KvcurlRequest, FailedOrAbortedTransfersGiveLibcurlsCode) {
+    int calls = 0;
+    const kvcurl::ProgressFunction stop = [&](const kvcurl::session*, int64_t, int64_t, int64_t,
+                                              int64_t) { return ++calls; };
+    const kvcurl::ProgressFunction throwing = [](const kvcurl::session*, int64_t, int64_t, int64_t,
+                                                 int64_t) -> int32_t {
+        throw std::runtime_error("listener failed");
+    };
+    struct Case {
+        const char* url;
+        const char* file;
+        kvcurl::ProgressFunction progress;
+        int32_t result;
+        bool fileLeft;
+    } const cases[] = {
+        {"/missing.img", "missing.img", {}, 22, true},
+        {"/firmware.img", "no/such/folder/firmware.img", {}, 100, false},
+        {"/firmware.img?close=body", "cut.img", {}, 18, true},
+        {"/firmware.img", "stopped.img", stop, 42, true},
+        {"/firmware.img", "thrown.img", throwing, 42, true},
+    };
+    for (const Case& c : cases) {
+        const std::string path = downloads.file(c.file);
+        EXPECT_EQ(kvcurl::download(server.url(c.url), path, c.progress), c.result) << c.file;
+        EXPECT_EQ(fs::exists(path), c.fileLeft) << c.file;
+        EXPECT_LT(fs::exists(path) ? fs::file_size(path) : 0, package.size()) << c.file;
+        std::string text;
+        EXPECT_EQ(kvcurl::fetch(server.url(c.url), text, c.progress),
+                  c.result == 100 ? 0 : c.result)
+            << c.file;
+    }
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(fs::file_size(downloads.file("missing.img")), 0u);
+    EXPECT_EQ(kvcurl::errorText(42), "Operation was aborted by an application callback");
+}
+
+// What If-Range may name: only a server that takes ranges is asked for one, and never with a
+// weak ETag, which If-Range cannot match.
+TEST(KvcurlDownloadReply, ValidatorIsAStrongETagElseTheDateOfAServerTakingRanges) {
+    const std::string date = "Last-Modified: Mon, 07 Dec 2026 22:35:00 GMT\r\n";
+    const struct {
+        std::vector<std::string> headers;
+        std::string validator;
+        int64_t rangeStart;
+    } cases[] = {
+        {{"HTTP/1.1 200 OK\r\n", "accept-ranges: bytes\r\n", "ETag:\"a1\"\r\n", date},
+         "\"a1\"",
+         -1},
+        {{"HTTP/1.1 200 OK\r\n", "Accept-Ranges: bytes\r\n", "ETag: W/\"a1\"\r\n", date},
+         "Mon, 07 Dec 2026 22:35:00 GMT",
+         -1},
+        {{"HTTP/1.1 200 OK\r\n", "ETag: \"a1\"\r\n", date}, "", -1},
+        {{"HTTP/1.1 200 OK\r\n", "Accept-Ranges: none\r\n", "ETag: \"a1\"\r\n"}, "", -1},
+        {{"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 100-199/200\r\n",
+          "ETag: \"a1\"\r\n"},
+         "\"a1\"",
+         100},
+        {{"HTTP/1.1 206 Partial Content\r\n", "Content-Range: bytes 5-9/10\r\n"}, "", 5},
+        // A redirect's headers do not carry over to the reply that follows it.
+        {{"HTTP/1.1 302 Found\r\n", "Accept-Ranges: bytes\r\n", "ETag: \"old\"\r\n",
+          "Content-Range: bytes 1-2/3\r\n", "HTTP/1.1 200 OK\r\n"},
+         "",
+         -1},
+    };
+    for (const auto& c : cases) {
+        kvcurl::download_reply reply;
+        for (const std::string& line : c.headers) {
+            reply.readHeader(line);
+        }
+        EXPECT_EQ(reply.validator(), c.validator) << c.headers[0] << c.headers[1];
+        EXPECT_EQ(reply.rangeStart, c.rangeStart) << c.headers[0] << c.headers[1];
+    }
+}
+
+// The server holds a stalled connection for minutes, far longer than the 1 s allowed here; a
+// trickle is fast enough never to count as stalled but ends past the total time-out.
+TEST_F(KvcurlRequest, EveryCallGivesUpOnAServerThatStallsOrTrickles) {
+    const kv::test::ScopedEnv timeout("KVPORTAL_HTTP_TIMEOUT", "1");
+    for (const auto& reply :
+         {kvcurl::get(server.url("/dozoPublishConf.json?stall=headers")),
+          kvcurl::post(server.url("/firmware.img?stall=body"), nullptr, 0, nullptr, 0)}) {
+        EXPECT_EQ(reply->code, 0);
+        EXPECT_EQ(reply->error, kvcurl::errorText(kTimedOut));
+    }
+    EXPECT_EQ(
+        kvcurl::download(server.url("/firmware.img?stall=body"), downloads.file("copy.img"), {}),
+        kTimedOut);
+    for (const char* path : {"/agreement.txt?stall=headers", "/firmware.img?rate=1000"}) {
+        std::string text;
+        EXPECT_EQ(kvcurl::fetch(server.url(path), text, {}), kTimedOut) << path;
     }
 }
 
 // Runs last: the console, once opened, stays open.
 TEST_F(KvcurlRequest, ConsoleShowsRepliesOnlyOnceOpenedAndWithoutControlCharacters) {
     // Big enough to arrive in many pieces, and ending in what a hostile peer would send.
-    std::string package(3 * 1024 * 1024, 'k');
-    for (size_t i = 0; i < package.size(); i += 4096) {
-        package[i] = '\n';
+    std::string big(3 * 1024 * 1024, 'k');
+    for (size_t i = 0; i < big.size(); i += 4096) {
+        big[i] = '\n';
     }
     const std::string hostile = "\x1b]0;title\x07\x1b[2J\r\x7f\xc2\x9b"
                                 "31m caf\xc3\xa9\tend\n";
-    writeFile(root.file("big.txt"), package + hostile);
+    writeFile(root.file("big.txt"), big + hostile);
     std::unique_ptr<kvcurl::response> reply;
     const auto get = [&] { reply = kvcurl::get(server.url("/big.txt"), 0, 4 * 1024 * 1024); };
     EXPECT_EQ(console(get), "");
     kv::platform::attachConsole();
     const std::string shown = console(get);
     ASSERT_EQ(reply->code, 200);
-    EXPECT_EQ(reply->body, package + hostile);
+    EXPECT_EQ(reply->body, big + hostile);
     std::string headers = reply->headers;
     headers.erase(std::remove(headers.begin(), headers.end(), '\r'), headers.end());
-    EXPECT_TRUE(shown == headers + package + "]0;title[2J31m caf\xc3\xa9\tend\n");
+    EXPECT_TRUE(shown == headers + big + "]0;title[2J31m caf\xc3\xa9\tend\n");
 
     // An upload keeps no answer of its own: the device's answer is read from the console.
     const std::string image = root.file("korvex-2.1.0.img");

@@ -3,6 +3,7 @@ own tools, unpacked and run; and "make install" below another prefix, which must
 
 import os
 import re
+import stat
 import subprocess
 import tempfile
 import unittest
@@ -72,7 +73,8 @@ class Package(unittest.TestCase):
             if mode.startswith("-"):
                 self.assertTrue(path.startswith("./usr/"), path)
                 files[path[len("./usr/"):]] = mode
-        self.assertEqual(files, {path: "-" + stat_text(mode) for path, mode in LAYOUT.items()})
+        self.assertEqual(files, {path: stat.filemode(stat.S_IFREG | mode)
+                                 for path, mode in LAYOUT.items()})
         prefix = self.installed / "opt/kvportal"
         installed = {str(path.relative_to(prefix)): path.stat().st_mode & 0o777
                      for path in prefix.rglob("*") if path.is_file()}
@@ -119,12 +121,6 @@ class Package(unittest.TestCase):
         self.assertEqual([tag for kind, tag in reported if kind == "E"], [], result.stdout)
         warnings = {tag for kind, tag in reported if kind == "W"}
         self.assertLessEqual(warnings, accepted_lintian_warnings(), result.stdout)
-
-
-def stat_text(mode):
-    """Permissions as ls shows them: 0o755 is rwxr-xr-x."""
-    return "".join(letter if mode & (1 << (8 - i)) else "-"
-                   for i, letter in enumerate("rwxrwxrwx"))
 
 
 if __name__ == "__main__":

@@ -143,14 +143,12 @@ TEST(FileIdentity, ChangesWithEveryRewriteOrReplacementAndOnlyThen) {
                                 status.st_ctim.tv_sec * 1000000000 + status.st_ctim.tv_nsec};
     EXPECT_EQ(expected, first);
     // Each field alone tells a change.
-    for (auto field : {&FileIdentity::size, &FileIdentity::device, &FileIdentity::inode}) {
+    for (const auto change :
+         {+[](FileIdentity& id) { ++id.size; }, +[](FileIdentity& id) { ++id.device; },
+          +[](FileIdentity& id) { ++id.inode; }, +[](FileIdentity& id) { ++id.modifiedNs; },
+          +[](FileIdentity& id) { ++id.changedNs; }}) {
         FileIdentity other = *first;
-        ++(other.*field);
-        EXPECT_NE(*first, other);
-    }
-    for (auto field : {&FileIdentity::modifiedNs, &FileIdentity::changedNs}) {
-        FileIdentity other = *first;
-        ++(other.*field);
+        change(other);
         EXPECT_NE(*first, other);
     }
 }

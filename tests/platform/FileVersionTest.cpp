@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,18 +26,15 @@ std::string peFile(const std::string& name) {
     return std::string(KV_TEST_PE_DIR) + "/" + name;
 }
 
+// Little-endian fields of the file, on a little-endian machine.
 uint32_t get(const std::string& bytes, size_t at, size_t width = 4) {
     uint32_t value = 0;
-    for (size_t index = width; index-- > 0;) {
-        value = value << 8 | static_cast<uint8_t>(bytes.at(at + index));
-    }
+    std::memcpy(&value, bytes.substr(at, width).data(), width);
     return value;
 }
 
 void put(std::string& bytes, size_t at, uint32_t value, size_t width) {
-    for (size_t index = 0; index < width; ++index) {
-        bytes.at(at + index) = static_cast<char>((value >> (8 * index)) & 0xFF);
-    }
+    bytes.replace(at, width, reinterpret_cast<const char*>(&value), width);
 }
 
 std::string versionOf(const std::string& path) {
@@ -49,18 +47,15 @@ std::string versionOf(const std::string& path) {
 } // namespace
 
 // The file version, not the product version, of 64- and 32-bit programs and libraries; each
-// word split into its two 16-bit parts.
-TEST(FileVersionOfRealExecutables, IsTheFixedFileVersionOfTheVersionResource) {
-    EXPECT_EQ("4.3.2.1", versionOf(peFile("application.exe")));
-    EXPECT_EQ("65535.0.513.40000", versionOf(peFile("library.dll")));
-    EXPECT_EQ("1.2.3.4", versionOf(peFile("legacy.exe")));
-    EXPECT_EQ("none", versionOf(peFile("unversioned.exe")));
-    for (const char* name : {"unversioned.exe", "library.dll", "legacy.exe"}) {
+// word split into its two 16-bit parts. Files that are not PE files have none.
+TEST(FileVersion, IsTheFixedFileVersionOfThePeFilesVersionResource) {
+    for (const auto& [name, version] : {std::pair{"application.exe", "4.3.2.1"},
+                                        {"library.dll", "65535.0.513.40000"},
+                                        {"legacy.exe", "1.2.3.4"},
+                                        {"unversioned.exe", "none"}}) {
         EXPECT_TRUE(isPeFile(peFile(name))) << name;
+        EXPECT_EQ(version, versionOf(peFile(name)));
     }
-}
-
-TEST(FileVersionOfOtherFiles, FilesThatAreNotPeFilesHaveNoVersion) {
     TempDir dir;
     writeFile(dir.file("empty"), "");
     writeFile(dir.file("text"), "Kelmora Technologies\n");

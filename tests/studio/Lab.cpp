@@ -2,9 +2,9 @@
 
 #include "TempDir.h"
 
-#include <fcntl.h>
 #include <rapidjson/document.h>
-#include <spawn.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +13,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace kv::test {
 namespace {
@@ -29,56 +27,32 @@ struct Outcome {
 
 // Runs netlab with the arguments, its standard output and error collected; any failure but the
 // one that says no namespace can be made throws, unless the caller wants the status.
-Outcome netlab(std::vector<std::string> arguments, bool anyStatus = false) {
-    arguments.insert(arguments.begin(), {"python3", KV_NETLAB_SCRIPT});
+Outcome netlab(const std::vector<std::string>& arguments, bool anyStatus = false) {
     const TempDir scratch;
-    const std::string errorsPath = scratch.file("errors");
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        throw std::runtime_error("cannot run netlab");
+    std::string command = "python3 '" KV_NETLAB_SCRIPT "'";
+    for (const std::string& argument : arguments) {
+        std::string quoted = "'";
+        for (char c : argument) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        command += " " + quoted + "'";
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    Outcome outcome;
-    char chunk[4096];
-    for (ssize_t got = 0; spawned == 0 && (got = ::read(pipeFds[0], chunk, sizeof(chunk))) > 0;) {
-        outcome.output.append(chunk, static_cast<size_t>(got));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid) {
-        throw std::runtime_error("cannot run netlab");
-    }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.errors = readFile(errorsPath);
+    const int status = std::system(
+        (command + " >" + scratch.file("output") + " 2>" + scratch.file("errors")).c_str());
+    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(scratch.file("output")),
+                    readFile(scratch.file("errors"))};
     if (!anyStatus && outcome.status != 0 && outcome.status != kCannotCreateNamespace) {
-        throw std::runtime_error("netlab " + arguments[2] + " failed: " + outcome.errors);
+        throw std::runtime_error("netlab " + arguments[0] + " failed: " + outcome.errors);
     }
     return outcome;
 }
 
 // A JSON string or list of strings, for netlab's publish commands.
 std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof(escaped), c < 0x20 ? "\\u%04x" : "%c", c);
-        out += c == '"' || c == '\\' ? std::string{'\\', static_cast<char>(c)} : escaped;
-    }
-    return out + "\"";
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+    return buffer.GetString();
 }
 
 std::string quoted(const std::vector<std::string>& items) {

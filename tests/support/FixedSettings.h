@@ -17,16 +17,15 @@ public:
         values_[key] = value;
     }
 
-    int getInt(const char* key, int defaultValue) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = values_.find(key);
-        return found == values_.end() ? defaultValue : std::atoi(found->second.c_str());
-    }
-
     std::string getString(const char* key, const std::string& defaultValue) override {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = values_.find(key);
         return found == values_.end() ? defaultValue : found->second;
+    }
+
+    int getInt(const char* key, int defaultValue) override {
+        const std::string value = getString(key, "");
+        return value.empty() ? defaultValue : std::atoi(value.c_str());
     }
 
     int runProgram(const char*, const char*, int, const char* const*, bool) override { return -1; }
