@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -23,6 +24,7 @@ struct record {
     std::deque<reply> pending;
     bool released = false;
     int processed = 0, batch = 1;
+    ~record() { ::close(fd); }
 };
 
 struct provider {
@@ -102,9 +104,6 @@ DNSServiceErrorType start(DNSServiceRef* sdRef, const char* function, DNSService
 
 void reset() {
     locked([] {
-        for (auto& r : the.records) {
-            ::close(r->fd);
-        }
         the.records.clear();
         the.failures.clear();
         the.reconfirms.clear();
@@ -128,11 +127,8 @@ operation_ptr wait_for(const std::string& function, std::size_t nth) {
 
 std::size_t started(const std::string& function) {
     return locked<std::size_t>([&] {
-        std::size_t count = 0;
-        for (auto& r : the.records) {
-            count += r->op->function == function ? 1 : 0;
-        }
-        return count;
+        return std::count_if(the.records.begin(), the.records.end(),
+                             [&](auto& r) { return r->op->function == function; });
     });
 }
 
@@ -239,12 +235,8 @@ std::vector<std::string> misuses() {
 
 bool wait_all_released() {
     return wait([] {
-        for (auto& r : the.records) {
-            if (!r->released) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(the.records.begin(), the.records.end(),
+                           [](auto& r) { return r->released; });
     });
 }
 
