@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,16 +25,13 @@ public:
         events_.push_back(std::move(event));
         changed_.notify_all();
     }
-
     bool wait_until(const std::function<bool(const std::vector<Event>&)>& done) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, kDeadline, [&] { return done(events_); });
     }
-
     bool wait(std::size_t count) {
         return wait_until([count](const auto& events) { return events.size() >= count; });
     }
-
     std::vector<Event> events() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
@@ -47,63 +43,61 @@ private:
     std::vector<Event> events_;
 };
 
-// An instance resolved, or removed (with only its interface, name and type).
-struct instance {
-    bool resolved = false;
-    std::uint32_t interface_index = 0;
-    std::string name, regtype, host, address;
-    std::uint16_t port = 0;
-    std::vector<std::string> txt;
-};
-
-inline std::vector<instance> only(std::vector<instance> events, bool resolved) {
+inline std::vector<std::string> only(std::vector<std::string> events, char kind) {
     events.erase(std::remove_if(events.begin(), events.end(),
-                                [resolved](const instance& e) { return e.resolved != resolved; }),
+                                [kind](const std::string& e) { return e[0] != kind; }),
                  events.end());
     return events;
 }
 
-// Records both kinds of discovery: instances, and host names (in name, with their address).
+// Instances and host names as text: "+" and what a resolve told (TXT entries sorted), or "-"
+// and what a removal told; the interface comes first.
 class recording_listener : public zeroconf::browser_listener,
                            public zeroconf::hostname_listener,
-                           public recorder<instance> {
+                           public recorder<std::string> {
 public:
     void on_service_resolved(std::uint32_t interface_index, const std::string& name,
                              const std::string& regtype, const std::string& host,
                              const std::string& address, std::uint16_t port,
                              const std::vector<std::string>& txt) override {
-        record({true, interface_index, name, regtype, host, address, port, txt});
+        std::string line = "+" + std::to_string(interface_index) + " " + name + " " + regtype +
+                           " " + host + " " + address + " " + std::to_string(port);
+        auto sorted = txt;
+        std::sort(sorted.begin(), sorted.end());
+        for (const auto& entry : sorted) {
+            line += " " + entry;
+        }
+        record(line);
     }
     void on_service_removed(std::uint32_t interface_index, const std::string& name,
                             const std::string& regtype) override {
-        record({false, interface_index, name, regtype, {}, {}, 0, {}});
+        record("-" + std::to_string(interface_index) + " " + name + " " + regtype);
     }
     void on_hostname_resolved(std::uint32_t interface_index, const std::string& hostname,
                               const std::string& address) override {
-        record({true, interface_index, hostname, {}, {}, address, 0, {}});
+        record("+" + std::to_string(interface_index) + " " + hostname + " " + address);
     }
     void on_hostname_removed(std::uint32_t interface_index, const std::string& hostname) override {
-        record({false, interface_index, hostname, {}, {}, {}, 0, {}});
+        record("-" + std::to_string(interface_index) + " " + hostname);
     }
 
-    std::vector<instance> resolved() const { return only(events(), true); }
-    std::vector<instance> removed() const { return only(events(), false); }
-    bool wait_resolved(std::size_t count) { return wait_for(true, count); }
-    bool wait_removed(std::size_t count) { return wait_for(false, count); }
+    std::vector<std::string> resolved() const { return only(events(), '+'); }
+    std::vector<std::string> removed() const { return only(events(), '-'); }
+    bool wait_resolved(std::size_t count) { return wait_for('+', count); }
+    bool wait_removed(std::size_t count) { return wait_for('-', count); }
 
     // Runs on the poll thread after each event is recorded.
     std::function<void()> on_event;
 
 private:
-    void record(instance event) {
+    void record(std::string event) {
         add(std::move(event));
         if (on_event) {
             on_event();
         }
     }
-    bool wait_for(bool resolved, std::size_t count) {
-        return wait_until(
-            [&](const auto& events) { return only(events, resolved).size() >= count; });
+    bool wait_for(char kind, std::size_t count) {
+        return wait_until([&](const auto& events) { return only(events, kind).size() >= count; });
     }
 };
 

@@ -4,11 +4,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 
 namespace scripted {
@@ -18,12 +20,11 @@ namespace {
 // until reset(), so a reference used after its release is seen, not crashed on.
 struct record {
     std::shared_ptr<operation> op;
-    int fd = -1;
-    int reported_fd = -1;
+    int fd = -1, reported_fd = -1;
     std::deque<reply> pending;
     bool released = false;
-    int processed = 0;
-    int batch = 1;
+    int processed = 0, batch = 1;
+    ~record() { ::close(fd); }
 };
 
 struct provider {
@@ -31,24 +32,13 @@ struct provider {
     std::condition_variable changed;
     std::vector<std::unique_ptr<record>> records;
     std::map<std::string, DNSServiceErrorType> failures;
-    std::vector<reconfirm_call> reconfirms;
-    std::vector<std::string> misuses;
+    std::vector<std::string> reconfirms, misuses;
     std::size_t socket_queries = 0;
-    bool hold = false;
-    bool held = false;
+    bool hold = false, held = false;
 } the;
 
 record* from(DNSServiceRef ref) {
     return reinterpret_cast<record*>(ref);
-}
-
-record* find(const operation_ptr& op) {
-    for (auto& r : the.records) {
-        if (r->op == op) {
-            return r.get();
-        }
-    }
-    return nullptr;
 }
 
 std::optional<std::string> text(const char* value) {
@@ -65,10 +55,19 @@ bool wait(Predicate predicate) {
     return the.changed.wait_for(lock, std::chrono::seconds(20), predicate);
 }
 
-template <typename Change>
-void locked(Change change) {
+template <typename Result = void, typename Change>
+Result locked(Change change) {
     std::lock_guard<std::mutex> lock(the.mutex);
-    change();
+    return change();
+}
+
+record& find(const operation_ptr& op) {
+    for (auto& r : the.records) {
+        if (r->op == op) {
+            return *r;
+        }
+    }
+    throw std::logic_error("not an operation of this provider");
 }
 
 DNSServiceErrorType start(DNSServiceRef* sdRef, const char* function, DNSServiceFlags flags,
@@ -76,8 +75,7 @@ DNSServiceErrorType start(DNSServiceRef* sdRef, const char* function, DNSService
                           const char* domain, void* callback, void* context,
                           const std::function<void(operation&)>& more = {}) {
     std::lock_guard<std::mutex> lock(the.mutex);
-    auto failure = the.failures.find(function);
-    if (failure != the.failures.end()) {
+    if (auto failure = the.failures.find(function); failure != the.failures.end()) {
         const DNSServiceErrorType error = failure->second;
         the.failures.erase(failure);
         return error;
@@ -95,8 +93,7 @@ DNSServiceErrorType start(DNSServiceRef* sdRef, const char* function, DNSService
     if (more) {
         more(*r->op);
     }
-    r->fd = ::eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE | EFD_NONBLOCK);
-    r->reported_fd = r->fd;
+    r->fd = r->reported_fd = ::eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE | EFD_NONBLOCK);
     *sdRef = reinterpret_cast<DNSServiceRef>(r.get());
     the.records.push_back(std::move(r));
     the.changed.notify_all();
@@ -107,9 +104,6 @@ DNSServiceErrorType start(DNSServiceRef* sdRef, const char* function, DNSService
 
 void reset() {
     locked([] {
-        for (auto& r : the.records) {
-            ::close(r->fd);
-        }
         the.records.clear();
         the.failures.clear();
         the.reconfirms.clear();
@@ -132,13 +126,10 @@ operation_ptr wait_for(const std::string& function, std::size_t nth) {
 }
 
 std::size_t started(const std::string& function) {
-    std::size_t count = 0;
-    locked([&] {
-        for (auto& r : the.records) {
-            count += r->op->function == function ? 1 : 0;
-        }
+    return locked<std::size_t>([&] {
+        return std::count_if(the.records.begin(), the.records.end(),
+                             [&](auto& r) { return r->op->function == function; });
     });
-    return count;
 }
 
 void fail_next(const std::string& function, DNSServiceErrorType error) {
@@ -146,25 +137,22 @@ void fail_next(const std::string& function, DNSServiceErrorType error) {
 }
 
 int provider_socket(const operation_ptr& op) {
-    int fd = -1;
-    locked([&] { fd = find(op)->fd; });
-    return fd;
+    return locked<int>([&] { return find(op).fd; });
 }
 
 void set_socket(const operation_ptr& op, int fd) {
-    locked([&] { find(op)->reported_fd = fd; });
+    locked([&] { find(op).reported_fd = fd; });
 }
 
 void post(const operation_ptr& op, reply run) {
     locked([&] {
-        record* r = find(op);
-        if (r->released) {
-            the.misuses.push_back("reply queued for a released " + op->function);
-            return;
+        record& r = find(op);
+        if (r.released) {
+            return the.misuses.push_back("reply queued for a released " + op->function);
         }
-        r->pending.push_back(std::move(run));
+        r.pending.push_back(std::move(run));
         const std::uint64_t one = 1;
-        (void)!::write(r->fd, &one, sizeof(one));
+        (void)!::write(r.fd, &one, sizeof(one));
     });
 }
 
@@ -204,26 +192,23 @@ void query_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t i
 }
 
 void batch_next(const operation_ptr& op, int replies) {
-    locked([&] { find(op)->batch = replies; });
+    locked([&] { find(op).batch = replies; });
 }
 
 bool wait_processed(const operation_ptr& op, int count) {
-    return wait([&] { return find(op)->processed >= count; });
+    return wait([&] { return find(op).processed >= count; });
 }
 
 bool wait_released(const operation_ptr& op) {
-    return wait([&] { return find(op)->released; });
+    return wait([&] { return find(op).released; });
 }
 
 bool released(const operation_ptr& op) {
-    bool result = false;
-    locked([&] { result = find(op)->released; });
-    return result;
+    return locked<bool>([&] { return find(op).released; });
 }
 
 bool wait_socket_queries(std::size_t more) {
-    std::size_t target = 0;
-    locked([&] { target = the.socket_queries + more; });
+    const std::size_t target = locked<std::size_t>([&] { return the.socket_queries + more; });
     return wait([&] { return the.socket_queries >= target; });
 }
 
@@ -240,26 +225,18 @@ void release_poll() {
     the.changed.notify_all();
 }
 
-std::vector<reconfirm_call> reconfirm_calls() {
-    std::vector<reconfirm_call> calls;
-    locked([&] { calls = the.reconfirms; });
-    return calls;
+std::vector<std::string> reconfirm_calls() {
+    return locked<std::vector<std::string>>([] { return the.reconfirms; });
 }
 
 std::vector<std::string> misuses() {
-    std::vector<std::string> calls;
-    locked([&] { calls = the.misuses; });
-    return calls;
+    return locked<std::vector<std::string>>([] { return the.misuses; });
 }
 
 bool wait_all_released() {
     return wait([] {
-        for (auto& r : the.records) {
-            if (!r->released) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(the.records.begin(), the.records.end(),
+                           [](auto& r) { return r->released; });
     });
 }
 
@@ -374,8 +351,10 @@ DNSServiceErrorType DNSServiceReconfirmRecord(DNSServiceFlags flags, uint32_t in
 #ifdef SCRIPTED_AS_AVAHI
     the.misuses.push_back("DNSServiceReconfirmRecord, which Avahi refuses");
 #endif
-    the.reconfirms.push_back({flags, interfaceIndex, fullname, rrtype, rrclass,
-                              std::string(static_cast<const char*>(rdata), rdlen)});
+    the.reconfirms.push_back(std::to_string(flags) + " " + std::to_string(interfaceIndex) + " " +
+                             fullname + " " + std::to_string(rrtype) + " " +
+                             std::to_string(rrclass) + " " +
+                             std::string(static_cast<const char*>(rdata), rdlen));
     return kDNSServiceErr_NoError;
 }
 

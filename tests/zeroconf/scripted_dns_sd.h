@@ -55,12 +55,11 @@ void answer(const operation_ptr& op, Args... args) {
         return DNSServiceErrorType{kDNSServiceErr_NoError};
     });
 }
-
 // The next DNSServiceProcessResult of the operation delivers up to this many queued replies, as
 // real providers do, and stops as soon as a reply releases the reference.
 void batch_next(const operation_ptr& op, int replies);
 
-// Replies of each kind, with copies of their texts; a null text stays null.
+// Replies of each kind; a null text stays null.
 void browse_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
                   DNSServiceErrorType error, const char* name, const char* regtype,
                   const char* domain);
@@ -84,15 +83,8 @@ void hold_poll();
 bool wait_poll_held();
 void release_poll();
 
-struct reconfirm_call {
-    DNSServiceFlags flags;
-    std::uint32_t interface_index;
-    std::string fullname;
-    std::uint16_t rrtype, rrclass;
-    std::string rdata;
-};
-std::vector<reconfirm_call> reconfirm_calls();
-
+// Reconfirms asked for, as "flags interface fullname rrtype rrclass " and the record's data.
+std::vector<std::string> reconfirm_calls();
 // Calls the library should never make: on released references, calls the provider refuses.
 std::vector<std::string> misuses();
 bool wait_all_released();

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace zeroconf_test {
@@ -17,20 +18,27 @@ constexpr DNSServiceErrorType kUnknown = -65537;
 constexpr DNSServiceErrorType kServiceNotRunning = -65563;
 inline const std::string kAddress("\x0a\x4d\x00\x0b", 4);
 inline const std::string kTxt("\x1bvendor=Kelmora Technologies\x0eproduct=KORVEX", 43);
+inline const std::string kFullName = "Studio\\.A._http._tcp.local.";
 
-// The provider's replies on the operation's interface.
-inline void browsed(const scripted::operation_ptr& op, DNSServiceFlags flags, const char* name,
-                    DNSServiceErrorType error = 0) {
-    scripted::browse_reply(op, flags, op->interface_index, error, name,
-                           name ? "_http._tcp." : nullptr, name ? "local." : nullptr);
+// "flags interface name regtype domain", the flags in hex and a missing text as "-".
+inline std::string describe(const scripted::operation_ptr& op) {
+    std::ostringstream text;
+    text << std::hex << op->flags << std::dec << " " << op->interface_index;
+    for (const auto& part : {op->name, op->regtype, op->domain}) {
+        text << " " << part.value_or("-");
+    }
+    return text.str();
 }
 
+// The provider's replies on the operation's interface.
+inline void browsed(const scripted::operation_ptr& op, DNSServiceFlags flags, const char* name) {
+    scripted::browse_reply(op, flags, op->interface_index, 0, name, "_http._tcp.", "local.");
+}
 inline void resolved(const scripted::operation_ptr& op, const char* fullname,
                      const std::string& txt = kTxt, DNSServiceErrorType error = 0) {
     scripted::resolve_reply(op, 0, op->interface_index, error, fullname,
                             fullname ? "korvex-1.local." : nullptr, 8080, txt);
 }
-
 inline void queried(const scripted::operation_ptr& op, DNSServiceFlags flags,
                     const std::string& rdata = kAddress, DNSServiceErrorType error = 0) {
     scripted::query_reply(op, flags, op->interface_index, error, error ? nullptr : "korvex-1.local",
@@ -45,7 +53,6 @@ protected:
         // Without it the discovery library has loaded the system's provider.
         ASSERT_NE(nullptr, std::getenv("KVPORTAL_DNSSD_LIBRARY")) << "run through ctest";
     }
-
     ~ScriptedTest() override {
         browser.reset();
         client.reset();
@@ -56,8 +63,8 @@ protected:
         scripted::reset();
     }
 
-    bool logged(const std::string& line) const {
-        return log_.text().find("zeroconf_category: " + line) != std::string::npos;
+    bool logged(const std::string& line, std::size_t from = 0) const {
+        return log_.text().find("zeroconf_category: " + line, from) != std::string::npos;
     }
     std::string log() const { return log_.text(); }
 
@@ -74,7 +81,7 @@ protected:
         return scripted::wait_for("DNSServiceResolve", nth);
     }
     scripted::operation_ptr query_of(const scripted::operation_ptr& resolve, std::size_t nth = 1) {
-        resolved(resolve, "Studio\\.A._http._tcp.local.");
+        resolved(resolve, kFullName.c_str());
         return scripted::wait_for("DNSServiceQueryRecord", nth);
     }
 
