@@ -77,8 +77,8 @@ class Commands(StudioCase):
         self.assertEqual((counters["uploads_received"], counters["reboot_commands"]), (1, 1))
 
     def test_firmware_update_retries_failed_uploads_and_shows_the_file_as_the_release(self):
-        name = "Voraveri Booth"
-        studio = self.start_studio([name])
+        name, newcomer = "Voraveri Booth", "Pelra Live"
+        studio = self.start_studio([name, newcomer], announced=[name])
         device = studio.description.device(name)
         studio.device(name).configure(fail_uploads=2)
         portal = self.portal(studio)
@@ -93,6 +93,9 @@ class Commands(StudioCase):
         portal.wait_status(lambda products: products.get(name) == (installed, "999.999.999 b999"),
                            "the file shown as the device's release", running=process)
         changed = "Product Status Changed %s(%s):" % (device.code, name)
+        # A device appearing meanwhile ends neither the job nor the program.
+        studio.announce(newcomer)
+        portal.wait_status(lambda products: newcomer in products, newcomer, running=process)
         portal.wait_log(changed + "Device Rebooting", running=process)
         portal.wait_log("Product removed: (%s)" % name, running=process)
         self.assertIsNone(process.poll(), "kvportal waits for the device to come back")

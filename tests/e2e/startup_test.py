@@ -10,7 +10,6 @@ import subprocess
 import time
 from unittest import mock
 
-from display import Display
 from portal import SEPARATOR, Portal, program_path, read, wait_until
 from studio_case import StudioCase, main
 
@@ -60,15 +59,7 @@ class Startup(StudioCase):
         self.assertEqual(portal.log().count(self.failed_line(portal)), 3)
 
     def test_a_second_start_exits_with_zero_and_brings_the_running_window_to_the_front(self):
-        display = Display(os.path.join(self.work, "xvfb.log"))
-        self.addCleanup(display.stop)
-        portal = self.portal(self.studio, display=display.name)
-        first = portal.start()
-        display.wait_on_top("KVPortal", abort=portal.crashed)
-        cover = display.cover("KVPortal", abort=portal.crashed)
-        self.addCleanup(cover.wait)
-        self.addCleanup(cover.terminate)
-
+        display, portal, first = self.covered_window(self.studio)
         second = portal.start()
         self.assertEqual(portal.wait_exit(second, 60), 0)
         self.assertIn("KVPortal instance is already running...", portal.console(second))
@@ -121,26 +112,22 @@ class Startup(StudioCase):
             out.write('{"time":"2026-12-07T22:36:00Z","product":"Rx48"}\n{"time":"2026')
 
         code, entries, _ = portal.run("--history", "--json")
-        self.assertEqual(code, 0)
-        self.assertEqual(json.loads(entries), [HISTORY_ENTRY, {"time": "2026-12-07T22:36:00Z",
-                                                               "product": "Rx48"}])
+        self.assertEqual((code, json.loads(entries)), (0, [HISTORY_ENTRY, {
+            "time": "2026-12-07T22:36:00Z", "product": "Rx48"}]))
         code, table, _ = portal.run("--history")
-        self.assertEqual(code, 0)
-        lines = table.splitlines()
-        self.assertEqual(len(lines), 3, table)
-        self.assertEqual(lines[0].split(), ["TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO",
-                                            "RESULT", "ERROR", "MS"])
-        self.assertEqual(lines[1].split(), ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE",
-                                            "192.0.2.7", "1.0.0", "b1", "2.0.0", "b7", "failed",
-                                            "-1", "1234"])
+        self.assertEqual((code, [line.split() for line in table.splitlines()[:2]],
+                          len(table.splitlines())), (0, [
+                              ["TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO", "RESULT",
+                               "ERROR", "MS"],
+                              ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE", "192.0.2.7",
+                               "1.0.0", "b1", "2.0.0", "b7", "failed", "-1", "1234"]], 3), table)
 
         # As over SSH on a machine with no home for a log: an abort would print nothing.
         code, version, _ = portal.run("--version", home="/nonexistent")
-        self.assertEqual(code, 0)
-        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
+        self.assertRegex("%d %s" % (code, version),
+                         r"^0 KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
         code, help_text, _ = portal.run("--help", home="/nonexistent")
-        self.assertEqual(code, 0)
-        self.assertTrue(help_text.startswith("Usage: kvportal"), help_text)
+        self.assertTrue(("%d %s" % (code, help_text)).startswith("0 Usage: kvportal"), help_text)
         manual = read(os.path.join(ROOT, "packaging", "kvportal.1")).decode()
         readme = read(os.path.join(ROOT, "README.md")).decode()
         section = manual[manual.index(".SH OPTIONS"):]
