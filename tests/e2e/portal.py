@@ -44,8 +44,12 @@ def version_text(version):
 
 
 def read(path):
-    with open(path, "rb") as source:
-        return source.read()
+    """The file's bytes; none while there is no such file."""
+    try:
+        with open(path, "rb") as source:
+            return source.read()
+    except FileNotFoundError:
+        return b""
 
 
 class Portal:
@@ -79,10 +83,9 @@ class Portal:
         })
         if self.dnssd_library:
             env["KVPORTAL_DNSSD_LIBRARY"] = self.dnssd_library
-        if self.display:
-            env.update({"QT_QPA_PLATFORM": "xcb", "DISPLAY": self.display})
-        elif not headless:
-            env["QT_QPA_PLATFORM"] = "offscreen"
+        if not headless:
+            env.update({"QT_QPA_PLATFORM": "xcb", "DISPLAY": self.display} if self.display
+                       else {"QT_QPA_PLATFORM": "offscreen"})
         return env
 
     def start(self, *arguments):
@@ -136,11 +139,8 @@ class Portal:
 
     def log(self):
         """The log file's messages, without their time stamps."""
-        try:
-            text = read(self.log_path).decode("utf-8", "replace")
-        except FileNotFoundError:
-            return []
-        return [re.sub(r"^\d\d:\d\d:\d\d  ", "", line) for line in text.splitlines()]
+        return [re.sub(r"^\d\d:\d\d:\d\d  ", "", line)
+                for line in read(self.log_path).decode("utf-8", "replace").splitlines()]
 
     def log_tail(self):
         return "Log ends with:\n  " + "\n  ".join(self.log()[-40:])
@@ -152,10 +152,7 @@ class Portal:
     def status(self):
         """The status file as {product name: (installed, released)}, None while it is absent
         or being rewritten."""
-        try:
-            text = read(self.status_path).decode("utf-8")
-        except FileNotFoundError:
-            return None
+        text = read(self.status_path).decode("utf-8")
         if not text.endswith("\n"):
             return None
         lines = text.splitlines()

@@ -64,31 +64,22 @@ class Startup(StudioCase):
         self.assertEqual(portal.wait_exit(second, 60), 0)
         self.assertIn("KVPortal instance is already running...", portal.console(second))
         display.wait_on_top("KVPortal", "cover", abort=portal.crashed)
+        # Without a display, a command beside the window is not run, and says so.
+        code, output, errors = portal.run(*ENDING)
+        self.assertEqual((code, errors.count("\n")), (1, 1), errors)
+        self.assertIn("KVPortal instance is already running...", output)
+        self.assertTrue(errors.startswith("kvportal: the command was not run"), errors)
         self.assertIsNone(first.poll())
         self.assertEqual(portal.log().count(SEPARATOR), 1, "only the first start wrote the log")
+        self.assertNotIn(self.failed_line(portal), portal.log())
 
     def test_without_a_display_a_command_runs_on_the_console_and_nothing_else_starts(self):
-        cases = [
-            ("command", False, ENDING, 0, "--firmware_update failed: ", None),
-            ("no command", False, (), 1, "", "kvportal: no display"),
-            ("command beside a window", True, ENDING, 1,
-             "KVPortal instance is already running...", "kvportal: the command was not run"),
-        ]
-        for name, window_runs, arguments, code, said, complained in cases:
-            with self.subTest(name):
-                portal = self.portal(self.studio, name.replace(" ", "-"))
-                window = self.window(portal) if window_runs else None
-                exit_code, output, errors = portal.run(*arguments)
-                self.assertEqual(exit_code, code, errors)
-                self.assertEqual(output == "", said == "", output)
-                self.assertIn(said, output)
-                if complained:
-                    self.assertEqual(errors.count("\n"), 1, errors)
-                    self.assertTrue(errors.startswith(complained), errors)
-                if window:
-                    self.assertIsNone(window.poll())
-                    self.assertEqual(portal.log().count(SEPARATOR), 1, "opened by the window alone")
-                    self.assertNotIn(self.failed_line(portal), portal.log())
+        code, output, errors = self.portal(self.studio, "command").run(*ENDING)
+        self.assertEqual(code, 0, errors)
+        self.assertIn("--firmware_update failed: ", output)
+        code, output, errors = self.portal(self.studio, "no-command").run()
+        self.assertEqual((code, output, errors.count("\n")), (1, "", 1), errors)
+        self.assertTrue(errors.startswith("kvportal: no display"), errors)
 
     def test_without_the_catalogue_list_ends_with_2(self):
         portal = Portal(os.path.join(self.work, "unreachable"),
