@@ -81,21 +81,10 @@ class Startup(StudioCase):
         self.assertEqual((code, output, errors.count("\n")), (1, "", 1), errors)
         self.assertTrue(errors.startswith("kvportal: no display"), errors)
 
-    def test_without_the_catalogue_list_ends_with_2(self):
+    def test_help_version_history_and_list_without_the_catalogue(self):
         portal = Portal(os.path.join(self.work, "unreachable"),
                         "http://127.0.0.1:1/dozoPublishConf.json")
         self.addCleanup(portal.stop)
-        code, said, errors = portal.run("--list", "--json", "--wait", "60")
-        self.assertEqual(code, 2, errors)
-        products = json.loads(said)
-        self.assertIn("KVPortal", [p["name"] for p in products])
-        self.assertTrue(all(p["released"] is None for p in products), products)
-        code, said, _ = portal.run("--list")
-        self.assertEqual(said.splitlines()[0].split(),
-                         ["NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"])
-
-    def test_help_version_and_history_answer_without_a_display_or_a_log(self):
-        portal = self.portal(self.studio)
         os.makedirs(portal.kv_dir)
         # The last line was cut by a crash.
         with open(os.path.join(portal.kv_dir, "history.jsonl"), "w", encoding="utf-8") as out:
@@ -121,8 +110,7 @@ class Startup(StudioCase):
         self.assertTrue(("%d %s" % (code, help_text)).startswith("0 Usage: kvportal"), help_text)
         manual = read(os.path.join(ROOT, "packaging", "kvportal.1")).decode()
         readme = read(os.path.join(ROOT, "README.md")).decode()
-        section = manual[manual.index(".SH OPTIONS"):]
-        section = section[:section.index(".SH ", 1)]
+        section = re.search(r"\.SH OPTIONS.*?\n\.SH ", manual, re.S).group()
         options = [o.replace("\\-", "-") for o in
                    re.findall(r'(\\-\\-[a-z_]+(?:\\-[a-z_]+)*|\\-[a-z])(?=[ "\n])', section)]
         self.assertGreaterEqual(len(options), 7)
@@ -130,6 +118,15 @@ class Startup(StudioCase):
             self.assertIn(" " + option + ("," if option == "-v" else " "), help_text, option)
             self.assertIn("`" + option, readme, option)
         self.assertFalse(os.path.exists(portal.log_path))
+
+        code, said, errors = portal.run("--list", "--json", "--wait", "60")
+        self.assertEqual(code, 2, errors)
+        products = json.loads(said)
+        self.assertIn("KVPortal", [p["name"] for p in products])
+        self.assertTrue(all(p["released"] is None for p in products), products)
+        code, said, _ = portal.run("--list")
+        self.assertEqual(said.splitlines()[0].split(),
+                         ["NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"])
 
     def test_the_restart_launcher_starts_the_program_again_once_it_has_ended(self):
         portal = self.portal(self.studio)
@@ -141,12 +138,11 @@ class Startup(StudioCase):
                                folder)
         # Without the restart flag (bit 0) nothing starts; a bad command line ends with 2, a
         # program that cannot start with 1.
-        for code, arguments in ((0, ["--path", program]), (0, ["--path", program, "--flags", "2"]),
-                                (1, ["--path", program + "-missing", "--flags", "1"]),
-                                (2, ["--name", "kvportal"]), (2, ["--flags", "1", "--path"]),
-                                (2, ["--path", program, "--flags", "one"]),
-                                (2, ["--path", program, "--flags", ""]),
-                                (2, ["--path", program, "--wait"])):
+        for code, arguments in (
+                (0, ["--path", program]), (0, ["--path", program, "--flags", "2"]),
+                (1, ["--path", program + "-missing", "--flags", "1"]), (2, ["--name", "kvportal"]),
+                (2, ["--flags", "1", "--path"]), (2, ["--path", program, "--flags", "one"]),
+                (2, ["--path", program, "--flags", ""]), (2, ["--path", program, "--wait"])):
             ran = subprocess.run([launcher] + arguments, capture_output=True, text=True)
             self.assertEqual((ran.returncode, ran.stdout), (code, ""), arguments)
         with mock.patch.dict(os.environ, {"KVPORTAL": program}):
