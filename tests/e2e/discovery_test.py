@@ -1,8 +1,6 @@
-"""From DNS-SD announcements to the status file and to `--list`: every device family, the
-companion applications, the Dante twins, and the services the program must leave alone; none of
-it where the administrator disabled the program ("disable_this" = 1 in the machine-wide
-settings). 500 devices at once, and a device that trickles its answers, leave the window
-responsive."""
+"""From DNS-SD announcements to the status file and to `--list`: every family, companions,
+Dante twins, and the services to leave alone; none of it where the administrator disabled the
+program. 500 devices at once, and one that trickles its answers, leave the window responsive."""
 
 import dataclasses
 import json
@@ -10,50 +8,30 @@ import os
 import re
 import subprocess
 
-from display import Display
-from portal import version_text, wait_until
-from studio_case import StudioCase, announcement, main, studio_description, studio_lab
+from portal import version_text, wait_until, write_settings
+from studio_case import (StudioCase, announcement, last_statuses, main, studio_description,
+                         studio_lab)
 
 SOON_S = 20 * int(os.environ.get("KV_SANITIZE_TIME_FACTOR", "1"))
 
 
-def announced_names():
-    """The instance names another DNS-SD client in the studio sees (avahi-browse)."""
-    listing = subprocess.run(["avahi-browse", "-pt", "_http._tcp"], check=True, text=True,
-                             capture_output=True, timeout=60).stdout
-    return {re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), line.split(";")[3])
-            for line in listing.splitlines() if line.startswith("+;")}
-
-
 class Discovery(StudioCase):
-    def window(self, studio, display=None, **options):
-        """A running window under a cover, once it is shown."""
-        portal = self.portal(studio, display=display.name, **options)
-        process = portal.start()
-        display.wait_on_top("KVPortal", abort=portal.crashed)
-        cover = display.cover("KVPortal", abort=portal.crashed)
-        self.addCleanup(cover.wait)
-        self.addCleanup(cover.terminate)
-        return portal, process
-
     def raise_by_second_start(self, display, portal):
         """The running program's interface thread answers a second start by coming to the
         front, soon however busy discovery keeps the program."""
         self.assertEqual(portal.wait_exit(portal.start(), SOON_S), 0)
         display.wait_on_top("KVPortal", "cover", SOON_S, abort=portal.crashed)
 
-    def display(self):
-        display = Display(os.path.join(self.work, "xvfb.log"))
-        self.addCleanup(display.stop)
-        return display
-
     def test_lists_every_family_with_companions_and_twins_and_ignores_foreign_services(self):
         studio = self.start_studio()
         description = studio.description
         ignored = [d for d in description.devices if d.ignored]
         devices = [d for d in description.devices if not d.ignored]
-        locked = self.portal(studio, "locked", user_settings={"disable_this": 0},
-                             machine_settings={"disable_this": 1})
+        locked = self.portal(studio, "locked")
+        # The administrator's lock wins over the user's own setting.
+        write_settings(os.path.join(locked.root, "config"),
+                       {"publish_file": description.publish_url, "disable_this": 0})
+        write_settings(os.path.join(locked.root, "machine"), {"disable_this": 1})
         locked_process = locked.start()
         locked.wait_log("Sync finished", running=locked_process)
         portal = self.portal(studio)
@@ -68,24 +46,26 @@ class Discovery(StudioCase):
             name: (installed, released) for name, (_, installed, released) in listed.items()},
             "status file lists exactly the devices, companions and applications",
             running=process)
-        statuses = {}
-        for device in devices:
-            statuses[device.code, device.name] = device.expect["status"]
-            if "twin_status" in device.expect:
-                statuses[device.code + "-DANTE", "dante_" + device.name] = \
-                    device.expect["twin_status"]
-        self.wait_statuses(portal, statuses)
+        statuses = {(d.code, d.name): d.expect["status"] for d in devices}
+        statuses.update({(d.code + "-DANTE", "dante_" + d.name): d.expect["twin_status"]
+                         for d in devices if "twin_status" in d.expect})
+        wait_until(lambda: {key: last_statuses(portal.log()).get(key) for key in statuses} ==
+                   statuses, "each device's status %s" % statuses, explain=portal.log_tail,
+                   abort=portal.crashed)
 
         log = portal.log()
         for device in devices:
-            self.assert_in_order(log, ["Product added: (%s, %s, %s, %s)" % (
+            self.assertIn("Product added: (%s, %s, %s, %s)" % (
                 device.code, device.name, studio.address(device.name),
-                version_text(device.version))])
+                version_text(device.version)), log)
             counters = studio.device(device.name).state()["counters"]
             self.assertGreaterEqual(counters["status_queries"], 1, device.name)
             self.assertEqual(counters["auth_failures"], 0, device.name)
         # The foreign services are really on the network, and the program left them alone.
-        network = announced_names()
+        listing = subprocess.run(["avahi-browse", "-pt", "_http._tcp"], check=True, text=True,
+                                 capture_output=True, timeout=60).stdout
+        network = {re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), line.split(";")[3])
+                   for line in listing.splitlines() if line.startswith("+;")}
         for device in ignored:
             self.assertIn(device.name, network)
             self.assertFalse([line for line in log if device.name in line], device.name)
@@ -121,8 +101,7 @@ class Discovery(StudioCase):
                for n in range(500)]
         # On the far end of the wire: avahi announces them as other hosts' addresses.
         studio_lab.add_addresses(lab, ips, peer=True)
-        display = self.display()
-        portal, process = self.window(studio, display, open_files=1024)
+        display, portal, process = self.covered_window(studio, open_files=1024)
         remaining = {a["name"]: (self.installed(a["code"]), self.released(studio, a["code"]))
                      for a in description.applications}
         portal.wait_status(lambda products: products == remaining,
@@ -157,8 +136,7 @@ class Discovery(StudioCase):
         slow, other = "Korvex Studio A", "Pelra Live"
         studio = self.start_studio([slow, other], announced=[])
         studio.device(slow).configure(status_service="trickle", trickle_bytes_per_s=2)
-        display = self.display()
-        portal, process = self.window(studio, display)
+        display, portal, process = self.covered_window(studio)
         studio.announce(slow)
         wait_until(lambda: studio.device(slow).state()["counters"]["status_queries"] >= 1,
                    "the program asks the slow device", abort=portal.crashed)

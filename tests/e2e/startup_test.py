@@ -10,7 +10,6 @@ import subprocess
 import time
 from unittest import mock
 
-from display import Display
 from portal import SEPARATOR, Portal, program_path, read, wait_until
 from studio_case import StudioCase, main
 
@@ -60,49 +59,66 @@ class Startup(StudioCase):
         self.assertEqual(portal.log().count(self.failed_line(portal)), 3)
 
     def test_a_second_start_exits_with_zero_and_brings_the_running_window_to_the_front(self):
-        display = Display(os.path.join(self.work, "xvfb.log"))
-        self.addCleanup(display.stop)
-        portal = self.portal(self.studio, display=display.name)
-        first = portal.start()
-        display.wait_on_top("KVPortal", abort=portal.crashed)
-        cover = display.cover("KVPortal", abort=portal.crashed)
-        self.addCleanup(cover.wait)
-        self.addCleanup(cover.terminate)
-
+        display, portal, first = self.covered_window(self.studio)
         second = portal.start()
         self.assertEqual(portal.wait_exit(second, 60), 0)
         self.assertIn("KVPortal instance is already running...", portal.console(second))
         display.wait_on_top("KVPortal", "cover", abort=portal.crashed)
+        # Without a display, a command beside the window is not run, and says so.
+        code, output, errors = portal.run(*ENDING)
+        self.assertEqual((code, errors.count("\n")), (1, 1), errors)
+        self.assertIn("KVPortal instance is already running...", output)
+        self.assertTrue(errors.startswith("kvportal: the command was not run"), errors)
         self.assertIsNone(first.poll())
         self.assertEqual(portal.log().count(SEPARATOR), 1, "only the first start wrote the log")
+        self.assertNotIn(self.failed_line(portal), portal.log())
 
     def test_without_a_display_a_command_runs_on_the_console_and_nothing_else_starts(self):
-        cases = [
-            ("command", False, ENDING, 0, "--firmware_update failed: ", None),
-            ("no command", False, (), 1, "", "kvportal: no display"),
-            ("command beside a window", True, ENDING, 1,
-             "KVPortal instance is already running...", "kvportal: the command was not run"),
-        ]
-        for name, window_runs, arguments, code, said, complained in cases:
-            with self.subTest(name):
-                portal = self.portal(self.studio, name.replace(" ", "-"))
-                window = self.window(portal) if window_runs else None
-                exit_code, output, errors = portal.run(*arguments)
-                self.assertEqual(exit_code, code, errors)
-                self.assertEqual(output == "", said == "", output)
-                self.assertIn(said, output)
-                if complained:
-                    self.assertEqual(errors.count("\n"), 1, errors)
-                    self.assertTrue(errors.startswith(complained), errors)
-                if window:
-                    self.assertIsNone(window.poll())
-                    self.assertEqual(portal.log().count(SEPARATOR), 1, "opened by the window alone")
-                    self.assertNotIn(self.failed_line(portal), portal.log())
+        code, output, errors = self.portal(self.studio, "command").run(*ENDING)
+        self.assertEqual(code, 0, errors)
+        self.assertIn("--firmware_update failed: ", output)
+        code, output, errors = self.portal(self.studio, "no-command").run()
+        self.assertEqual((code, output, errors.count("\n")), (1, "", 1), errors)
+        self.assertTrue(errors.startswith("kvportal: no display"), errors)
 
-    def test_without_the_catalogue_list_ends_with_2(self):
+    def test_help_version_history_and_list_without_the_catalogue(self):
         portal = Portal(os.path.join(self.work, "unreachable"),
                         "http://127.0.0.1:1/dozoPublishConf.json")
         self.addCleanup(portal.stop)
+        os.makedirs(portal.kv_dir)
+        # The last line was cut by a crash.
+        with open(os.path.join(portal.kv_dir, "history.jsonl"), "w", encoding="utf-8") as out:
+            out.write(json.dumps(HISTORY_ENTRY) + "\n")
+            out.write('{"time":"2026-12-07T22:36:00Z","product":"Rx48"}\n{"time":"2026')
+
+        code, entries, _ = portal.run("--history", "--json")
+        self.assertEqual((code, json.loads(entries)), (0, [HISTORY_ENTRY, {
+            "time": "2026-12-07T22:36:00Z", "product": "Rx48"}]))
+        code, table, _ = portal.run("--history")
+        self.assertEqual((code, [line.split() for line in table.splitlines()[:2]],
+                          len(table.splitlines())), (0, [
+                              ["TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO", "RESULT",
+                               "ERROR", "MS"],
+                              ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE", "192.0.2.7",
+                               "1.0.0", "b1", "2.0.0", "b7", "failed", "-1", "1234"]], 3), table)
+
+        # As over SSH on a machine with no home for a log: an abort would print nothing.
+        code, version, _ = portal.run("--version", home="/nonexistent")
+        self.assertRegex("%d %s" % (code, version),
+                         r"^0 KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
+        code, help_text, _ = portal.run("--help", home="/nonexistent")
+        self.assertTrue(("%d %s" % (code, help_text)).startswith("0 Usage: kvportal"), help_text)
+        manual = read(os.path.join(ROOT, "packaging", "kvportal.1")).decode()
+        readme = read(os.path.join(ROOT, "README.md")).decode()
+        section = re.search(r"\.SH OPTIONS.*?\n\.SH ", manual, re.S).group()
+        options = [o.replace("\\-", "-") for o in
+                   re.findall(r'(\\-\\-[a-z_]+(?:\\-[a-z_]+)*|\\-[a-z])(?=[ "\n])', section)]
+        self.assertGreaterEqual(len(options), 7)
+        for option in options:
+            self.assertIn(" " + option + ("," if option == "-v" else " "), help_text, option)
+            self.assertIn("`" + option, readme, option)
+        self.assertFalse(os.path.exists(portal.log_path))
+
         code, said, errors = portal.run("--list", "--json", "--wait", "60")
         self.assertEqual(code, 2, errors)
         products = json.loads(said)
@@ -111,47 +127,6 @@ class Startup(StudioCase):
         code, said, _ = portal.run("--list")
         self.assertEqual(said.splitlines()[0].split(),
                          ["NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"])
-
-    def test_help_version_and_history_answer_without_a_display_or_a_log(self):
-        portal = self.portal(self.studio)
-        os.makedirs(portal.kv_dir)
-        # The last line was cut by a crash.
-        with open(os.path.join(portal.kv_dir, "history.jsonl"), "w", encoding="utf-8") as out:
-            out.write(json.dumps(HISTORY_ENTRY) + "\n")
-            out.write('{"time":"2026-12-07T22:36:00Z","product":"Rx48"}\n{"time":"2026')
-
-        code, entries, _ = portal.run("--history", "--json")
-        self.assertEqual(code, 0)
-        self.assertEqual(json.loads(entries), [HISTORY_ENTRY, {"time": "2026-12-07T22:36:00Z",
-                                                               "product": "Rx48"}])
-        code, table, _ = portal.run("--history")
-        self.assertEqual(code, 0)
-        lines = table.splitlines()
-        self.assertEqual(len(lines), 3, table)
-        self.assertEqual(lines[0].split(), ["TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO",
-                                            "RESULT", "ERROR", "MS"])
-        self.assertEqual(lines[1].split(), ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE",
-                                            "192.0.2.7", "1.0.0", "b1", "2.0.0", "b7", "failed",
-                                            "-1", "1234"])
-
-        # As over SSH on a machine with no home for a log: an abort would print nothing.
-        code, version, _ = portal.run("--version", home="/nonexistent")
-        self.assertEqual(code, 0)
-        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
-        code, help_text, _ = portal.run("--help", home="/nonexistent")
-        self.assertEqual(code, 0)
-        self.assertTrue(help_text.startswith("Usage: kvportal"), help_text)
-        manual = read(os.path.join(ROOT, "packaging", "kvportal.1")).decode()
-        readme = read(os.path.join(ROOT, "README.md")).decode()
-        section = manual[manual.index(".SH OPTIONS"):]
-        section = section[:section.index(".SH ", 1)]
-        options = [o.replace("\\-", "-") for o in
-                   re.findall(r'(\\-\\-[a-z_]+(?:\\-[a-z_]+)*|\\-[a-z])(?=[ "\n])', section)]
-        self.assertGreaterEqual(len(options), 7)
-        for option in options:
-            self.assertIn(" " + option + ("," if option == "-v" else " "), help_text, option)
-            self.assertIn("`" + option, readme, option)
-        self.assertFalse(os.path.exists(portal.log_path))
 
     def test_the_restart_launcher_starts_the_program_again_once_it_has_ended(self):
         portal = self.portal(self.studio)
@@ -163,12 +138,11 @@ class Startup(StudioCase):
                                folder)
         # Without the restart flag (bit 0) nothing starts; a bad command line ends with 2, a
         # program that cannot start with 1.
-        for code, arguments in ((0, ["--path", program]), (0, ["--path", program, "--flags", "2"]),
-                                (1, ["--path", program + "-missing", "--flags", "1"]),
-                                (2, ["--name", "kvportal"]), (2, ["--flags", "1", "--path"]),
-                                (2, ["--path", program, "--flags", "one"]),
-                                (2, ["--path", program, "--flags", ""]),
-                                (2, ["--path", program, "--wait"])):
+        for code, arguments in (
+                (0, ["--path", program]), (0, ["--path", program, "--flags", "2"]),
+                (1, ["--path", program + "-missing", "--flags", "1"]), (2, ["--name", "kvportal"]),
+                (2, ["--flags", "1", "--path"]), (2, ["--path", program, "--flags", "one"]),
+                (2, ["--path", program, "--flags", ""]), (2, ["--path", program, "--wait"])):
             ran = subprocess.run([launcher] + arguments, capture_output=True, text=True)
             self.assertEqual((ran.returncode, ran.stdout), (code, ""), arguments)
         with mock.patch.dict(os.environ, {"KVPORTAL": program}):

@@ -1,6 +1,5 @@
-"""The base of every end-to-end scenario: a studio of chosen devices inside the lab, and
-kvportal runs with private folders that end with the test. `main()` is every scenario file's
-entry point: outside a lab it brings one up and runs the file again inside it."""
+"""The base of every scenario: a studio of chosen devices inside the lab, and kvportal runs in
+folders that end with the test. `main()`, outside a lab, brings one up and runs the file in it."""
 
 import os
 import re
@@ -13,7 +12,6 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))), "studio"))
 
-# The scenarios take the studio's modules from here, where they are found.
 from kvstudio import description as studio_description  # noqa: E402,F401
 from kvstudio import lab as studio_lab  # noqa: E402
 from kvstudio.announcement import announcement  # noqa: E402,F401
@@ -21,17 +19,14 @@ from kvstudio.catalogue import write_firmware_image  # noqa: E402,F401
 from kvstudio.studio import Studio  # noqa: E402
 from portal import SEPARATOR, Portal, program_path, version_text, wait_until  # noqa: E402
 
-STATUS_LINE = re.compile(r"^Product Status Changed (\S+)\((.*)\):(.*)$")
-
 
 def last_statuses(lines):
-    """{(code, name): the last status text the log shows for it}."""
-    matches = (STATUS_LINE.match(line) for line in lines)
+    """{(code, name): the last status the log shows for it}."""
+    matches = (re.match(r"^Product Status Changed (\S+)\((.*)\):(.*)$", line) for line in lines)
     return {(m.group(1), m.group(2)): m.group(3) for m in matches if m}
 
 
 def last_run(log):
-    """The log lines of the latest start."""
     return log[len(log) - log[::-1].index(SEPARATOR):]
 
 
@@ -43,7 +38,6 @@ def main():
     try:
         lab = studio_lab.Lab.up()
     except studio_lab.LabUnavailable as reason:
-        # CI sets KV_LAB_REQUIRED: there a scenario that cannot run fails.
         why = "this machine cannot create a network namespace (%s)" % reason
         if os.environ.get("KV_LAB_REQUIRED", "0") != "0":
             sys.exit("FAILED: KV_LAB_REQUIRED is set, yet " + why)
@@ -56,6 +50,45 @@ def main():
     sys.exit(code)
 
 
+class Display:
+    """A private X display (Xvfb), to see which window lies on top."""
+
+    def __init__(self, log_path):
+        self._log = open(log_path, "wb")
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self._log,
+            stderr=subprocess.STDOUT)
+        os.close(write_end)
+        with os.fdopen(read_end) as numbers:
+            self.name = ":" + numbers.readline().strip()
+        if self.name == ":":
+            self.stop()
+            raise RuntimeError("Xvfb did not start; see %s" % log_path)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
+        self._log.close()
+
+    def stacking(self):
+        """Names of the top-level windows, the top-most first."""
+        listing = subprocess.run(["xwininfo", "-display", self.name, "-root", "-children"],
+                                 check=True, capture_output=True, text=True, timeout=60).stdout
+        return re.findall(r'^\s+0x[0-9a-f]+ "([^"]*)"', listing, re.MULTILINE)
+
+    def wait_on_top(self, upper, lower=None, deadline_s=60, abort=None):
+        """Waits until `upper` is shown, over `lower` when one is named."""
+        def on_top():
+            windows = self.stacking()
+            return upper in windows and (lower is None or lower in windows and
+                                         windows.index(upper) < windows.index(lower))
+        wait_until(on_top, "%r on the display over %r" % (upper, lower), deadline_s,
+                   explain=lambda: "Windows, top first: %s" % self.stacking(), abort=abort)
+
+
 class StudioCase(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="kv-e2e-")
@@ -66,7 +99,6 @@ class StudioCase(unittest.TestCase):
             self.addCleanup(shutil.rmtree, self.work, True)
 
     def start_studio(self, device_names=None, announced=None, description=None):
-        """`description`: a studio description of the test's own instead of studio.json's."""
         description = description or studio_description.load()
         if device_names is not None:
             description = description.only(device_names)
@@ -80,30 +112,32 @@ class StudioCase(unittest.TestCase):
         self.addCleanup(portal.stop)
         return portal
 
+    def covered_window(self, studio, **options):
+        """A display, and a window running on it, once shown, under one that covers it."""
+        display = Display(os.path.join(self.work, "xvfb.log"))
+        self.addCleanup(display.stop)
+        portal = self.portal(studio, display=display.name, **options)
+        process = portal.start()
+        display.wait_on_top("KVPortal", abort=portal.crashed)
+        cover = subprocess.Popen(["xmessage", "-display", display.name, "-name", "cover",
+                                  "-geometry", "1024x768+0+0", "a window over the program's"],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        self.addCleanup(cover.wait)
+        self.addCleanup(cover.terminate)
+        display.wait_on_top("cover", "KVPortal", abort=portal.crashed)
+        return display, portal, process
+
     def released(self, studio, code):
         return version_text(studio.description.release(code)["IV"])
 
     def installed(self, code):
-        """An application's installed version in the lab, where none is installed: KVPortal
-        is the program itself."""
+        """An application's installed version: in the lab, only this program is installed."""
         if code != "KVPORTAL":
             return "None"
         return subprocess.run([program_path(), "--version"], capture_output=True, text=True,
                               check=True).stdout.splitlines()[0].split(" ", 1)[1]
 
-    def wait_statuses(self, portal, expected, deadline_s=90):
-        """Waits until the log's last status of every (code, name) is the one expected."""
-        def mismatches():
-            actual = last_statuses(portal.log())
-            return {key: actual.get(key) for key, text in expected.items()
-                    if actual.get(key) != text}
-
-        wait_until(lambda: not mismatches(), "statuses %s" % expected, deadline_s,
-                   explain=lambda: "Differing: %s\n%s" % (mismatches(), portal.log_tail()),
-                   abort=portal.crashed)
-
     def assert_in_order(self, log, lines):
-        """Each line appears in the log after the one before it."""
         start = 0
         for done, line in enumerate(lines):
             try:
