@@ -52,12 +52,10 @@ TEST(CommandLine, ReadsEveryOptionWithItsValuesExactlyAsTyped) {
         {{"--wait", "3", "--list", "--json"}, "uid= list:: json wait=3"},
         {{"--include-software", "--update-all", "--dry-run"},
          "uid= update_all:: dry software wait=10"},
-        {{"--update-all"}, "uid= update_all:: wait=10"},
         // An option whose values are missing is ignored.
         {{"--firmware_update", "KORVEX-1"}, "uid= wait=10"},
         {{"--firmware_download_update"}, "uid= wait=10"},
         {{"--uid", "KORVEX-1", "--uid"}, "uid=KORVEX-1 wait=10"},
-        {{"--uid"}, "uid= wait=10"},
         // A value spelled like an option is read as one too.
         {{"--uid", "--verbose"}, "console uid=--verbose wait=10"},
         {{"--firmware_update", "--firmware_download_update", "X", "Y"},
