@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <future>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -103,10 +104,8 @@ TEST(ProgressWindow, DeliversTheTasksUpdatesInOrderOnTheInterfaceThreadAndStaysW
             return 100;
         });
     EXPECT_EQ(result, 100);
-    std::vector<int> expected;
-    for (int value = 1; value <= 100; ++value) {
-        expected.push_back(value);
-    }
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(values, expected);
     EXPECT_TRUE(allOnInterfaceThread);
     EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2; }));

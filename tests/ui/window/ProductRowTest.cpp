@@ -265,8 +265,9 @@ TEST_F(ProductRow, CancelTakesAQueuedDownloadBackOffTheQueue) {
 }
 
 // Web pages open in the browser, even with a space in the address; what the desktop would open
-// with another handler is neither offered nor opened.
-TEST_F(ProductRow, ReleaseNotesOpenInTheBrowserOnlyWhenTheyAreAWebPage) {
+// with another handler is neither offered nor opened. The download folder and a failed installer
+// open in the file manager.
+TEST_F(ProductRow, ReleaseNotesOpenInTheBrowserAndDownloadsInTheFileManager) {
     Desktop desktop({"https", "file", "smb", "mailto", "http"});
     const ProductPtr korvex = offered(code::KORVEX_FIRMWARE, "Korvex");
     const char* const notes[] = {"https://notes.example/korvex 9.0 notes", "file:///tmp/setup.exe",
@@ -278,11 +279,6 @@ TEST_F(ProductRow, ReleaseNotesOpenInTheBrowserOnlyWhenTheyAreAWebPage) {
         EXPECT_EQ(link(row("Korvex"), "releaseNotesLink")->isVisible(), address == notes[0]);
         row("Korvex")->slotLinkClicked("ReleaseNotes");
     }
-    EXPECT_EQ(desktop.opened, QStringList("https://notes.example/korvex%209.0%20notes"));
-}
-
-TEST_F(ProductRow, TheDownloadFolderAndAFailedInstallerOpenTheFileManager) {
-    Desktop desktop({});
     const ProductPtr vesk = offered(code::VESK_FIRMWARE, "Vesk");
     writeFile(core->downloadPath(vesk, true), "image");
     core->setStatus(vesk, Evaluate);
@@ -290,9 +286,10 @@ TEST_F(ProductRow, TheDownloadFolderAndAFailedInstallerOpenTheFileManager) {
     const ProductPtr vornet = offered(code::VORNET, "VORNET");
     setStatus(vornet, SoftwareUpdaterError, 1603);
     click("VORNET", "actionLink");
-    EXPECT_TRUE(waitFor([&] { return desktop.opened.size() == 2; }));
+    EXPECT_TRUE(waitFor([&] { return desktop.opened.size() == 3; }));
     EXPECT_EQ(desktop.opened.join("|").toStdString(),
-              "ShowFolders file://" + environment.downloadsDir() + "/Firmware|ShowItems file://" +
+              "https://notes.example/korvex%209.0%20notes|ShowFolders file://" +
+                  environment.downloadsDir() + "/Firmware|ShowItems file://" +
                   core->downloadPath(vornet, true));
 }
 
