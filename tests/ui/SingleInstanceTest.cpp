@@ -28,7 +28,6 @@ public:
         process_.start(QStringLiteral(KV_INSTANCE_PROBE), QStringList());
     }
     ~Probe() {
-        quit();
         if (exitCode() == -1) {
             kill();
         }
@@ -37,39 +36,25 @@ public:
     // Whether the probe has written the line before it ended or the deadline.
     bool waitFor(const QString& line) {
         const QDeadlineTimer deadline(kDeadlineMs);
-        while (!lines().contains(line)) {
-            if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-                return lines().contains(line);
-            }
+        while (!lines().contains(line) &&
+               process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
         }
-        return true;
+        return lines().contains(line);
     }
-
-    // Waits until the probe either runs as the instance or has ended; true when it runs.
-    bool runs() {
-        if (waitFor("running")) {
-            return true;
-        }
-        EXPECT_NE(-1, exitCode()) << "neither runs nor ended";
-        return false;
-    }
-
     QStringList lines() {
         while (process_.canReadLine()) {
             lines_ << QString::fromUtf8(process_.readLine()).trimmed();
         }
         return lines_;
     }
-
-    // The exit code of a normal end, -1 when it did not end so before the deadline.
+    // The exit code of a normal end once the input is closed, -1 without one by the deadline.
     int exitCode() {
+        process_.closeWriteChannel();
         process_.waitForFinished(kDeadlineMs);
         const bool ended = process_.state() == QProcess::NotRunning &&
                            process_.exitStatus() == QProcess::NormalExit;
         return ended ? process_.exitCode() : -1;
     }
-
-    void quit() { process_.closeWriteChannel(); }
     void kill() {
         process_.kill();
         process_.waitForFinished(kDeadlineMs);
@@ -87,8 +72,8 @@ TEST(SingleInstance, OfTwoStartsOneRunsAndIsRaisedByTheOtherAndTheNextRunsOnceIt
         SCOPED_TRACE(round);
         auto a = std::make_unique<Probe>(folder);
         auto b = std::make_unique<Probe>(folder);
-        const bool aRuns = a->runs();
-        ASSERT_NE(aRuns, b->runs());
+        const bool aRuns = a->waitFor("running");
+        ASSERT_NE(aRuns, b->waitFor("running"));
         Probe& running = aRuns ? *a : *b;
         Probe& ended = aRuns ? *b : *a;
         EXPECT_EQ(0, ended.exitCode());
@@ -97,13 +82,11 @@ TEST(SingleInstance, OfTwoStartsOneRunsAndIsRaisedByTheOtherAndTheNextRunsOnceIt
         if (round % 2 == 0) {
             running.kill();
         } else {
-            running.quit();
             EXPECT_EQ(0, running.exitCode());
         }
         EXPECT_EQ(QStringList{"running"} << "raised", running.lines());
     }
-    Probe last(folder);
-    EXPECT_TRUE(last.runs());
+    EXPECT_TRUE(Probe(folder).waitFor("running"));
 }
 
 } // namespace

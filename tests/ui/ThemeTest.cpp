@@ -76,7 +76,6 @@ TEST_F(Theme, LinksAndRegisteredColoursFollowTheScheme) {
         {"light", "<a href=\"D\">D</a> | <a href=\"N\">N</a>",
          "<a href=\"D\"" + kLightLink + ">D</a> | <a href=\"N\"" + kLightLink + ">N</a>"},
         {"light", "<a href=\"x\">x</a> <a href", "<a href=\"x\"" + kLightLink + ">x</a> <a href"},
-        {"light", hide, lightHide},
         {"dark", hide, "<a href=\"Hide\"" + kDarkLink + ">Hide</a>"},
         {"dark", lightHide, "<a href=\"Hide\"" + kLightLink + kDarkLink + ">Hide</a>"},
     };
@@ -124,7 +123,6 @@ TEST_F(Theme, SchemeChangeRestylesRegisteredWindowsUntilTheyAreDestroyed) {
     EXPECT_EQ(theme->darkStyleSheet(), qApp->styleSheet());
     EXPECT_EQ(theme->darkStyleSheet(), window.styleSheet());
     EXPECT_EQ(QColor(25, 25, 25), window.palette().color(QPalette::Base));
-    EXPECT_EQ(QColor(25, 25, 25), link->palette().color(QPalette::Base));
     EXPECT_TRUE(link->text().endsWith(kDarkLink + ">Hide</a>")) << link->text().toStdString();
     EXPECT_EQ(QStringLiteral("KVPortal"), plain->text());
     EXPECT_TRUE(showsTitleBar(window, "dark")) << titleBar(window);

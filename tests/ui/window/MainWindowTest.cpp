@@ -54,8 +54,12 @@ protected:
     Window::Tabs* tabsOf(const std::string& name) const {
         return qobject_cast<Window::Tabs*>(row(name)->parentWidget());
     }
-    static void clickAt(QWidget* widget, int x, int y, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseClick(widget, button, {}, QPoint(scaled(x), scaled(y)));
+    // A click at the given fractions of a tab's width and of the header's height.
+    static void clickAt(QWidget* tabs, double x, double y,
+                        Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(tabs, button, {},
+                          QPoint(static_cast<int>(x * scaled(Window::Tabs::kTabWidth)),
+                                 static_cast<int>(y * scaled(Window::Tabs::kHeaderHeight))));
     }
 
     RecordingListener events;
@@ -66,7 +70,7 @@ TEST_F(MainWindow, OpensCentredOnItsParentAndItsMenusReachTheOwnerAndTheDesktop)
     QWidget parent;
     parent.setGeometry(100, 80, 1000, 800);
     window = Window::showMainWindow(&parent, core.get(), this);
-    EXPECT_EQ(window->geometry(), QRect(280, 240, 640, 480));
+    EXPECT_EQ(window->geometry().center(), parent.geometry().center());
     EXPECT_EQ(window->windowTitle(), "KVPortal");
     EXPECT_EQ(Window::showMainWindow(nullptr, core.get(), this), window);
     QStringList items;
@@ -141,16 +145,18 @@ TEST_F(MainWindow, RowsAndGroupsTurnDarkWhileTheMessageStaysLight) {
     giveRelease(addProduct(code::PELRA_FIRMWARE, "Pelra"), "2.0.0b1");
     setStatus(core->findProduct("Pelra"), ReadyToDownload);
     ASSERT_TRUE(laidOut(row("Pelra")));
-    const auto colours = [&] {
-        QStringList seen{pixel(row("Pelra"), scaled(3), scaled(100)).name()};
-        for (const char* name : {"group3", "message", "summary"}) {
-            seen << pixel(child(name), scaled(3), child(name)->height() / 2).name();
+    // "L" or "D" for the row, its group, the message and the summary.
+    const auto shades = [&] {
+        QString seen;
+        for (QWidget* widget : {static_cast<QWidget*>(row("Pelra")), child("group3"),
+                                child("message"), child("summary")}) {
+            seen += pixel(widget, scaled(3), widget->height() / 2).lightness() > 128 ? 'L' : 'D';
         }
-        return seen.join(' ');
+        return seen;
     };
-    EXPECT_EQ(colours(), "#2b2b2b #1c1c1c #ffe3bf #2d2d2d");
+    EXPECT_EQ(shades(), "DDLD");
     switchTo("light");
-    EXPECT_EQ(colours(), "#ffffff #e6e6e6 #ffe3bf #e6e6e6");
+    EXPECT_EQ(shades(), "LLLL");
 }
 
 // An error message outlives a hide that an earlier success left pending.
@@ -163,7 +169,6 @@ TEST_F(MainWindow, TheMessagePanelFollowsTheSyncs) {
                       ? "Software/Firmware update has been disabled by your administrator"
                       : "No compatible software/hardware has been detected");
         EXPECT_EQ(href(label("messageLink")), "Hide");
-        EXPECT_EQ(child("message")->height(), scaled(28));
         clickLink(label("messageLink"));
         EXPECT_FALSE(child("message")->isVisible());
         if (*locked == '1') {
@@ -173,7 +178,7 @@ TEST_F(MainWindow, TheMessagePanelFollowsTheSyncs) {
     sync([&] { addProduct(code::VORNET, "VORNET"); });
     EXPECT_EQ(message(), "Failed to contact Kelmora Technologies Server.");
     EXPECT_EQ(href(label("messageLink")), "ReSync");
-    EXPECT_EQ(child("message")->height(), scaled(28));
+    const int oneLine = child("message")->height();
 
     publish({"VORNET 5.0.0b1"});
     sync([&] {
@@ -201,7 +206,7 @@ TEST_F(MainWindow, TheMessagePanelFollowsTheSyncs) {
                            since + ").";
     EXPECT_TRUE(waitFor([&] { return message() == failed; })) << message().toStdString();
     EXPECT_EQ(href(label("messageLink")), "ReSync");
-    EXPECT_TRUE(waitFor([&] { return child("message")->height() == scaled(42); }));
+    EXPECT_TRUE(waitFor([&] { return child("message")->height() > oneLine; })) << "two lines";
     tick();
     tick();
     EXPECT_TRUE(child("message")->isVisible() && message() == failed);
@@ -223,7 +228,6 @@ TEST_F(MainWindow, TheSummaryCountsFirmwareAndSoftwareAndUpdatesThemAll) {
                label("summaryText")->text() ==
                    "Firmware(3) / Software(2): Total 5 products require update";
     })) << label("summaryText")->text().toStdString();
-    EXPECT_EQ(child("summary")->height(), scaled(28));
     clickLink(label("summaryLink"));
     EXPECT_FALSE(child("summary")->isVisible());
     for (int i = 0; i < 4; ++i) {
@@ -340,20 +344,25 @@ TEST_F(MainWindow, ADanteCapableDeviceHasATabPerModeOpenOnTheModeItRuns) {
         EXPECT_EQ(tabs->product(1)->name, "dante_" + tabs->product(0)->name);
         EXPECT_EQ(tabs->currentTab(), open) << name;
         EXPECT_TRUE(tabs->row(open)->isVisible() && !tabs->row(1 - open)->isVisible()) << name;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return tabs->height() == scaled(24) + scaled(110); }));
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return tabs->height() - tabs->row(open)->height() ==
+                   scaled(Window::Tabs::kHeaderHeight);
+        }));
+        EXPECT_EQ(tabs->row(open)->height(), row("RX48 Toolkit")->height()) << name;
     }
     EXPECT_EQ(group(1)->rows().size(), 3u) << "two devices and their companion";
 
     Window::Tabs* tabs = tabsOf("Desk");
-    clickAt(tabs, 150, 30);
-    clickAt(tabs, 250, 10);
-    clickAt(tabs, 150, 10, Qt::RightButton);
+    clickAt(tabs, 1.5, 1.25);
+    clickAt(tabs, 2.5, 0.5);
+    clickAt(tabs, 1.5, 0.5, Qt::RightButton);
     EXPECT_EQ(tabs->currentTab(), 0) << "below the header, right of the tabs, right button";
-    clickAt(tabs, 150, 10);
+    clickAt(tabs, 1.5, 0.5);
     EXPECT_TRUE(tabs->row(1)->isVisible() && !tabs->row(0)->isVisible());
     EXPECT_EQ(tabs->currentProduct()->name, "dante_Desk");
-    EXPECT_EQ(tabs->currentRow()->geometry(), QRect(0, scaled(24), tabs->width(), scaled(110)));
-    clickAt(tabs, 99, 24);
+    EXPECT_EQ(tabs->currentRow()->geometry(),
+              QRect(0, scaled(Window::Tabs::kHeaderHeight), tabs->width(), tabs->row(0)->height()));
+    clickAt(tabs, 0.99, 1);
     EXPECT_EQ(tabs->currentTab(), 0);
 }
 
@@ -366,9 +375,9 @@ TEST_F(MainWindow, AFoldedGroupHidesItsRowsWhateverComesAndGoes) {
     Window::Product* discovery = row("KVDiscovery");
     Window::Group::Title* title = group(4)->title();
     removeProduct("KVDiscovery");
-    clickAt(title, 30, 5, Qt::RightButton);
+    QTest::mouseClick(title, Qt::RightButton);
     EXPECT_TRUE(title->isExpanded() && vornet->isVisible() && !discovery->isVisible());
-    clickAt(title, 30, 5);
+    QTest::mouseClick(title, Qt::LeftButton);
     EXPECT_FALSE(title->isExpanded() || vornet->isVisible());
 
     const ProductPtr returned = addProduct(code::KVDISCOVERY, "KVDiscovery");
@@ -376,7 +385,7 @@ TEST_F(MainWindow, AFoldedGroupHidesItsRowsWhateverComesAndGoes) {
     removeProduct("VORNET");
     EXPECT_EQ(row("KVDiscovery"), discovery);
     EXPECT_FALSE(discovery->isVisible() || row("KVDiscovery 2")->isVisible());
-    clickAt(title, 30, 5);
+    QTest::mouseClick(title, Qt::LeftButton);
     EXPECT_TRUE(discovery->isVisible() && row("KVDiscovery 2")->isVisible());
     EXPECT_EQ(discovery->currentProduct(), returned);
     EXPECT_FALSE(vornet->isVisible()) << "went away while folded";

@@ -29,10 +29,7 @@ WindowTest::WindowTest() : core(std::make_unique<Core>()) {
         return answer;
     });
     setDialogAnswerer([this](QDialog& dialog) {
-        agreements << QStringLiteral("%1 (%2x%3)")
-                          .arg(dialog.findChild<QTextEdit*>("agreementText")->toPlainText())
-                          .arg(dialog.width())
-                          .arg(dialog.height());
+        agreements << dialog.findChild<QTextEdit*>("agreementText")->toPlainText();
         const bool yes = !agree.empty() && agree.front();
         if (!agree.empty()) {
             agree.pop_front();

@@ -87,7 +87,7 @@ private:
 
 // A real core with a private Downloads folder whose catalogue server refuses connections, the
 // real main window, and a release server. Message boxes are kept as "title: text" and answered
-// from `answers` (then with no button); agreements are kept as "text (width x height)" and
+// from `answers` (then with no button); agreements are kept by their text and
 // answered from `agree` (then declined). The window's pictures are grey, at the sizes asked for.
 class WindowTest : public ::testing::Test, public Window::ICallbacks {
 protected:
