@@ -103,22 +103,6 @@ TEST_F(DeviceInterface, DevicesWithoutATwinKeepRunningTheirOwnFirmware) {
     }
 }
 
-// A device that never answers is listed at once and holds up neither the list nor the answers
-// of a device found after it (its own probe ends only with its queries' time limit).
-TEST_F(DeviceInterface, SilentDeviceHoldsUpNeitherTheListNorTheTwinOfAnother) {
-    DeviceSimulator silent(dualMode(false, R"({"status_service": "stall"})"));
-    DeviceSimulator other(dualMode(true));
-    ASSERT_TRUE(core_->addProduct(code::KORVEX_FIRMWARE, "Korvex silent", silent.address(), {}));
-    EXPECT_EQ(events_.count("added Korvex silent"), 1);
-    ASSERT_TRUE(core_->addProduct(code::VESK_III_FIRMWARE, "Vesk other", other.address(), {}));
-    ASSERT_TRUE(events_.waitFor("probed Korvex silent"));
-    const std::vector<std::string> events = events_.events();
-    EXPECT_LT(std::find(events.begin(), events.end(), "probed Vesk other"),
-              std::find(events.begin(), events.end(), "probed Korvex silent"));
-    EXPECT_TRUE(core_->findProduct("dante_Vesk other"));
-    EXPECT_FALSE(core_->findProduct("dante_Korvex silent"));
-}
-
 // Answers of 50 bytes a second arrive well after the device has left. Probes start in the order
 // devices came: once the later one has answered, the first one's probe is under way, and the
 // core finishes it when it goes.

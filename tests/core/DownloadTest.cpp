@@ -2,13 +2,13 @@
 #include "ReleaseServer.h"
 #include "StdoutCapture.h"
 #include "TempDir.h"
+#include "core/download/DownloadQueue.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -22,28 +22,10 @@ namespace {
 
 constexpr const char* kPackage = "vesk-2.0.0.bin";
 
-// The digest as an independent tool computes it.
-std::string md5sum(const std::string& path) {
-    char text[33] = {};
-    if (FILE* pipe = ::popen(("md5sum '" + path + "'").c_str(), "r")) {
-        text[std::fread(text, 1, 32, pipe) == 32 ? 32 : 0] = '\0';
-        ::pclose(pipe);
-    }
-    return text;
-}
-
-std::string filler(size_t size, char seed) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        content[i] = static_cast<char>(seed + i * 7 + i / 251);
-    }
-    return content;
-}
-
 class Download : public kv::test::CoreLab {
 protected:
     Download() {
-        kv::test::writeFile(served_.file(kPackage), filler(512 * 1024, 'a'));
+        kv::test::writeFile(served_.file(kPackage), std::string(512 * 1024, 'a'));
         core_->setProxy(std::make_unique<kv::test::InstallerProxy>(installers_));
     }
 
@@ -101,8 +83,8 @@ protected:
 // What an interrupted transfer left without a record of its origin is never used.
 TEST_F(Download, VerifiedPackageIsReadyToUpdateAndIsNotHashedAgain) {
     kv::test::writeFile(firmware(kPackage) + ".partial", "stale bytes");
-    const ProductPtr vesk =
-        addRelease(code::VESK_FIRMWARE, "Vesk", kPackage, md5sum(served_.file(kPackage)));
+    const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage,
+                                       DownloadQueue::md5File(served_.file(kPackage)));
 
     core_->requestDownload("Vesk");
     ASSERT_TRUE(events_.waitFor(status("Vesk", "Ready To Update")));
@@ -147,7 +129,7 @@ TEST_F(Download, PackageAlreadyThereIsNotFetchedAgainAndItsUpdateFollows) {
     } cases[] = {{code::VORNET, "VORNET", "/Software/", 1},
                  {code::PELRA_FIRMWARE, "Pelra", "/Firmware/", 0}};
     for (const auto& c : cases) {
-        const ProductPtr product = addRelease(c.code, c.name, kPackage, "");
+        const ProductPtr product = addRelease(c.code, c.name, kPackage);
         kv::test::writeFile(environment_.downloadsDir() + c.folder + kPackage, "exit 0\n");
         product->updateAfterDownload = true;
         core_->requestDownload(c.name);
@@ -196,18 +178,18 @@ TEST_F(Download, CutTransferIsContinuedOnlyWhileItsBytesStillFit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string served = served_.file(c.file);
-        kv::test::writeFile(served, filler(kSize, c.file[1]));
+        kv::test::writeFile(served, std::string(kSize, c.file[0]));
         // A file that changes on the server comes with a new digest the program cannot know of.
-        const ProductPtr vesk =
-            addRelease(code::VESK_FIRMWARE, c.file, c.file, c.servedChanges ? "" : md5sum(served),
-                       "?close=body", c.file);
+        const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, c.file, c.file,
+                                           c.servedChanges ? "" : DownloadQueue::md5File(served),
+                                           "?close=body", c.file);
         const std::string partial = firmware(std::string(c.file) + ".partial");
         core_->requestDownload(c.file);
         ASSERT_TRUE(events_.waitFor(status(c.file, "Download Error (18)")));
         ASSERT_TRUE(idle());
         ASSERT_EQ(fs::file_size(partial), kSize / 2);
         if (c.servedChanges) {
-            kv::test::writeFile(served, filler(kSize + 1, 'z'));
+            kv::test::writeFile(served, std::string(kSize + 1, 'z'));
         }
         if (c.keptBytesSpoilt) {
             std::string kept = kv::test::readFile(partial);
@@ -246,26 +228,27 @@ TEST_F(Download, CancellingTheRunningDownloadRestoresTheEvaluatedStatus) {
     EXPECT_TRUE(fs::is_empty(environment_.downloadsDir() + "/Firmware"));
 }
 
-// Each name is queued once; a waiting download that is cancelled never starts; the worker ends
-// with its queue, and a new request starts another.
+// Each name is queued once and downloads follow one another on one worker, which logs them and
+// ends with its queue; a new request starts another. A waiting download that is cancelled never
+// starts; cancelling the running one leaves the one behind it queued.
 TEST_F(Download, QueuedDownloadsRunInOrderOnceEachAndCancelledOnesNever) {
-    const ProductPtr first = addRelease(code::VESK_FIRMWARE, "First", "first.bin", "", "?gate=g");
-    addRelease(code::PELRA_FIRMWARE, "Second", "second.bin", "");
-    const ProductPtr third = addRelease(code::VESK_FIRMWARE, "Third", "third.bin", "");
-
-    for (const char* name : {"First", "Second", "Third"}) {
+    kv::test::StdoutCapture log;
+    addRelease(code::VESK_FIRMWARE, "First", "first.bin", "", "?gate=g");
+    addRelease(code::PELRA_FIRMWARE, "Second", "second.bin");
+    const ProductPtr third = addRelease(code::VESK_FIRMWARE, "Third", "third.bin");
+    const ProductPtr fourth =
+        addRelease(code::VESK_FIRMWARE, "Fourth", "fourth.bin", "", "?gate=h");
+    for (const char* name : {"First", "Second", "Third", "First", "Second"}) {
         core_->requestDownload(name);
     }
     ASSERT_TRUE(heldAt("g"));
     ASSERT_TRUE(events_.waitFor(status("First", "Downloading")));
     core_->requestDownload("First");
-    core_->requestDownload("Second");
     core_->cancel("Third");
     EXPECT_EQ(third->status, ReadyToDownload);
     control("open/g");
     ASSERT_TRUE(events_.waitFor(status("Second", "Ready To Update")));
     ASSERT_TRUE(idle());
-
     EXPECT_EQ(requests(), 2);
     EXPECT_EQ(events_.count(status("First", "Pending Download")), 1);
     EXPECT_EQ(events_.count(status("Second", "Pending Download")), 1);
@@ -273,8 +256,18 @@ TEST_F(Download, QueuedDownloadsRunInOrderOnceEachAndCancelledOnesNever) {
     const auto events = events_.events();
     EXPECT_LT(std::find(events.begin(), events.end(), status("First", "Ready To Update")),
               std::find(events.begin(), events.end(), status("Second", "Downloading")));
+    const std::string text = log.text();
+    EXPECT_LT(text.find("Next in download queue: VESK-FIRMWARE First\n"),
+              text.find("Next in download queue: PELRA-FIRMWARE Second\n"));
+    EXPECT_LT(text.find("Next in download queue: PELRA-FIRMWARE Second\n"),
+              text.find("The download queue is empty. Thread will exit\n"));
+
+    core_->requestDownload("Fourth");
     core_->requestDownload("Third");
-    EXPECT_TRUE(events_.waitFor(status("Third", "Ready To Update")));
+    ASSERT_TRUE(heldAt("h"));
+    core_->cancel("Fourth");
+    ASSERT_TRUE(events_.waitFor(status("Third", "Ready To Update")));
+    EXPECT_EQ(fourth->status, ReadyToDownload);
 }
 
 TEST_F(Download, ProductThatLeavesDuringItsDownloadGoesWhenTheDownloadEnds) {
@@ -292,22 +285,11 @@ TEST_F(Download, ProductThatLeavesDuringItsDownloadGoesWhenTheDownloadEnds) {
     EXPECT_EQ(vesk->status, ReadyToUpdate);
 }
 
-TEST_F(Download, UnknownNameOrAFolderThatCannotBeMadeQueuesNothing) {
+TEST_F(Download, AgreementIsFetchedAndAFolderThatCannotBeMadeQueuesNothing) {
     core_->requestDownload("nobody");
     EXPECT_TRUE(events_.events().empty());
-    const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage, "");
-    fs::remove_all(environment_.downloadsDir() + "/Firmware");
-    kv::test::writeFile(environment_.downloadsDir() + "/Firmware", "a file in the way");
-
-    core_->requestDownload("Vesk");
-    EXPECT_EQ(vesk->statusText(), "Download Error (-11)");
-    EXPECT_FALSE(core_->isDownloading());
-    EXPECT_EQ(requests(), 0);
-}
-
-TEST_F(Download, AgreementTextIsFetchedFromTheRelease) {
     kv::test::writeFile(served_.file("agreement.html"), "<p>Terms</p>");
-    const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage, "");
+    const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage);
     std::string text;
     EXPECT_FALSE(core_->fetchAgreement(vesk, text, {}));
     auto release = std::make_shared<Product::Cloud>(*vesk->cloud.get());
@@ -315,6 +297,13 @@ TEST_F(Download, AgreementTextIsFetchedFromTheRelease) {
     vesk->cloud.set(release);
     EXPECT_TRUE(core_->fetchAgreement(vesk, text, {}));
     EXPECT_EQ(text, "<p>Terms</p>");
+
+    fs::remove_all(environment_.downloadsDir() + "/Firmware");
+    kv::test::writeFile(environment_.downloadsDir() + "/Firmware", "a file in the way");
+    core_->requestDownload("Vesk");
+    EXPECT_EQ(vesk->statusText(), "Download Error (-11)");
+    EXPECT_FALSE(core_->isDownloading());
+    EXPECT_EQ(requests(), 0);
 }
 
 // A cancelled installer (1602) or one that needs a restart (3010) is no error. One that cannot
@@ -355,20 +344,6 @@ TEST_F(Download, InstallerExitCodeDecidesTheStatus) {
     EXPECT_EQ(installers_.started().size(), 6u);
 }
 
-// A newer package replaces this program; the catalogue's installer is for another system.
-TEST_F(Download, ThisProgramsOwnInstallerIsDownloadedButNeverRun) {
-    kv::test::writeFile(served_.file("KVPortal-setup.sh"), "exit 0\n");
-    const ProductPtr portal = addInstaller(code::KVPORTAL, "KVPortal", "");
-    EXPECT_FALSE(core_->canUpdate(portal));
-    portal->updateAfterDownload = true;
-    core_->requestDownload("KVPortal");
-    ASSERT_TRUE(events_.waitFor(status("KVPortal", "Ready To Update")));
-    core_->requestUpdate(portal);
-    ASSERT_TRUE(idle());
-    EXPECT_EQ(portal->status, ReadyToUpdate);
-    EXPECT_TRUE(installers_.started().empty());
-}
-
 // A queued update the user cancels never runs. An installer that restarts the computer empties
 // both queues, stops the running download, and the jobs dropped leave no pending status.
 TEST_F(Download, CancelledOrDroppedJobsNeverRun) {
@@ -390,6 +365,8 @@ TEST_F(Download, CancelledOrDroppedJobsNeverRun) {
     core_->requestDownload("Waiting");
     core_->requestUpdate(restarting);
     ASSERT_TRUE(events_.waitFor(status("Restarting", "Software Updating")));
+    core_->requestUpdate(restarting);
+    EXPECT_EQ(restarting->status, SoftwareUpdating) << "a queued product is not queued again";
     core_->requestUpdate(cancelled);
     core_->requestUpdate(dropped);
     core_->cancel("Cancelled");
