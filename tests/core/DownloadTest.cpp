@@ -110,6 +110,9 @@ TEST_F(Download, FailedTransferOrDigestShowsItsError) {
     core_->requestDownload("Refused");
     ASSERT_TRUE(events_.waitFor(status("Vesk", "Download Error (-11)")));
     ASSERT_TRUE(events_.waitFor(status("Refused", "Download Error (22)")));
+    ASSERT_TRUE(idle());
+    core_->cancel("Refused");
+    EXPECT_EQ(core_->findProduct("Refused")->statusText(), "Download Error (22)") << "not queued";
     EXPECT_TRUE(fs::exists(firmware(kPackage)));
     EXPECT_FALSE(fs::exists(firmware("refused.bin")));
     EXPECT_FALSE(fs::exists(firmware("refused.bin.partial")));
@@ -213,19 +216,30 @@ TEST_F(Download, CutTransferIsContinuedOnlyWhileItsBytesStillFit) {
     }
 }
 
-TEST_F(Download, CancellingTheRunningDownloadRestoresTheEvaluatedStatus) {
-    const ProductPtr vesk = addRelease(code::VESK_FIRMWARE, "Vesk", kPackage, "", "?stall=body");
-
-    core_->requestDownload("Vesk");
-    ASSERT_TRUE(events_.waitFor("received Vesk"));
-    core_->cancel("Vesk");
-    // The worker notices at its next progress report, while the server still stalls.
-    ASSERT_TRUE(events_.waitFor(status("Vesk", "Ready To Download")));
-    ASSERT_TRUE(idle());
-
-    EXPECT_EQ(vesk->errorCode, 0);
-    EXPECT_TRUE(events_.startingWith("status Vesk Download Error").empty());
-    EXPECT_TRUE(fs::is_empty(environment_.downloadsDir() + "/Firmware"));
+// The worker notices at its next progress report, while the server still stalls; a download
+// waiting behind never starts.
+TEST_F(Download, CancellingTheRunningDownloadOrEndingTheProgramLeavesNothing) {
+    for (const std::string name : {"Cancelled", "Ending"}) {
+        const ProductPtr product =
+            addRelease(code::VESK_FIRMWARE, name, kPackage, "", "?stall=body");
+        addRelease(code::VESK_FIRMWARE, name + " behind", "behind.bin", "", "", "behind.bin");
+        core_->requestDownload(name);
+        core_->requestDownload(name + " behind");
+        ASSERT_TRUE(events_.waitFor("received " + name));
+        if (name == "Ending") {
+            stopCore();
+        } else {
+            core_->cancel(name);
+            core_->cancel(name + " behind");
+            ASSERT_TRUE(events_.waitFor(status(name, "Ready To Download")));
+            ASSERT_TRUE(idle());
+        }
+        EXPECT_EQ(product->status, ReadyToDownload);
+        EXPECT_EQ(product->errorCode, 0);
+        EXPECT_TRUE(fs::is_empty(environment_.downloadsDir() + "/Firmware"));
+    }
+    EXPECT_EQ(requests("behind.bin"), 0);
+    EXPECT_TRUE(events_.startingWith("status Cancelled Download Error").empty());
 }
 
 // Each name is queued once and downloads follow one another on one worker, which logs them and
