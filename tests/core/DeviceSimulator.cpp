@@ -60,7 +60,8 @@ DeviceSimulator::DeviceSimulator(const Options& options)
 }
 
 rapidjson::Document DeviceSimulator::state() const {
-    const auto reply = kvcurl::get(controlUrl(address_, "/lab/state"));
+    // Bounded, so that a device that stopped answering fails the test instead of holding it.
+    const auto reply = kvcurl::get(controlUrl(address_, "/lab/state"), 10000);
     rapidjson::Document document;
     document.Parse(reply->body.c_str());
     if (reply->code != 200 || !document.IsObject()) {

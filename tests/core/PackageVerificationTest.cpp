@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -34,7 +33,6 @@ TEST(Md5Digest, MatchesTheReferenceVectorsWholeOrInPieces) {
     }
     const std::pair<std::string, const char*> vectors[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
         {varied, "a639f24b2f2ecd1457eec6a7af942894"},
@@ -73,11 +71,6 @@ protected:
         cloud->md5 = md5;
         product->cloud.set(cloud);
         return product;
-    }
-    // From a settled status, so that a hash shows as a change to "Verifying file md5".
-    bool settledIsDownloaded(const ProductPtr& product) {
-        core.setStatus(product, ReadyToDownload);
-        return core.isDownloaded(product);
     }
     int hashes() const {
         return listener.count("status pelra Verifying file md5") +
@@ -157,27 +150,6 @@ TEST_F(PackageVerification, SharedPackageIsHashedOnceAlsoAtTheSameMoment) {
     EXPECT_TRUE(core.isDownloaded(first));
     EXPECT_TRUE(core.isDownloaded(second));
     EXPECT_EQ(hashes(), 1);
-}
-
-TEST_F(PackageVerification, ChangedOrReplacedPackageIsHashedAgain) {
-    std::string image = "image";
-    kv::test::writeFile(package(), image);
-    ASSERT_TRUE(settledIsDownloaded(publish(core, "pelra", md5Of(image))));
-    for (const bool rename : {false, true}) {
-        const auto change = [&](const std::string& text) {
-            kv::test::writeFile(package() + (rename ? ".new" : ""), text);
-            if (rename) {
-                std::rename((package() + ".new").c_str(), package().c_str());
-            }
-        };
-        listener.clear();
-        image += " again";
-        change(image);
-        EXPECT_TRUE(settledIsDownloaded(publish(core, "pelra", md5Of(image))));
-        change(image + "X");
-        EXPECT_FALSE(settledIsDownloaded(publish(core, "pelra", md5Of(image))));
-        EXPECT_EQ(hashes(), 2);
-    }
 }
 
 // The digests are remembered across starts; a damaged memory is ignored and written anew.
