@@ -5,7 +5,7 @@ set(KV_SANITIZE "" CACHE STRING "address or thread")
 # harness that only watches exit codes or signals, like the end-to-end tests', sees it too.
 set(KV_SANITIZE_ENV "")
 set(KV_SANITIZE_TIME_FACTOR 1)
-set(KV_SANITIZER_DIR ${PROJECT_SOURCE_DIR}/tests/sanitizers)
+set(KV_SANITIZER_DIR ${PROJECT_SOURCE_DIR}/cmake/sanitizers)
 if(KV_SANITIZE STREQUAL "address")
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
@@ -22,7 +22,7 @@ elseif(KV_SANITIZE STREQUAL "thread")
     add_link_options(-fsanitize=thread)
     # Shows ThreadSanitizer the order Qt keeps between threads; kv_add_test links it.
     find_package(Qt5 5.15 REQUIRED COMPONENTS Core)
-    add_library(kvqthandover OBJECT ${PROJECT_SOURCE_DIR}/tests/sanitizers/QtHandOver.cpp)
+    add_library(kvqthandover OBJECT ${PROJECT_SOURCE_DIR}/cmake/sanitizers/QtHandOver.cpp)
     target_link_libraries(kvqthandover PUBLIC Qt5::Core)
     target_compile_options(kvqthandover PRIVATE -Wall -Wextra -Wshadow -Werror)
     set(KV_SANITIZE_ENV

@@ -15,6 +15,9 @@ namespace kv::test {
 // Writes down every core event as a line of text, and lets a test wait for one.
 class RecordingListener : public kv::portal::Core::Listener {
 public:
+    using Events = std::vector<std::string>;
+    using Seconds = std::chrono::seconds;
+
     void productAdded(kv::portal::Core*, kv::portal::ProductPtr product) override {
         record("added " + product->name);
     }
@@ -34,20 +37,14 @@ public:
                (product ? product->statusText() : "?"));
     }
 
-    std::vector<std::string> events() const {
+    Events events() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
-
-    // How many recorded events equal `event`.
-    int count(const std::string& event) const {
-        const std::vector<std::string> seen = events();
-        return static_cast<int>(std::count(seen.begin(), seen.end(), event));
-    }
-
+    int count(const std::string& event) const { return countIn(events(), event); }
     // The recorded events that start with `prefix`, in order.
-    std::vector<std::string> startingWith(const std::string& prefix) const {
-        std::vector<std::string> found;
+    Events startingWith(const std::string& prefix) const {
+        Events found;
         for (const std::string& seen : events()) {
             if (seen.rfind(prefix, 0) == 0) {
                 found.push_back(seen);
@@ -56,31 +53,25 @@ public:
         return found;
     }
 
-    bool waitFor(const std::string& event,
-                 std::chrono::seconds timeout = std::chrono::seconds(30)) {
+    bool waitFor(const std::string& event, Seconds timeout = Seconds(30)) {
         return waitForCount(event, 1, timeout);
     }
-    bool waitForCount(const std::string& event, int times,
-                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
-        return waitUntil(
-            [&](const std::vector<std::string>& seen) {
-                return std::count(seen.begin(), seen.end(), event) >= times;
-            },
-            timeout);
+    bool waitForCount(const std::string& event, int times, Seconds timeout = Seconds(60)) {
+        return waitUntil([&](const Events& seen) { return countIn(seen, event) >= times; },
+                         timeout);
     }
-    bool waitForStart(const std::string& prefix,
-                      std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    // Waits until `times` events have started with `prefix`.
+    bool waitForStart(const std::string& prefix, size_t times = 1, Seconds timeout = Seconds(60)) {
         return waitUntil(
-            [&](const std::vector<std::string>& seen) {
-                return std::any_of(seen.begin(), seen.end(), [&](const std::string& event) {
-                    return event.rfind(prefix, 0) == 0;
-                });
+            [&](const Events& seen) {
+                return std::count_if(seen.begin(), seen.end(), [&](const std::string& e) {
+                           return e.rfind(prefix, 0) == 0;
+                       }) >= static_cast<long>(times);
             },
             timeout);
     }
     // Waits until the events recorded so far satisfy `done`.
-    bool waitUntil(const std::function<bool(const std::vector<std::string>&)>& done,
-                   std::chrono::seconds timeout) {
+    bool waitUntil(const std::function<bool(const Events&)>& done, Seconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return done(events_); });
     }
@@ -98,9 +89,13 @@ protected:
     }
 
 private:
+    static int countIn(const Events& seen, const std::string& event) {
+        return static_cast<int>(std::count(seen.begin(), seen.end(), event));
+    }
+
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<std::string> events_;
+    Events events_;
 };
 
 } // namespace kv::test

@@ -6,12 +6,12 @@
 #include "ReleaseServer.h"
 #include "TempDir.h"
 #include "core/Core.h"
+#include "kvcurl/kvcurl.h"
 #include "ru_rod.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -28,31 +28,19 @@ class SyncListener : public RecordingListener {
 public:
     int started() const { return count("syncStarted"); }
 
-    std::vector<std::string> messages() const { return finished(events()); }
+    std::vector<std::string> messages() const {
+        std::vector<std::string> messages;
+        for (const std::string& event : startingWith("syncFinished ")) {
+            messages.push_back(event.substr(13));
+        }
+        return messages;
+    }
 
     // The message of the count-th sync to finish, once it has.
     std::string waitForFinished(size_t count) {
-        if (!waitUntil(
-                [&](const std::vector<std::string>& seen) {
-                    return finished(seen).size() >= count;
-                },
-                std::chrono::seconds(60))) {
-            ADD_FAILURE() << "sync " << count << " did not finish";
-            return "(no sync)";
-        }
-        return messages()[count - 1];
-    }
-
-private:
-    static std::vector<std::string> finished(const std::vector<std::string>& events) {
-        const std::string prefix = "syncFinished ";
-        std::vector<std::string> messages;
-        for (const std::string& event : events) {
-            if (event.rfind(prefix, 0) == 0) {
-                messages.push_back(event.substr(prefix.size()));
-            }
-        }
-        return messages;
+        EXPECT_TRUE(waitForStart("syncFinished ", count));
+        const std::vector<std::string> all = messages();
+        return all.size() >= count ? all[count - 1] : "(no sync)";
     }
 };
 
@@ -61,7 +49,6 @@ class SyncTest : public ::testing::Test {
 protected:
     SyncTest() {
         ru_rod::openLogFile(logPath().c_str(), true);
-        core = std::make_unique<kv::portal::Core>();
         auto proxy = std::make_unique<FixedSettings>();
         settings = proxy.get();
         core->setProxy(std::move(proxy));
@@ -69,12 +56,7 @@ protected:
         core->addListener(&listener);
         settings->set("publish_file", publishUrl());
     }
-
-    ~SyncTest() override {
-        if (core) {
-            core->removeListener(&listener);
-        }
-    }
+    ~SyncTest() override { stopCore(); }
 
     std::string publishUrl(const std::string& query = {}) const {
         return server.url("/dozoPublishConf.json" + query);
@@ -93,32 +75,62 @@ protected:
         return listener.waitForFinished(before + 1);
     }
 
+    // Syncs afresh against the server's answer at `url`.
+    std::string syncWith(const std::string& url) {
+        settings->set("publish_file", url);
+        core->setForceRefresh();
+        return sync();
+    }
+
     // Ends the core, waiting for its sync thread, so that every line is in the log.
     void stopCore() {
-        core->removeListener(&listener);
-        core.reset();
+        if (core) {
+            core->removeListener(&listener);
+            core.reset();
+        }
     }
 
     // The log's lines without their time stamps.
     std::vector<std::string> logLines() const {
         std::istringstream text(readFile(logPath()));
         std::vector<std::string> lines;
-        std::string line;
-        while (std::getline(text, line)) {
+        for (std::string line; std::getline(text, line);) {
             lines.push_back(line.size() > 10 ? line.substr(10) : line);
         }
         return lines;
     }
-
     size_t logCount(const std::string& line) const {
         const std::vector<std::string> lines = logLines();
         return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+    // Whether the log holds these lines in this order, other lines between them allowed.
+    bool logInOrder(const std::vector<std::string>& expected) const {
+        const std::vector<std::string> lines = logLines();
+        auto next = lines.begin();
+        for (const std::string& line : expected) {
+            next = std::find(next, lines.end(), line);
+            if (next == lines.end()) {
+                return false;
+            }
+            ++next;
+        }
+        return true;
+    }
+
+    // How often the server was asked for `path`.
+    std::string requestCount(const std::string& path = "/dozoPublishConf.json") const {
+        std::string count;
+        kvcurl::fetch(server.url("/control/count?path=" + path), count, {});
+        return count;
     }
 
     std::string localCopyPath() const {
         return environment.downloadsDir() + "/dozoPublishConf.json";
     }
     std::string localCopy() const { return readFile(localCopyPath()); }
+    std::string statusFile() const {
+        return readFile(environment.downloadsDir() + "/kvportal.ipc");
+    }
 
     kv::portal::ProductPtr addProduct(kv::portal::ProductCode code, const std::string& name,
                                       const char* version, uint32_t generation = 1) {
@@ -129,6 +141,17 @@ protected:
         return core->findProduct(name);
     }
 
+    static std::string releaseOf(const kv::portal::ProductPtr& product) {
+        const kv::portal::Product::CloudPtr cloud = product->cloud.get();
+        return cloud ? versionText(cloud->version) + " " + cloud->fileName : "none";
+    }
+
+    // A URL where nothing listens any more.
+    static std::string unreachableUrl() {
+        TempDir root;
+        return ReleaseServer(root.path()).url("/dozoPublishConf.json");
+    }
+
     std::string logPath() const { return environment.home() + "/log.txt"; }
 
     CoreTestEnvironment environment;
@@ -136,7 +159,7 @@ protected:
     ReleaseServer server{releases.path()};
     SyncListener listener;
     FixedSettings* settings = nullptr;
-    std::unique_ptr<kv::portal::Core> core;
+    std::unique_ptr<kv::portal::Core> core = std::make_unique<kv::portal::Core>();
 };
 
 } // namespace kv::test

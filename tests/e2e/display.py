@@ -4,52 +4,24 @@ screen, a mouse click, and which window lies on top."""
 import os
 import re
 import subprocess
-import tempfile
 
-from waiting import wait_until
-
-SCREEN = "1024x768x24"
+from portal import wait_until
 
 
-class Picture:
-    """A screenshot as RGB bytes."""
-
-    def __init__(self, ppm):
-        header = re.match(rb"P6\s+(?:#.*\s+)*(\d+)\s+(\d+)\s+(\d+)\s", ppm)
-        if not header:
-            raise ValueError("not a binary PPM picture")
-        if header.group(3) != b"255":
-            raise ValueError("not an 8-bit picture")
-        self.width, self.height = int(header.group(1)), int(header.group(2))
-        self.pixels = ppm[header.end():]
-
-    def box_of(self, rgb):
-        """The bounding box (left, top, right, bottom) of the pixels of exactly that colour,
-        or None when there are none."""
-        colour = bytes(rgb)
-        rows = [y for y in range(self.height)
-                if colour in self._row_pixels(y)]
-        if not rows:
-            return None
-        columns = []
-        for y in rows:
-            row = self._row_pixels(y)
-            columns += [x for x in range(self.width) if row[x * 3:x * 3 + 3] == colour]
-        return min(columns), rows[0], max(columns), rows[-1]
-
-    def _row_pixels(self, y):
-        start = y * self.width * 3
-        return _Row(self.pixels[start:start + self.width * 3])
-
-
-class _Row(bytes):
-    def __contains__(self, colour):
-        position = self.find(colour)
-        while position >= 0:
-            if position % 3 == 0:
-                return True
-            position = self.find(colour, position + 1)
-        return False
+def box_of(ppm, rgb):
+    """The bounding box (left, top, right, bottom) of the pixels of exactly that colour in a
+    binary 8-bit PPM picture, or None when there are none."""
+    header = re.match(rb"P6\s+(?:#.*\s+)*(\d+)\s+\d+\s+255\s", ppm)
+    width, pixels, colour = int(header.group(1)), ppm[header.end():], bytes(rgb)
+    xs, ys = [], []
+    position = pixels.find(colour)
+    while position >= 0:
+        if position % 3 == 0:
+            y, x = divmod(position // 3, width)
+            xs.append(x)
+            ys.append(y)
+        position = pixels.find(colour, position + 1)
+    return (min(xs), min(ys), max(xs), max(ys)) if xs else None
 
 
 class Display:
@@ -57,17 +29,15 @@ class Display:
         self._log = open(log_path, "wb")
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-dpi", "96",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self._log,
-            stderr=subprocess.STDOUT)
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-dpi", "96",
+             "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+            stdout=self._log, stderr=subprocess.STDOUT)
         os.close(write_end)
         with os.fdopen(read_end) as numbers:
-            number = numbers.readline().strip()
-        if not number:
+            self.name = ":" + numbers.readline().strip()
+        if self.name == ":":
             self.stop()
             raise RuntimeError("Xvfb did not start; see %s" % log_path)
-        self.name = ":" + number
 
     def stop(self):
         if self.process.poll() is None:
@@ -79,15 +49,10 @@ class Display:
         return subprocess.run(argv, check=True, capture_output=True,
                               env=dict(os.environ, DISPLAY=self.name), timeout=60).stdout
 
-    def picture(self, save_as=None):
-        ppm = self._run("import", "-display", self.name, "-window", "root", "-depth", "8",
-                        "ppm:-")
-        if save_as:
-            with tempfile.NamedTemporaryFile(suffix=".ppm") as raw:
-                raw.write(ppm)
-                raw.flush()
-                self._run("convert", raw.name, save_as)
-        return Picture(ppm)
+    def box_of(self, rgb):
+        """Where that colour is on the screen (see `box_of`)."""
+        return box_of(self._run("import", "-display", self.name, "-window", "root", "-depth",
+                                "8", "ppm:-"), rgb)
 
     def click(self, x, y):
         self._run("xdotool", "mousemove", str(x), str(y), "click", "1")
@@ -97,19 +62,14 @@ class Display:
         listing = self._run("xwininfo", "-root", "-children").decode("utf-8", "replace")
         return re.findall(r'^\s+0x[0-9a-f]+ "([^"]*)"', listing, re.MULTILINE)
 
-    def wait_window(self, name, deadline_s=60, abort=None):
-        wait_until(lambda: name in self.stacking(), "window %r on the display" % name,
-                   deadline_s, explain=lambda: "Windows: %s" % self.stacking(), abort=abort)
-
-    def on_top(self, upper, lower):
-        windows = self.stacking()
-        return upper in windows and lower in windows and \
-            windows.index(upper) < windows.index(lower)
-
-    def wait_on_top(self, upper, lower, deadline_s=60, abort=None):
-        wait_until(lambda: self.on_top(upper, lower), "%r lies over %r" % (upper, lower),
-                   deadline_s, explain=lambda: "Windows, top first: %s" % self.stacking(),
-                   abort=abort)
+    def wait_on_top(self, upper, lower=None, deadline_s=60, abort=None):
+        """Waits until the window `upper` is shown, over the window `lower` when one is named."""
+        def on_top():
+            windows = self.stacking()
+            return upper in windows and (lower is None or lower in windows and
+                                         windows.index(upper) < windows.index(lower))
+        wait_until(on_top, "%r on the display over %r" % (upper, lower), deadline_s,
+                   explain=lambda: "Windows, top first: %s" % self.stacking(), abort=abort)
 
     def cover(self, name, abort=None):
         """Opens a window over the one named, for a test to see it raised; returns its process."""

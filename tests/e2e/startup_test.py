@@ -1,6 +1,6 @@
 """Starting and ending the real program: its log, its single instance (a second start exits with
-0 and brings the running window to the front), its answers without a display, and the restart
-launcher that starts it again."""
+0 and brings the running window to the front), its answers without a display or a home, and the
+restart launcher that starts it again."""
 
 import json
 import os
@@ -10,28 +10,15 @@ import subprocess
 import time
 from unittest import mock
 
-import lab_main
 from display import Display
-from portal import Portal, list_products, program_path
-from studio_case import StudioCase
-from waiting import wait_until
+from portal import SEPARATOR, Portal, program_path, read, wait_until
+from studio_case import StudioCase, main
 
-SEPARATOR = "-" * 58
 ENDING = ("--firmware_update", "KVPortal", "missing.bin")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HISTORY_ENTRY = {"time": "2026-12-07T22:35:00Z", "product": "Korvex", "code": "KORVEX-FIRMWARE",
                  "address": "192.0.2.7", "from_version": "1.0.0 b1", "to_version": "2.0.0 b7",
                  "result": "failed", "error_code": -1, "duration_ms": 1234}
-
-
-def run_bare(portal, *arguments):
-    """Runs kvportal without a display or a chosen platform plugin, as over SSH."""
-    environment = portal.environment()
-    del environment["QT_QPA_PLATFORM"]
-    answer = subprocess.run([program_path()] + list(arguments), env=environment,
-                            stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                            timeout=120)
-    return answer.returncode, answer.stdout, answer.stderr
 
 
 class Startup(StudioCase):
@@ -52,24 +39,32 @@ class Startup(StudioCase):
             portal.kv_dir, "Software", "missing.bin")
 
     def test_a_command_ends_the_program_with_zero_and_a_killed_instance_blocks_nothing(self):
+        """The log is started afresh when older than five days, continued when younger."""
         portal = self.portal(self.studio)
-        self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
+        os.makedirs(portal.kv_dir)
+        for age_days in (6, 4):
+            with open(portal.log_path, "a", encoding="utf-8") as log:
+                log.write("a run %d days ago\n" % age_days)
+            then = time.time() - age_days * 86400
+            os.utime(portal.log_path, (then, then))
+            self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
         log = portal.log()
         self.assertEqual(log[0], SEPARATOR, "the log starts with the run's separator")
-        self.assert_logged(log, self.failed_line(portal))
+        self.assertEqual(log.index("a run 4 days ago"), log.index(SEPARATOR, 1) - 1)
+        self.assertEqual(log.count(self.failed_line(portal)), 2)
         self.assertTrue(os.path.exists(portal.status_path))
 
         portal.kill(self.window(portal))
         self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
-        self.assertEqual(portal.log().count(SEPARATOR), 3)
-        self.assertEqual(portal.log().count(self.failed_line(portal)), 2)
+        self.assertEqual(portal.log().count(SEPARATOR), 4)
+        self.assertEqual(portal.log().count(self.failed_line(portal)), 3)
 
     def test_a_second_start_exits_with_zero_and_brings_the_running_window_to_the_front(self):
         display = Display(os.path.join(self.work, "xvfb.log"))
         self.addCleanup(display.stop)
         portal = self.portal(self.studio, display=display.name)
         first = portal.start()
-        display.wait_window("KVPortal", abort=portal.crashed)
+        display.wait_on_top("KVPortal", abort=portal.crashed)
         cover = display.cover("KVPortal", abort=portal.crashed)
         self.addCleanup(cover.wait)
         self.addCleanup(cover.terminate)
@@ -92,7 +87,7 @@ class Startup(StudioCase):
             with self.subTest(name):
                 portal = self.portal(self.studio, name.replace(" ", "-"))
                 window = self.window(portal) if window_runs else None
-                exit_code, output, errors = run_bare(portal, *arguments)
+                exit_code, output, errors = portal.run(*arguments)
                 self.assertEqual(exit_code, code, errors)
                 self.assertEqual(output == "", said == "", output)
                 self.assertIn(said, output)
@@ -104,27 +99,18 @@ class Startup(StudioCase):
                     self.assertEqual(portal.log().count(SEPARATOR), 1, "opened by the window alone")
                     self.assertNotIn(self.failed_line(portal), portal.log())
 
-    def test_list_ends_with_2_when_the_catalogue_cannot_be_read(self):
+    def test_without_the_catalogue_list_ends_with_2(self):
         portal = Portal(os.path.join(self.work, "unreachable"),
                         "http://127.0.0.1:1/dozoPublishConf.json")
         self.addCleanup(portal.stop)
-        code, products, said = list_products(portal)
-        self.assertEqual(code, 2, said)
+        code, said, errors = portal.run("--list", "--json", "--wait", "60")
+        self.assertEqual(code, 2, errors)
+        products = json.loads(said)
+        self.assertIn("KVPortal", [p["name"] for p in products])
         self.assertTrue(all(p["released"] is None for p in products), products)
-
-    def test_a_log_older_than_five_days_is_started_afresh_and_a_younger_one_continued(self):
-        portal = self.portal(self.studio)
-        os.makedirs(portal.kv_dir)
-        with open(portal.log_path, "w", encoding="utf-8") as log:
-            log.write("a run four days ago\n")
-        for age_days, kept in ((4, True), (6, False)):
-            then = time.time() - age_days * 86400
-            os.utime(portal.log_path, (then, then))
-            self.assertEqual(portal.wait_exit(portal.start(*ENDING)), 0)
-            log = portal.log()
-            self.assertEqual(log[0] == "a run four days ago", kept, age_days)
-            self.assertEqual(log[1 if kept else 0], SEPARATOR, age_days)
-            self.assertEqual(log.count(SEPARATOR), 1, age_days)
+        code, said, _ = portal.run("--list")
+        self.assertEqual(said.splitlines()[0].split(),
+                         ["NAME", "CODE", "ADDRESS", "INSTALLED", "RELEASED", "STATUS"])
 
     def test_help_version_and_history_answer_without_a_display_or_a_log(self):
         portal = self.portal(self.studio)
@@ -134,30 +120,29 @@ class Startup(StudioCase):
             out.write(json.dumps(HISTORY_ENTRY) + "\n")
             out.write('{"time":"2026-12-07T22:36:00Z","product":"Rx48"}\n{"time":"2026')
 
-        code, version, _ = run_bare(portal, "--version")
-        self.assertEqual(code, 0)
-        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
-
-        code, entries, _ = run_bare(portal, "--history", "--json")
+        code, entries, _ = portal.run("--history", "--json")
         self.assertEqual(code, 0)
         self.assertEqual(json.loads(entries), [HISTORY_ENTRY, {"time": "2026-12-07T22:36:00Z",
                                                                "product": "Rx48"}])
-        code, table, _ = run_bare(portal, "--history")
+        code, table, _ = portal.run("--history")
         self.assertEqual(code, 0)
         lines = table.splitlines()
         self.assertEqual(len(lines), 3, table)
-        self.assertTrue(lines[0].startswith("TIME "), lines[0])
+        self.assertEqual(lines[0].split(), ["TIME", "PRODUCT", "CODE", "ADDRESS", "FROM", "TO",
+                                            "RESULT", "ERROR", "MS"])
         self.assertEqual(lines[1].split(), ["2026-12-07T22:35:00Z", "Korvex", "KORVEX-FIRMWARE",
                                             "192.0.2.7", "1.0.0", "b1", "2.0.0", "b7", "failed",
                                             "-1", "1234"])
 
-        code, help_text, _ = run_bare(portal, "--help")
+        # As over SSH on a machine with no home for a log: an abort would print nothing.
+        code, version, _ = portal.run("--version", home="/nonexistent")
+        self.assertEqual(code, 0)
+        self.assertRegex(version, r"^KVPortal \d+\.\d+\.\d+ b\d+\nDNS-SD provider: /\S+\n$")
+        code, help_text, _ = portal.run("--help", home="/nonexistent")
         self.assertEqual(code, 0)
         self.assertTrue(help_text.startswith("Usage: kvportal"), help_text)
-        with open(os.path.join(ROOT, "packaging", "kvportal.1"), encoding="utf-8") as page:
-            manual = page.read()
-        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-            readme = readme.read()
+        manual = read(os.path.join(ROOT, "packaging", "kvportal.1")).decode()
+        readme = read(os.path.join(ROOT, "README.md")).decode()
         section = manual[manual.index(".SH OPTIONS"):]
         section = section[:section.index(".SH ", 1)]
         options = [o.replace("\\-", "-") for o in
@@ -176,11 +161,23 @@ class Startup(StudioCase):
         program = shutil.copy(program_path(), folder)
         launcher = shutil.copy(os.path.join(os.path.dirname(program_path()), "app_launcher"),
                                folder)
+        # Without the restart flag (bit 0) nothing starts; a bad command line ends with 2, a
+        # program that cannot start with 1.
+        for code, arguments in ((0, ["--path", program]), (0, ["--path", program, "--flags", "2"]),
+                                (1, ["--path", program + "-missing", "--flags", "1"]),
+                                (2, ["--name", "kvportal"]), (2, ["--flags", "1", "--path"]),
+                                (2, ["--path", program, "--flags", "one"]),
+                                (2, ["--path", program, "--flags", ""]),
+                                (2, ["--path", program, "--wait"])):
+            ran = subprocess.run([launcher] + arguments, capture_output=True, text=True)
+            self.assertEqual((ran.returncode, ran.stdout), (code, ""), arguments)
         with mock.patch.dict(os.environ, {"KVPORTAL": program}):
             first = self.window(portal)
-        waiting = subprocess.Popen([launcher, "--name", "kvportal", "--path", program,
-                                    "--flags", "1"], env=portal.environment(),
+        # A path handed over in quotes, as in one command-line text.
+        waiting = subprocess.Popen([launcher, "--name", "kvportal", "--path", '"%s"' % program,
+                                    "--flags", "3"], env=portal.environment(),
                                    stdout=subprocess.PIPE, text=True)
+        self.addCleanup(waiting.stdout.close)
         self.addCleanup(waiting.wait)
         self.assertEqual(waiting.stdout.readline(),
                          "app_launcher: waiting for kvportal (process %d) to end\n" % first.pid)
@@ -189,15 +186,14 @@ class Startup(StudioCase):
         portal.kill(first)
         said = waiting.stdout.read()
         self.assertEqual(waiting.wait(60), 0)
-        started = re.search(r"^app_launcher: started .*\(process (\d+)\)$", said, re.MULTILINE)
+        started = re.search(r"^app_launcher: started (.*) \(process (\d+)\)$", said, re.MULTILINE)
         self.assertIsNotNone(started, said)
-        self.addCleanup(os.kill, int(started.group(1)), 9)
-        def second_run():
-            log = portal.log()
-            return log[log.index(SEPARATOR, 1):] if log.count(SEPARATOR) == 2 else []
-        wait_until(lambda: "Sync finished" in second_run(), "the new instance runs",
-                   explain=portal.log_tail)
+        self.addCleanup(os.kill, int(started.group(2)), 9)
+        self.assertEqual(started.group(1), program)
+        wait_until(lambda: portal.log().count(SEPARATOR) == 2 and
+                   "Sync finished" in portal.log()[portal.log().index(SEPARATOR, 1):],
+                   "the new instance runs", explain=portal.log_tail)
 
 
 if __name__ == "__main__":
-    lab_main.main()
+    main()

@@ -1,9 +1,11 @@
 """The base of every end-to-end scenario: a studio of chosen devices inside the lab, and
-kvportal runs with private folders that end with the test."""
+kvportal runs with private folders that end with the test. `main()` is every scenario file's
+entry point: outside a lab it brings one up and runs the file again inside it."""
 
 import os
 import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -11,22 +13,47 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))), "studio"))
 
-from kvstudio import description as studio_description  # noqa: E402
+# The scenarios take the studio's modules from here, where they are found.
+from kvstudio import description as studio_description  # noqa: E402,F401
+from kvstudio import lab as studio_lab  # noqa: E402
+from kvstudio.announcement import announcement  # noqa: E402,F401
+from kvstudio.catalogue import write_firmware_image  # noqa: E402,F401
 from kvstudio.studio import Studio  # noqa: E402
-from portal import Portal, own_version_text, version_text  # noqa: E402
-from waiting import wait_until  # noqa: E402
+from portal import SEPARATOR, Portal, program_path, version_text, wait_until  # noqa: E402
 
 STATUS_LINE = re.compile(r"^Product Status Changed (\S+)\((.*)\):(.*)$")
 
 
 def last_statuses(lines):
     """{(code, name): the last status text the log shows for it}."""
-    statuses = {}
-    for line in lines:
-        match = STATUS_LINE.match(line)
-        if match:
-            statuses[match.group(1), match.group(2)] = match.group(3)
-    return statuses
+    matches = (STATUS_LINE.match(line) for line in lines)
+    return {(m.group(1), m.group(2)): m.group(3) for m in matches if m}
+
+
+def last_run(log):
+    """The log lines of the latest start."""
+    return log[len(log) - log[::-1].index(SEPARATOR):]
+
+
+def main():
+    if studio_lab.current() is not None:
+        unittest.main(module="__main__", verbosity=2)
+    # Before the lab, so that a program that did not build fails even where the lab would skip.
+    program_path()
+    try:
+        lab = studio_lab.Lab.up()
+    except studio_lab.LabUnavailable as reason:
+        # CI sets KV_LAB_REQUIRED: there a scenario that cannot run fails.
+        why = "this machine cannot create a network namespace (%s)" % reason
+        if os.environ.get("KV_LAB_REQUIRED", "0") != "0":
+            sys.exit("FAILED: KV_LAB_REQUIRED is set, yet " + why)
+        print("SKIPPED: " + why)
+        sys.exit(77)
+    try:
+        code = lab.run([sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:])
+    finally:
+        lab.down()
+    sys.exit(code)
 
 
 class StudioCase(unittest.TestCase):
@@ -59,7 +86,10 @@ class StudioCase(unittest.TestCase):
     def installed(self, code):
         """An application's installed version in the lab, where none is installed: KVPortal
         is the program itself."""
-        return own_version_text() if code == "KVPORTAL" else "None"
+        if code != "KVPORTAL":
+            return "None"
+        return subprocess.run([program_path(), "--version"], capture_output=True, text=True,
+                              check=True).stdout.splitlines()[0].split(" ", 1)[1]
 
     def wait_statuses(self, portal, expected, deadline_s=90):
         """Waits until the log's last status of every (code, name) is the one expected."""
@@ -72,28 +102,12 @@ class StudioCase(unittest.TestCase):
                    explain=lambda: "Differing: %s\n%s" % (mismatches(), portal.log_tail()),
                    abort=portal.crashed)
 
-    def assert_logged(self, log, line):
-        if line not in log:
-            self.fail("%r is not in the log, which ends with:\n  %s"
-                      % (line, "\n  ".join(log[-40:])))
-
     def assert_in_order(self, log, lines):
-        """Each line appears in the log after the one before it; returns their indices."""
-        indices, start = [], 0
-        for line in lines:
+        """Each line appears in the log after the one before it."""
+        start = 0
+        for done, line in enumerate(lines):
             try:
                 start = log.index(line, start) + 1
             except ValueError:
                 self.fail("%r does not follow %r in the log:\n  %s"
-                          % (line, lines[:len(indices)], "\n  ".join(log[-40:])))
-            indices.append(start - 1)
-        return indices
-
-
-def firmware_folder_file(portal, name, content):
-    """Puts a package into the program's firmware folder, as another program would."""
-    os.makedirs(portal.firmware_dir, exist_ok=True)
-    path = os.path.join(portal.firmware_dir, name)
-    with open(path, "wb") as out:
-        out.write(content)
-    return path
+                          % (line, lines[:done], "\n  ".join(log[-40:])))

@@ -2,6 +2,7 @@
 
 #include "TempDir.h"
 #include "platform/FileIdentity.h"
+#include "platform/FileTime.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -26,21 +27,14 @@ enum class Entry { File, Link, Fifo, Folder, Missing };
 void plant(const TempDir& dir, Entry entry) {
     const std::string path = dir.file("entry");
     writeFile(dir.file("target"), "target");
-    switch (entry) {
-    case Entry::File:
+    if (entry == Entry::File) {
         writeFile(path, "old");
-        break;
-    case Entry::Link:
+    } else if (entry == Entry::Link) {
         std::filesystem::create_symlink(dir.file("target"), path);
-        break;
-    case Entry::Fifo:
+    } else if (entry == Entry::Fifo) {
         ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
-        break;
-    case Entry::Folder:
+    } else if (entry == Entry::Folder) {
         std::filesystem::create_directory(path);
-        break;
-    case Entry::Missing:
-        break;
     }
 }
 
@@ -134,29 +128,27 @@ TEST(FileIdentity, ChangesWithEveryRewriteOrReplacementAndOnlyThen) {
     const std::string path = dir.file("package.zip");
     EXPECT_FALSE(fileIdentity(path).has_value());
     EXPECT_FALSE(fileIdentity(dir.path()).has_value());
+    EXPECT_EQ(0, fileModificationTime(path));
+    EXPECT_EQ(0, fileModificationTime(""));
 
     writeFile(path, "12345");
-    const timespec times[2] = {{0, UTIME_OMIT}, {1700000123, 456}};
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000123, 999999999}};
     ASSERT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0));
+    EXPECT_EQ(1700000123, fileModificationTime(path));
     struct stat status {};
     ASSERT_EQ(0, ::stat(path.c_str(), &status));
     const auto first = fileIdentity(path);
     ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(5u, first->size);
-    EXPECT_EQ(1700000123000000456, first->modifiedNs);
-    EXPECT_EQ(status.st_ino, first->inode);
-    EXPECT_EQ(status.st_dev, first->device);
-    EXPECT_EQ(status.st_ctim.tv_sec * 1000000000 + status.st_ctim.tv_nsec, first->changedNs);
-    EXPECT_EQ(first, fileIdentity(path));
-
+    const FileIdentity expected{5, 1700000123999999999, status.st_dev, status.st_ino,
+                                status.st_ctim.tv_sec * 1000000000 + status.st_ctim.tv_nsec};
+    EXPECT_EQ(expected, first);
     // Each field alone tells a change.
-    for (auto FileIdentity::*field :
-         {&FileIdentity::size, &FileIdentity::device, &FileIdentity::inode}) {
+    for (auto field : {&FileIdentity::size, &FileIdentity::device, &FileIdentity::inode}) {
         FileIdentity other = *first;
         ++(other.*field);
         EXPECT_NE(*first, other);
     }
-    for (auto FileIdentity::*field : {&FileIdentity::modifiedNs, &FileIdentity::changedNs}) {
+    for (auto field : {&FileIdentity::modifiedNs, &FileIdentity::changedNs}) {
         FileIdentity other = *first;
         ++(other.*field);
         EXPECT_NE(*first, other);

@@ -15,23 +15,19 @@ using kv::platform::downloadsFolder;
 using kv::platform::programFilesFolder;
 using kv::test::ScopedEnv;
 using kv::test::TempDir;
-using kv::test::writeFile;
 
 namespace {
 
 // Each test sets the variables it needs and finds the others unset.
 class FoldersTest : public ::testing::Test {
 protected:
-    const std::string& home() const { return home_.path(); }
-
     void writeUserDirs(const std::string& configFolder, const std::string& content) {
         std::filesystem::create_directories(configFolder);
-        writeFile(configFolder + "/user-dirs.dirs", content);
+        kv::test::writeFile(configFolder + "/user-dirs.dirs", content);
     }
 
-private:
-    TempDir home_;
-    ScopedEnv homeVariable_{"HOME", home_.path().c_str()};
+    TempDir home;
+    ScopedEnv homeVariable_{"HOME", home.path().c_str()};
     ScopedEnv configHome_{"XDG_CONFIG_HOME", nullptr};
     ScopedEnv winePrefix_{"WINEPREFIX", nullptr};
     ScopedEnv programFiles_{"KVPORTAL_PROGRAM_FILES", nullptr};
@@ -59,11 +55,11 @@ TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsOrIsDownloadsInTheHomeFolder
         {"XDG_DOWNLOAD_DIR=\"$HOME/\"\n", ""},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove_all(home() + "/.config");
+        std::filesystem::remove_all(home.file(".config"));
         if (c.userDirs != nullptr) {
-            writeUserDirs(home() + "/.config", c.userDirs);
+            writeUserDirs(home.file(".config"), c.userDirs);
         }
-        EXPECT_EQ(home() + c.downloads, downloadsFolder()) << (c.userDirs ? c.userDirs : "");
+        EXPECT_EQ(home.path() + c.downloads, downloadsFolder()) << (c.userDirs ? c.userDirs : "");
     }
 
     // XDG_CONFIG_HOME names the folder instead, and the entry may be absolute.
@@ -73,23 +69,17 @@ TEST_F(FoldersTest, DownloadsFolderComesFromUserDirsOrIsDownloadsInTheHomeFolder
     EXPECT_EQ("/srv/studio files", downloadsFolder());
 }
 
-TEST_F(FoldersTest, ProgramFilesFolderIsInTheDefaultWinePrefix) {
-    EXPECT_EQ(home() + "/.wine/drive_c/Program Files", programFilesFolder());
-    // Without HOME, the account's home folder.
+// In the default wine prefix, the chosen one, or set outright; without HOME, in the account's.
+TEST_F(FoldersTest, ProgramFilesFolderIsInTheWinePrefixOrSetOutright) {
+    EXPECT_EQ(home.path() + "/.wine/drive_c/Program Files", programFilesFolder());
+    ::setenv("WINEPREFIX", "/opt/wine", 1);
+    ::setenv("KVPORTAL_PROGRAM_FILES", "", 1);
+    EXPECT_EQ("/opt/wine/drive_c/Program Files", programFilesFolder());
+    ::setenv("KVPORTAL_PROGRAM_FILES", "/srv/Program Files", 1);
+    EXPECT_EQ("/srv/Program Files", programFilesFolder());
+    ::unsetenv("KVPORTAL_PROGRAM_FILES");
+    ::unsetenv("WINEPREFIX");
     ::unsetenv("HOME");
     EXPECT_EQ(std::string(::getpwuid(::getuid())->pw_dir) + "/.wine/drive_c/Program Files",
               programFilesFolder());
-}
-
-TEST_F(FoldersTest, ProgramFilesFolderIsInTheChosenWinePrefix) {
-    ::setenv("WINEPREFIX", "/opt/studio-wine", 1);
-    EXPECT_EQ("/opt/studio-wine/drive_c/Program Files", programFilesFolder());
-}
-
-TEST_F(FoldersTest, ProgramFilesFolderCanBeSetOutright) {
-    ::setenv("WINEPREFIX", "/opt/studio-wine", 1);
-    ::setenv("KVPORTAL_PROGRAM_FILES", "/srv/Program Files", 1);
-    EXPECT_EQ("/srv/Program Files", programFilesFolder());
-    ::setenv("KVPORTAL_PROGRAM_FILES", "", 1);
-    EXPECT_EQ("/opt/studio-wine/drive_c/Program Files", programFilesFolder());
 }

@@ -11,58 +11,47 @@
 #include <string>
 
 using kv::platform::findExecutable;
-using kv::platform::installerStart;
-using kv::test::ScopedEnv;
 using kv::test::TempDir;
-using kv::test::writeFile;
 
 namespace {
 
-const std::string kWindowsInstaller = std::string(KV_TEST_PE_DIR) + "/application.exe";
+std::string installProgram(const TempDir& dir, const std::string& name, bool executable) {
+    const std::string program = dir.file(name);
+    std::filesystem::remove(program);
+    kv::test::writeFile(program, "#!/bin/sh\n");
+    std::filesystem::permissions(program, executable ? std::filesystem::perms::owner_all
+                                                     : std::filesystem::perms::owner_read);
+    return program;
+}
+
+void searchOnly(const std::string& folders) {
+    ::setenv("PATH", folders.c_str(), 1);
+}
 
 class InstallerStartTest : public ::testing::Test {
-protected:
-    static std::string installProgram(const TempDir& dir, const std::string& name,
-                                      bool executable) {
-        const std::string program = dir.file(name);
-        std::filesystem::remove(program);
-        writeFile(program, "#!/bin/sh\n");
-        std::filesystem::permissions(program, executable ? std::filesystem::perms::owner_all
-                                                         : std::filesystem::perms::owner_read);
-        return program;
-    }
-
-    static void searchOnly(const std::string& folders) { ::setenv("PATH", folders.c_str(), 1); }
-
-private:
-    ScopedEnv path_{"PATH", std::getenv("PATH")};
+    kv::test::ScopedEnv path_{"PATH", std::getenv("PATH")};
 };
 
 } // namespace
 
-TEST_F(InstallerStartTest, WindowsInstallerRunsThroughWineWhenWineIsInstalled) {
-    TempDir dir;
-    const std::string wine = installProgram(dir, "wine", true);
-    searchOnly(dir.path());
-    const auto start = installerStart(kWindowsInstaller);
-    ASSERT_TRUE(start.has_value());
-    EXPECT_EQ(wine, start->program);
-    EXPECT_EQ(std::vector<std::string>{kWindowsInstaller}, start->arguments);
-}
-
 // A package that is not a Windows program is never executed, whatever its mode bits say.
-TEST_F(InstallerStartTest, NothingStartsButAWindowsInstallerThroughWine) {
+TEST_F(InstallerStartTest, OnlyAWindowsInstallerStartsAndOnlyThroughAnInstalledWine) {
+    const std::string installer = std::string(KV_TEST_PE_DIR) + "/application.exe";
     TempDir dir;
     installProgram(dir, "wine", false);
     searchOnly(dir.path());
-    EXPECT_FALSE(installerStart(kWindowsInstaller).has_value());
-
-    installProgram(dir, "wine", true);
+    EXPECT_FALSE(kv::platform::installerStart(installer).has_value());
+    const std::string wine = installProgram(dir, "wine", true);
+    const auto start = kv::platform::installerStart(installer);
+    ASSERT_TRUE(start.has_value());
+    EXPECT_EQ(wine, start->program);
+    EXPECT_EQ(std::vector<std::string>{installer}, start->arguments);
     const std::string script = installProgram(dir, "setup.sh", true);
-    EXPECT_FALSE(installerStart(script).has_value());
+    EXPECT_FALSE(kv::platform::installerStart(script).has_value());
 }
 
-TEST_F(InstallerStartTest, FindsTheFirstExecutableOfTheNameAlongPath) {
+// Empty and relative entries name whatever folder the program runs in: never searched.
+TEST_F(InstallerStartTest, FindsTheFirstExecutableOfTheNameInAnAbsoluteFolderOfPath) {
     TempDir first;
     TempDir second;
     const std::string wanted = installProgram(second, "kvtool", true);
@@ -71,24 +60,19 @@ TEST_F(InstallerStartTest, FindsTheFirstExecutableOfTheNameAlongPath) {
     EXPECT_EQ(wanted, findExecutable("kvtool"));
     installProgram(first, "kvtool", true);
     EXPECT_EQ(first.file("kvtool"), findExecutable("kvtool"));
-    EXPECT_FALSE(findExecutable("kv-no-such-program").has_value());
-    EXPECT_FALSE(findExecutable("").has_value());
-    EXPECT_FALSE(findExecutable(first.file("kvtool")).has_value());
-}
+    for (const std::string name : {"kv-no-such-program", "", first.file("kvtool").c_str()}) {
+        EXPECT_FALSE(findExecutable(name).has_value()) << name;
+    }
 
-// Empty and relative entries name whatever folder the program runs in.
-TEST_F(InstallerStartTest, RelativePathEntriesAreNotSearched) {
-    TempDir dir;
-    installProgram(dir, "kvtool", true);
-    std::filesystem::create_directory(dir.file("bin"));
-    installProgram(dir, "bin/kvtool", true);
+    std::filesystem::create_directory(first.file("bin"));
+    installProgram(first, "bin/kvtool", true);
     const std::filesystem::path saved = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    std::filesystem::current_path(first.path());
     for (const char* folders : {"", ":", ".", "bin", "./bin:", "::bin"}) {
         searchOnly(folders);
         EXPECT_FALSE(findExecutable("kvtool").has_value()) << '"' << folders << '"';
     }
-    searchOnly("bin:" + dir.file("bin"));
-    EXPECT_EQ(dir.file("bin/kvtool"), findExecutable("kvtool"));
+    searchOnly("bin:" + first.file("bin"));
+    EXPECT_EQ(first.file("bin/kvtool"), findExecutable("kvtool"));
     std::filesystem::current_path(saved);
 }

@@ -96,9 +96,8 @@ TEST(UiSettings, SchemeComesFromTheVariableThenThePortalThenThePalette) {
         const kv::test::ScopedEnv scheme("KVPORTAL_COLOR_SCHEME", c.variable);
         desktop->colorScheme = c.portal;
         const UiSettings settings;
-        EXPECT_EQ(c.foreground, settings.foreground())
-            << c.variable << c.portal.toString().toStdString();
-        EXPECT_EQ(c.background, settings.background())
+        EXPECT_EQ(std::pair(c.foreground, c.background),
+                  std::pair(settings.foreground(), settings.background()))
             << c.variable << c.portal.toString().toStdString();
     }
 }

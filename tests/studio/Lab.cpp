@@ -1,5 +1,8 @@
 #include "Lab.h"
 
+#include "TempDir.h"
+
+#include <fcntl.h>
 #include <rapidjson/document.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,7 +13,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <string>
 
 extern char** environ;
 
@@ -25,22 +27,25 @@ struct Outcome {
     std::string errors;
 };
 
-// Runs a program with its standard output and error collected.
-Outcome runProgram(const std::vector<std::string>& command) {
-    char errorsPath[] = "/tmp/kvnetlab-XXXXXX";
-    const int errorsFd = ::mkstemp(errorsPath);
+// Runs netlab with the arguments, its standard output and error collected; any failure but the
+// one that says no namespace can be made throws, unless the caller wants the status.
+Outcome netlab(std::vector<std::string> arguments, bool anyStatus = false) {
+    arguments.insert(arguments.begin(), {"python3", KV_NETLAB_SCRIPT});
+    const TempDir scratch;
+    const std::string errorsPath = scratch.file("errors");
     int pipeFds[2];
-    if (errorsFd < 0 || ::pipe(pipeFds) != 0) {
-        throw std::runtime_error("cannot run " + command.front());
+    if (::pipe(pipeFds) != 0) {
+        throw std::runtime_error("cannot run netlab");
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errorsFd, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     std::vector<char*> argv;
-    for (const auto& argument : command) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
@@ -48,110 +53,59 @@ Outcome runProgram(const std::vector<std::string>& command) {
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     Outcome outcome;
-    if (spawned == 0) {
-        char chunk[4096];
-        ssize_t got = 0;
-        while ((got = ::read(pipeFds[0], chunk, sizeof(chunk))) > 0) {
-            outcome.output.append(chunk, static_cast<size_t>(got));
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    char chunk[4096];
+    for (ssize_t got = 0; spawned == 0 && (got = ::read(pipeFds[0], chunk, sizeof(chunk))) > 0;) {
+        outcome.output.append(chunk, static_cast<size_t>(got));
     }
     ::close(pipeFds[0]);
-    ::close(errorsFd);
-    std::ifstream errors(errorsPath);
-    std::ostringstream text;
-    text << errors.rdbuf();
-    outcome.errors = text.str();
-    ::unlink(errorsPath);
-    if (spawned != 0) {
-        throw std::runtime_error("cannot run " + command.front());
+    int status = 0;
+    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid) {
+        throw std::runtime_error("cannot run netlab");
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.errors = readFile(errorsPath);
+    if (!anyStatus && outcome.status != 0 && outcome.status != kCannotCreateNamespace) {
+        throw std::runtime_error("netlab " + arguments[2] + " failed: " + outcome.errors);
     }
     return outcome;
 }
 
-std::vector<std::string> netlab(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"python3", KV_NETLAB_SCRIPT});
-    return arguments;
-}
-
-Outcome runNetlab(const std::vector<std::string>& arguments) {
-    Outcome outcome = runProgram(netlab(arguments));
-    if (outcome.status != 0 && outcome.status != kCannotCreateNamespace) {
-        throw std::runtime_error("netlab " + arguments.front() + " failed: " + outcome.errors);
-    }
-    return outcome;
-}
-
-std::vector<std::string> handles(const std::string& output) {
-    std::vector<std::string> lines;
-    std::istringstream in(output);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty()) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
-// One JSON line for netlab's publish-many.
+// A JSON string or list of strings, for netlab's publish commands.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof(escaped), c < 0x20 ? "\\u%04x" : "%c", c);
+        out += c == '"' || c == '\\' ? std::string{'\\', static_cast<char>(c)} : escaped;
     }
     return out + "\"";
 }
 
-std::string quotedList(const std::vector<std::string>& items) {
-    std::string out = "[";
+std::string quoted(const std::vector<std::string>& items) {
+    std::string out;
     for (const auto& item : items) {
-        out += (out.size() > 1 ? "," : "") + quoted(item);
+        out += (out.empty() ? "" : ",") + quoted(item);
     }
-    return out + "]";
+    return "[" + out + "]";
 }
 
-// Writes the announcements as netlab's JSON lines and hands them to the given command.
+// Hands the announcements to netlab's publish command as its JSON lines.
 Outcome publish(const std::string& command, const std::string& lab,
                 const std::vector<Lab::Address>& addresses,
                 const std::vector<Lab::Service>& services) {
-    char path[] = "/tmp/kvnetlab-publish-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) {
-        throw std::runtime_error("cannot write the announcements");
+    std::ostringstream lines;
+    for (const auto& address : addresses) {
+        lines << "{\"address\": " << quoted({address.host, address.ip}) << "}\n";
     }
-    ::close(fd);
-    {
-        std::ofstream out(path);
-        for (const auto& address : addresses) {
-            out << "{\"address\": " << quotedList({address.host, address.ip}) << "}\n";
-        }
-        for (const auto& service : services) {
-            out << "{\"service\": [" << quoted(service.instance) << "," << quoted(service.type)
-                << "," << service.port << "], \"host\": " << quoted(service.host)
-                << ", \"subtypes\": " << quotedList(service.subtypes)
-                << ", \"txt\": " << quotedList(service.txt) << "}\n";
-        }
+    for (const auto& service : services) {
+        lines << "{\"service\": [" << quoted(service.instance) << "," << quoted(service.type) << ","
+              << service.port << "], \"host\": " << quoted(service.host)
+              << ", \"subtypes\": " << quoted(service.subtypes)
+              << ", \"txt\": " << quoted(service.txt) << "}\n";
     }
-    try {
-        Outcome outcome = runNetlab({command, lab, path});
-        ::unlink(path);
-        return outcome;
-    } catch (...) {
-        ::unlink(path);
-        throw;
-    }
+    const TempDir scratch;
+    writeFile(scratch.file("announcements"), lines.str());
+    return netlab({command, lab, scratch.file("announcements")});
 }
 
 } // namespace
@@ -169,15 +123,15 @@ Lab::Announcement::~Announcement() {
 
 void Lab::Announcement::withdraw() {
     if (!handle_.empty()) {
-        runNetlab({"withdraw", labName_, handle_});
+        netlab({"withdraw", labName_, handle_});
         handle_.clear();
     }
 }
 
 std::unique_ptr<Lab> Lab::start(std::string& cannot) {
     // Labs of test programs that crashed are brought down first.
-    runNetlab({"gc"});
-    const Outcome outcome = runNetlab({"up", "--owner", std::to_string(::getpid())});
+    netlab({"gc"});
+    const Outcome outcome = netlab({"up", "--owner", std::to_string(::getpid())});
     if (outcome.status == kCannotCreateNamespace) {
         cannot = outcome.errors;
         return nullptr;
@@ -197,7 +151,7 @@ Lab::Lab(std::string name, std::string subnet, std::string bus)
 
 Lab::~Lab() {
     try {
-        runNetlab({"down", name_});
+        netlab({"down", name_});
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
     }
@@ -208,18 +162,16 @@ std::string Lab::address(int host) const {
 }
 
 void Lab::addAddress(const std::string& ip) const {
-    runNetlab({"address", name_, ip});
+    netlab({"address", name_, ip});
 }
 
 std::unique_ptr<Lab::Announcement> Lab::publishAddress(const std::string& host,
                                                        const std::string& ip) const {
-    auto published = publishMany({{host, ip}}, {});
-    return std::move(published.front());
+    return std::move(publishMany({{host, ip}}, {}).front());
 }
 
 std::unique_ptr<Lab::Announcement> Lab::publishService(const Service& service) const {
-    auto published = publishMany({}, {service});
-    return std::move(published.front());
+    return std::move(publishMany({}, {service}).front());
 }
 
 std::vector<std::unique_ptr<Lab::Announcement>>
@@ -227,8 +179,11 @@ Lab::publishMany(const std::vector<Address>& addresses,
                  const std::vector<Service>& services) const {
     const Outcome outcome = publish("publish-many", name_, addresses, services);
     std::vector<std::unique_ptr<Announcement>> published;
-    for (const auto& handle : handles(outcome.output)) {
-        published.push_back(std::make_unique<Announcement>(name_, handle));
+    std::istringstream handles(outcome.output);
+    for (std::string handle; std::getline(handles, handle);) {
+        if (!handle.empty()) {
+            published.push_back(std::make_unique<Announcement>(name_, handle));
+        }
     }
     if (published.size() != addresses.size() + services.size()) {
         throw std::runtime_error("netlab published " + std::to_string(published.size()) +
@@ -251,23 +206,23 @@ void Lab::withdraw(std::vector<std::unique_ptr<Announcement>>& announcements) co
         }
     }
     if (arguments.size() > 2) {
-        runNetlab(arguments);
+        netlab(arguments);
     }
     announcements.clear();
 }
 
 void Lab::stopAvahi() const {
-    runNetlab({"stop-avahi", name_});
+    netlab({"stop-avahi", name_});
 }
 
 void Lab::restartAvahi() const {
-    runNetlab({"restart-avahi", name_});
+    netlab({"restart-avahi", name_});
 }
 
 int Lab::run(const std::vector<std::string>& command, std::string* output) const {
     std::vector<std::string> arguments{"exec", name_, "--"};
     arguments.insert(arguments.end(), command.begin(), command.end());
-    const Outcome outcome = runProgram(netlab(arguments));
+    const Outcome outcome = netlab(arguments, true);
     if (output != nullptr) {
         *output = outcome.output;
     }

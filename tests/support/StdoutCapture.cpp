@@ -1,38 +1,37 @@
 #include "StdoutCapture.h"
 
-#include "TempDir.h"
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace kv::test {
 
-StdoutCapture::StdoutCapture() {
-    char pattern[] = "/tmp/kvstdout-XXXXXX";
-    const int fd = ::mkstemp(pattern);
-    if (fd < 0) {
-        throw std::runtime_error("mkstemp failed");
+StdoutCapture::StdoutCapture() : file_(std::tmpfile()) {
+    if (file_ == nullptr) {
+        throw std::runtime_error("tmpfile failed");
     }
-    path_ = pattern;
     std::fflush(stdout);
     savedFd_ = ::dup(STDOUT_FILENO);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
+    ::dup2(::fileno(file_), STDOUT_FILENO);
 }
 
 StdoutCapture::~StdoutCapture() {
     std::fflush(stdout);
     ::dup2(savedFd_, STDOUT_FILENO);
     ::close(savedFd_);
-    ::unlink(path_.c_str());
+    std::fclose(file_);
 }
 
 std::string StdoutCapture::text() const {
     std::fflush(stdout);
-    return readFile(path_);
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::pread(::fileno(file_), chunk, sizeof(chunk),
+                                     static_cast<off_t>(text.size()))) > 0;) {
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text;
 }
 
 } // namespace kv::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace kv::test {
@@ -15,8 +16,8 @@ public:
     std::string text() const;
 
 private:
+    std::FILE* file_;
     int savedFd_;
-    std::string path_;
 };
 
 } // namespace kv::test

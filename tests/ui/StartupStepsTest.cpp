@@ -69,59 +69,41 @@ TEST(CommandLine, ReadsEveryOptionWithItsValuesExactlyAsTyped) {
     for (const auto& c : cases) {
         EXPECT_EQ(read(c.arguments), c.read);
     }
+    // The program's own path is scanned too.
+    const char* verbose[] = {"--verbose"};
+    EXPECT_TRUE(parseCommandLine(1, verbose).console);
+    EXPECT_FALSE(parseCommandLine(0, verbose).console);
 }
 
-TEST(CommandLine, ScansTheProgramPathToo) {
-    const char* arguments[] = {"--verbose"};
-    EXPECT_TRUE(parseCommandLine(1, arguments).console);
-    EXPECT_FALSE(parseCommandLine(0, arguments).console);
-}
-
+// Whatever stands at the log's path goes once older than five days; what cannot be examined
+// stays.
 TEST(LogFile, IsRenewedOnlyWhenOlderThanFiveDays) {
     TempDir folder;
     const std::string path = kv::portal::logFilePath(folder.path());
-    kv::test::writeFile(path, "old run\n");
-    const int64_t written = kv::platform::fileModificationTime(path);
-    ASSERT_GT(written, 0);
-
-    kv::portal::renewLogFile(path, written + 432000);
-    EXPECT_TRUE(std::filesystem::exists(path)) << "exactly five days old stays";
-    kv::portal::renewLogFile(path, written + 432001);
-    EXPECT_FALSE(std::filesystem::exists(path));
-    kv::portal::renewLogFile(path, written + 432001);
-    EXPECT_FALSE(std::filesystem::exists(path)) << "nothing there is fine too";
-}
-
-TEST(LogFile, RenewsWhateverStandsAtItsPath) {
-    TempDir folder;
-    const std::string path = kv::portal::logFilePath(folder.path());
-    std::filesystem::create_directory(path);
-    kv::test::writeFile(path + "/inside", "x");
-    const int64_t written = kv::platform::fileModificationTime(path);
-    kv::portal::renewLogFile(path, written + 432001);
-    EXPECT_FALSE(std::filesystem::exists(path));
-}
-
-TEST(LogFile, KeepsWhatCannotBeExamined) {
-    TempDir folder;
-    const std::string path = kv::portal::logFilePath(folder.path());
+    EXPECT_EQ(path, folder.file("log.txt"));
+    kv::portal::renewLogFile(path, 4000000000);
+    for (const bool isFolder : {false, true}) {
+        if (isFolder) {
+            std::filesystem::create_directory(path);
+        }
+        kv::test::writeFile(isFolder ? path + "/inside" : path, "old run\n");
+        const int64_t written = kv::platform::fileModificationTime(path);
+        ASSERT_GT(written, 0);
+        kv::portal::renewLogFile(path, written + 432000);
+        EXPECT_TRUE(std::filesystem::exists(path)) << "exactly five days old stays";
+        kv::portal::renewLogFile(path, written + 432001);
+        EXPECT_FALSE(std::filesystem::exists(path)) << isFolder;
+    }
     std::filesystem::create_symlink(folder.file("nowhere"), path);
     kv::portal::renewLogFile(path, 4000000000);
     EXPECT_TRUE(std::filesystem::is_symlink(path));
 }
 
-TEST(InterfaceDefaults, ScaleFollowsTheDesktopResolution) {
-    EXPECT_FLOAT_EQ(kv::portal::scaleForDpi(96), 1.0f);
+TEST(InterfaceDefaults, ScaleAndMainWindowFollowTheDesktopResolution) {
     EXPECT_FLOAT_EQ(kv::portal::scaleForDpi(144), 1.5f);
     kv::portal::setScaleFromDesktop();
     EXPECT_FLOAT_EQ(kv::portal::uiScale(), 2.0f);
     EXPECT_EQ(kv::portal::scaled(640), 1280);
-    EXPECT_EQ(kv::portal::scaled(480), 960);
-    kv::portal::setUiScale(1.0f);
-}
-
-TEST(InterfaceDefaults, MainWindowOpensAtTwiceItsSizeOnA192DpiDesktop) {
-    kv::portal::setScaleFromDesktop();
     kv::portal::Manager manager;
     kv::portal::Window* window =
         kv::portal::Window::showMainWindow(nullptr, manager.core(), &manager);

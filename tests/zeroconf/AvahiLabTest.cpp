@@ -7,36 +7,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 using kv::test::Lab;
-using zeroconf_test::instance;
-using zeroconf_test::only;
-using zeroconf_test::recording_browser_listener;
-using zeroconf_test::recording_hostname_listener;
+using namespace zeroconf_test;
 
 namespace {
 
-const std::vector<std::string> kStudioTxt{"vendor=Kelmora Technologies", "product=KELMORA+KORVEX",
-                                          "version=1.2.3b45", "firmware_generation=2"};
+struct Device {
+    int host;
+    std::string instance, subtype;
+    std::vector<std::string> txt;
+};
 
-std::vector<std::string> sorted(std::vector<std::string> items) {
-    std::sort(items.begin(), items.end());
-    return items;
+std::size_t count(const std::vector<instance>& events, const std::string& name) {
+    return std::count_if(events.begin(), events.end(),
+                         [&](const instance& event) { return event.name == name; });
 }
 
 class AvahiLab : public kv::test::LabSuite {
 protected:
-    struct Device {
-        int host;
-        std::string instance;
-        std::string subtype;
-        std::vector<std::string> txt;
-    };
-
     // Devices, each with its own host name and address, announced together; again, when the
     // lab's interface has their addresses already.
     std::vector<std::unique_ptr<Lab::Announcement>> announce(const std::vector<Device>& devices,
@@ -44,68 +36,60 @@ protected:
         std::vector<Lab::Address> addresses;
         std::vector<Lab::Service> services;
         for (const auto& device : devices) {
-            const std::string hostName = "korvex-" + std::to_string(device.host) + ".local";
+            const std::string host = "korvex-" + std::to_string(device.host) + ".local";
             if (!again) {
                 lab->addAddress(lab->address(device.host));
             }
-            addresses.push_back({hostName, lab->address(device.host)});
+            addresses.push_back({host, lab->address(device.host)});
             services.push_back(
-                {device.instance, "_http._tcp", 80, hostName, {device.subtype}, device.txt});
+                {device.instance, "_http._tcp", 80, host, {device.subtype}, device.txt});
         }
         return lab->publishMany(addresses, services);
     }
 
-    zeroconf_test::state_recorder states;
+    std::shared_ptr<recording_listener> watch(const std::string& subtype) {
+        auto listener = std::make_shared<recording_listener>();
+        browsers.push_back(client->browse("", "_http._tcp", subtype, listener, false));
+        EXPECT_NE(nullptr, browsers.back()) << subtype;
+        return listener;
+    }
+
     std::shared_ptr<zeroconf::client> client = zeroconf::create_client(-1);
+    std::vector<std::shared_ptr<zeroconf::browser>> browsers;
 };
 
 TEST_F(AvahiLab, EverySubtypeFindsItsDevicesWithHostAddressPortAndTxtAndSeesThemGo) {
-    auto devices =
-        announce({{11, "Studio.A R\xc3\xa9gie", "_ravenna", kStudioTxt},
-                  {12, "Live Room 2", "_kelmora_dante_zman", {"vendor=Kelmora Technologies"}},
-                  {13, "Maint.\xc3\x9cnit", "_kelmora_maintenance", {}}});
-
-    struct watched {
-        std::string subtype;
-        std::string instance;
-        int host;
-        std::shared_ptr<recording_browser_listener> listener;
-        std::shared_ptr<zeroconf::browser> browser;
-    };
-    std::vector<watched> browsers{
-        {"_ravenna", "Studio.A R\xc3\xa9gie", 11, nullptr, nullptr},
-        {"_kelmora_dante_zman", "Live Room 2", 12, nullptr, nullptr},
-        {"_kelmora_maintenance", "Maint.\xc3\x9cnit", 13, nullptr, nullptr}};
-    for (auto& w : browsers) {
-        w.listener = std::make_shared<recording_browser_listener>();
-        w.browser = client->browse("", "_http._tcp", w.subtype, w.listener, false);
-        ASSERT_NE(nullptr, w.browser) << w.subtype;
+    const std::vector<Device> devices{
+        {11,
+         "Studio.A R\xc3\xa9gie",
+         "_ravenna",
+         {"product=KELMORA+KORVEX", "vendor=Kelmora Technologies", "version=1.2.3b45"}},
+        {12, "Live Room 2", "_kelmora_dante_zman", {"vendor=Kelmora Technologies"}},
+        {13, "Maint.\xc3\x9cnit", "_kelmora_maintenance", {"a=b"}}};
+    auto announced = announce(devices);
+    std::vector<std::shared_ptr<recording_listener>> listeners;
+    for (const auto& device : devices) {
+        listeners.push_back(watch(device.subtype));
     }
-    for (auto& w : browsers) {
-        ASSERT_TRUE(w.listener->wait_resolved(1)) << w.subtype;
-        const instance found = w.listener->resolved().front();
-        EXPECT_EQ(w.instance, found.name);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        ASSERT_TRUE(listeners[i]->wait_resolved(1)) << devices[i].subtype;
+        instance found = listeners[i]->resolved().front();
+        EXPECT_EQ(devices[i].instance, found.name);
         EXPECT_EQ("_http._tcp.", found.regtype);
-        EXPECT_EQ("korvex-" + std::to_string(w.host) + ".local.", found.host);
-        EXPECT_EQ(lab->address(w.host), found.address);
+        EXPECT_EQ("korvex-" + std::to_string(devices[i].host) + ".local.", found.host);
+        EXPECT_EQ(lab->address(devices[i].host), found.address);
         EXPECT_EQ(80, found.port);
         EXPECT_NE(0u, found.interface_index);
+        std::sort(found.txt.begin(), found.txt.end());
+        EXPECT_EQ(devices[i].txt, found.txt);
     }
-    EXPECT_EQ(sorted(kStudioTxt), sorted(browsers[0].listener->resolved().front().txt));
-    EXPECT_EQ(std::vector<std::string>{"vendor=Kelmora Technologies"},
-              browsers[1].listener->resolved().front().txt);
 
-    lab->withdraw(devices);
-    for (auto& w : browsers) {
-        ASSERT_TRUE(w.listener->wait_removed(1)) << w.subtype;
-        EXPECT_EQ(w.instance, w.listener->removed().front().name);
-        EXPECT_EQ(1u, w.listener->resolved().size()) << w.subtype << " saw another's device";
+    lab->withdraw(announced);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        ASSERT_TRUE(listeners[i]->wait_removed(1)) << devices[i].subtype;
+        EXPECT_EQ(devices[i].instance, listeners[i]->removed().front().name);
+        EXPECT_EQ(1u, listeners[i]->resolved().size()) << devices[i].subtype << " saw another's";
     }
-}
-
-std::size_t count(const std::vector<zeroconf_test::instance>& resolved, const std::string& name) {
-    return std::count_if(resolved.begin(), resolved.end(),
-                         [&](const auto& instance) { return instance.name == name; });
 }
 
 // A package upgrade restarts avahi-daemon under running browses, which its announcers survive
@@ -114,12 +98,9 @@ std::size_t count(const std::vector<zeroconf_test::instance>& resolved, const st
 TEST_F(AvahiLab, BrowsingResumesWhenAvahiDaemonRestarts) {
     auto before =
         announce({{41, "Kept Device", "_ravenna", {}}, {42, "Gone Device", "_ravenna", {}}});
-    auto listener = std::make_shared<recording_browser_listener>();
-    std::vector<std::shared_ptr<zeroconf::browser>> browsers;
-    for (const char* subtype : {"_ravenna", "_kelmora_dante_zman", "_kelmora_maintenance"}) {
-        browsers.push_back(client->browse("", "_http._tcp", subtype, listener, false));
-        ASSERT_NE(nullptr, browsers.back());
-    }
+    auto listener = watch("_ravenna");
+    watch("_kelmora_dante_zman");
+    watch("_kelmora_maintenance");
     ASSERT_TRUE(listener->wait_resolved(2));
 
     auto capture = std::make_unique<kv::test::StdoutCapture>();
@@ -127,7 +108,6 @@ TEST_F(AvahiLab, BrowsingResumesWhenAvahiDaemonRestarts) {
     before.clear();
     auto kept = announce({{41, "Kept Device", "_ravenna", {}}}, true);
     auto newcomer = announce({{43, "Newcomer", "_ravenna", {}}});
-
     const bool settled = listener->wait_until([](const auto& events) {
         return count(only(events, true), "Newcomer") == 1 && !only(events, false).empty();
     });
@@ -145,32 +125,45 @@ TEST_F(AvahiLab, BrowsingResumesWhenAvahiDaemonRestarts) {
     EXPECT_EQ(std::string::npos, log.find("errorCode")) << log;
 }
 
-TEST_F(AvahiLab, RegisteredServiceIsVisibleToAvahiBrowseUntilDestroyed) {
+TEST_F(AvahiLab, RegisteredServiceIsVisibleUntilDestroyed) {
+    state_recorder states;
     auto service = client->register_service("KVPortal Test.1", "_http._tcp", 8123,
                                             {"vendor=Kelmora Technologies", "version=2"},
                                             {"_kelmora_maintenance"}, states.callback());
     ASSERT_NE(nullptr, service);
     ASSERT_TRUE(states.wait(1));
     EXPECT_EQ(std::vector<int>{zeroconf::service::registered}, states.events());
+    auto listener = watch("_kelmora_maintenance");
+    ASSERT_TRUE(listener->wait_resolved(1));
+    EXPECT_EQ("KVPortal Test.1", listener->resolved().front().name);
+    EXPECT_EQ(8123, listener->resolved().front().port);
 
     std::string seen;
     ASSERT_EQ(0, lab->run({"avahi-browse", "-rpt", "_kelmora_maintenance._sub._http._tcp"}, &seen));
-    EXPECT_NE(std::string::npos, seen.find("=;kv0;IPv4;KVPortal\\032Test\\.1;"));
-    EXPECT_NE(std::string::npos, seen.find(";8123;")) << seen;
+    EXPECT_NE(std::string::npos, seen.find("=;kv0;IPv4;KVPortal\\032Test\\.1;")) << seen;
     EXPECT_NE(std::string::npos, seen.find("\"version=2\"")) << seen;
+
+    service.reset();
+    ASSERT_TRUE(listener->wait_removed(1));
+    ASSERT_EQ(0, lab->run({"avahi-browse", "-rpt", "_kelmora_maintenance._sub._http._tcp"}, &seen));
+    EXPECT_EQ(std::string::npos, seen.find("KVPortal")) << seen;
 }
 
-TEST_F(AvahiLab, FollowingAHostNameReportsItsAddress) {
+TEST_F(AvahiLab, FollowingAHostNameReportsItsAddressAndItsGoing) {
     lab->addAddress(lab->address(31));
     auto address = lab->publishAddress("korvex-31.local", lab->address(31));
-    auto listener = std::make_shared<recording_hostname_listener>();
+    auto listener = std::make_shared<recording_listener>();
     auto browser = client->browse_hostname("korvex-31.local", listener);
     ASSERT_NE(nullptr, browser);
     ASSERT_TRUE(listener->wait(1));
     const auto event = listener->events().front();
     EXPECT_TRUE(event.resolved);
-    EXPECT_EQ("korvex-31.local", event.hostname);
+    EXPECT_EQ("korvex-31.local", event.name);
     EXPECT_EQ(lab->address(31), event.address);
+
+    address.reset();
+    ASSERT_TRUE(listener->wait(2));
+    EXPECT_FALSE(listener->events()[1].resolved);
 }
 
 } // namespace

@@ -2,31 +2,23 @@
 // without discovery.
 #include "StdoutCapture.h"
 #include "client.h"
-#include "recording_listeners.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
-TEST(MissingProvider, EveryOperationFailsAsServiceNotRunningAndTheClientEnds) {
+TEST(MissingProvider, EveryOperationFailsAsServiceNotRunning) {
     kv::test::StdoutCapture log;
     auto client = zeroconf::create_client(-1);
-    EXPECT_EQ(nullptr,
-              client->browse("", "_http._tcp", "_ravenna",
-                             std::make_shared<zeroconf_test::recording_browser_listener>(), false));
-    EXPECT_EQ(nullptr, client->browse_hostname(
-                           "korvex-1.local",
-                           std::make_shared<zeroconf_test::recording_hostname_listener>()));
+    EXPECT_EQ(nullptr, client->browse("", "_http._tcp", "_ravenna", nullptr, false));
+    EXPECT_EQ(nullptr, client->browse_hostname("korvex-1.local", nullptr));
     EXPECT_EQ(nullptr, client->register_service("Studio A", "_http._tcp", 80, {}, {}, {}));
     client.reset();
-
     const std::string text = log.text();
-    EXPECT_NE(std::string::npos,
-              text.find("[0]   _http._tcp; runtime error DNSServiceBrowse() failed (-65563).\n"))
-        << text;
-    EXPECT_NE(std::string::npos,
-              text.find("runtime error DNSServiceGetAddrInfo() failed (-65563).\n"));
-    EXPECT_NE(std::string::npos,
-              text.find("runtime error Could not register service \"Studio A\" (-65563).\n"));
+    for (const char* line :
+         {"[0]   _http._tcp; runtime error DNSServiceBrowse() failed (-65563).\n",
+          "runtime error DNSServiceGetAddrInfo() failed (-65563).\n",
+          "runtime error Could not register service \"Studio A\" (-65563).\n"}) {
+        EXPECT_NE(std::string::npos, text.find(line)) << text;
+    }
 }

@@ -1,5 +1,3 @@
-#include "client.h"
-#include "recording_listeners.h"
 #include "scripted_fixture.h"
 
 #include <fcntl.h>
@@ -11,25 +9,16 @@
 #include <string>
 #include <vector>
 
-using zeroconf_test::recording_browser_listener;
-using zeroconf_test::ScriptedTest;
+using namespace zeroconf_test;
 
 namespace {
 
 class PollThread : public ScriptedTest {
 protected:
-    std::shared_ptr<zeroconf::browser> browse(std::shared_ptr<recording_browser_listener> told) {
+    std::shared_ptr<zeroconf::browser> browse(std::shared_ptr<recording_listener> told) {
         return client->browse("", "_http._tcp", "", std::move(told), false);
     }
 
-    // An instance named "Studio A" goes away, as the browse reports it.
-    static void removal(const scripted::operation_ptr& browse) {
-        scripted::browse_reply(browse, 0, 3, 0, "Studio A", "_http._tcp.", "local.");
-    }
-
-    std::shared_ptr<recording_browser_listener> listener =
-        std::make_shared<recording_browser_listener>();
-    std::shared_ptr<zeroconf::client> client = zeroconf::create_client(3);
     std::vector<std::shared_ptr<zeroconf::browser>> browsers;
 };
 
@@ -39,70 +28,60 @@ TEST_F(PollThread, OperationsBeyond512AreRefusedWhileTheOthersAreServed) {
     }
     EXPECT_EQ(512, std::count_if(browsers.begin(), browsers.end(), [](auto& b) { return b; }));
     EXPECT_EQ(nullptr, browsers[512]);
-    EXPECT_TRUE(logged("fdset too small\n"));
     EXPECT_TRUE(logged("[3]   _http._tcp; runtime error fdset too small.\n"));
 
-    removal(scripted::wait_for("DNSServiceBrowse", 512));
+    browsed(scripted::wait_for("DNSServiceBrowse", 512), 0, "Studio A");
     ASSERT_TRUE(listener->wait_removed(1));
-
     browsers.resize(100);
     EXPECT_NE(nullptr, browse(listener));
 }
 
-TEST_F(PollThread, OperationWhoseSocketSelectCannotWatchIsNotPolled) {
-    scripted::set_next_socket(FD_SETSIZE + 100);
-    EXPECT_EQ(nullptr, browse(listener));
-    EXPECT_TRUE(logged("fdset too small\n"));
-
-    browsers.push_back(browse(listener));
-    browsers.push_back(browse(listener));
-    const auto moved = scripted::wait_for("DNSServiceBrowse", 2);
-    const auto served = scripted::wait_for("DNSServiceBrowse", 3);
-    scripted::set_socket(moved, FD_SETSIZE + 100);
-    removal(served);
-    ASSERT_TRUE(listener->wait_removed(1));
-    ASSERT_TRUE(scripted::wait_socket_queries(4));
-    EXPECT_TRUE(logged("fdset too small\n"));
-}
-
-TEST_F(PollThread, OperationWithoutSocketIsLoggedAndSkipped) {
-    browsers.push_back(browse(listener));
-    const auto browse = scripted::wait_for("DNSServiceBrowse");
-    scripted::set_socket(browse, -1);
-    ASSERT_TRUE(scripted::wait_socket_queries(2));
-    EXPECT_TRUE(logged("Invalid file descriptor or sd_ref_; fd = -1; sd_ref_ = 0x"));
-}
-
-TEST_F(PollThread, SelectErrorIsLoggedAndPollingGoesOn) {
+// A socket select cannot watch, one that is missing, or not open, is logged and polling goes on.
+TEST_F(PollThread, SocketsSelectCannotWatchAreLoggedAndPollingGoesOn) {
+    browsers = {browse(listener), browse(listener)};
+    const auto moved = scripted::wait_for("DNSServiceBrowse", 1);
+    const auto served = scripted::wait_for("DNSServiceBrowse", 2);
     constexpr int kClosed = 900;
     ASSERT_EQ(-1, ::fcntl(kClosed, F_GETFD));
-    browsers.push_back(browse(listener));
-    const auto browse = scripted::wait_for("DNSServiceBrowse");
-    scripted::set_socket(browse, kClosed);
-    ASSERT_TRUE(scripted::wait_socket_queries(2));
-    EXPECT_TRUE(logged("select() returned -1 errno 9 Bad file descriptor\n"));
-
-    scripted::set_socket(browse, scripted::provider_socket(browse));
-    removal(browse);
-    EXPECT_TRUE(listener->wait_removed(1));
+    const struct {
+        int fd;
+        std::string logged;
+    } cases[] = {{FD_SETSIZE + 100, "fdset too small\n"},
+                 {-1, "Invalid file descriptor or sd_ref_; fd = -1; sd_ref_ = 0x"},
+                 {kClosed, "select() returned -1 errno 9 Bad file descriptor\n"}};
+    int removed = 0;
+    for (const auto& c : cases) {
+        const std::size_t before = log().size();
+        scripted::set_socket(moved, c.fd);
+        ASSERT_TRUE(scripted::wait_socket_queries(4));
+        EXPECT_NE(std::string::npos, log().find(c.logged, before)) << c.fd;
+        // A socket select refuses stops every wait until it is gone.
+        if (c.fd == kClosed) {
+            scripted::set_socket(moved, scripted::provider_socket(moved));
+        }
+        browsed(served, 0, "Studio A");
+        EXPECT_TRUE(listener->wait_removed(++removed)) << c.fd;
+    }
+    browsed(moved, 0, "Studio B");
+    EXPECT_TRUE(listener->wait_removed(++removed));
 }
 
 TEST_F(PollThread, DroppingTheLastBrowserInsideItsCallbackEndsItWithoutDeadlock) {
     auto dropped = browse(listener);
     const auto browse_op = scripted::wait_for("DNSServiceBrowse");
     listener->on_event = [&dropped] { dropped.reset(); };
-    removal(browse_op);
+    browsed(browse_op, 0, "Studio A");
     ASSERT_TRUE(scripted::wait_released(browse_op));
 
-    auto other = std::make_shared<recording_browser_listener>();
+    auto other = std::make_shared<recording_listener>();
     browsers.push_back(browse(other));
-    removal(scripted::wait_for("DNSServiceBrowse", 2));
+    browsed(scripted::wait_for("DNSServiceBrowse", 2), 0, "Studio A");
     EXPECT_TRUE(other->wait_removed(1));
     EXPECT_EQ(1u, listener->removed().size());
 }
 
 // Gone with the last browser that holds it, after that browser's client.
-class farewell_listener : public recording_browser_listener {
+class farewell_listener : public recording_listener {
 public:
     ~farewell_listener() override { gone.set_value(); }
     std::promise<void> gone;
@@ -116,14 +95,14 @@ TEST_F(PollThread, ClientWhoseLastOperationEndsInACallbackIsDestroyedThereWithou
     const auto browse_op = scripted::wait_for("DNSServiceBrowse");
     told->on_event = [&last] { last.reset(); };
     told.reset();
-    removal(browse_op);
-    ASSERT_EQ(std::future_status::ready, gone.wait_for(zeroconf_test::kDeadline));
+    browsed(browse_op, 0, "Studio A");
+    ASSERT_EQ(std::future_status::ready, gone.wait_for(kDeadline));
     EXPECT_TRUE(scripted::released(browse_op));
     EXPECT_TRUE(logged("destroyed from poll_thread_\n"));
 }
 
 TEST_F(PollThread, OperationDestroyedByAnEarlierReplyOfTheSameCycleIsSkipped) {
-    auto second_listener = std::make_shared<recording_browser_listener>();
+    auto second_listener = std::make_shared<recording_listener>();
     browsers.push_back(browse(listener));
     auto second = browse(second_listener);
     const auto first_op = scripted::wait_for("DNSServiceBrowse", 1);
@@ -132,8 +111,8 @@ TEST_F(PollThread, OperationDestroyedByAnEarlierReplyOfTheSameCycleIsSkipped) {
 
     scripted::hold_poll();
     ASSERT_TRUE(scripted::wait_poll_held());
-    removal(first_op);
-    removal(second_op);
+    browsed(first_op, 0, "Studio A");
+    browsed(second_op, 0, "Studio A");
     scripted::release_poll();
 
     ASSERT_TRUE(listener->wait_removed(1));

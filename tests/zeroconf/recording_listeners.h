@@ -16,8 +16,8 @@ namespace zeroconf_test {
 
 constexpr auto kDeadline = std::chrono::seconds(20);
 
-// What a discovery object reported, in order; tests wait for it without sleeping. Notifies under
-// the lock: a waiter that wakes may destroy the recorder at once.
+// What a discovery object reported, in order, for tests to wait on. Notifies under the lock: a
+// waiter that wakes may destroy the recorder at once.
 template <typename Event>
 class recorder {
 public:
@@ -51,10 +51,7 @@ private:
 struct instance {
     bool resolved = false;
     std::uint32_t interface_index = 0;
-    std::string name;
-    std::string regtype;
-    std::string host;
-    std::string address;
+    std::string name, regtype, host, address;
     std::uint16_t port = 0;
     std::vector<std::string> txt;
 };
@@ -66,7 +63,10 @@ inline std::vector<instance> only(std::vector<instance> events, bool resolved) {
     return events;
 }
 
-class recording_browser_listener : public zeroconf::browser_listener, public recorder<instance> {
+// Records both kinds of discovery: instances, and host names (in name, with their address).
+class recording_listener : public zeroconf::browser_listener,
+                           public zeroconf::hostname_listener,
+                           public recorder<instance> {
 public:
     void on_service_resolved(std::uint32_t interface_index, const std::string& name,
                              const std::string& regtype, const std::string& host,
@@ -74,10 +74,16 @@ public:
                              const std::vector<std::string>& txt) override {
         record({true, interface_index, name, regtype, host, address, port, txt});
     }
-
     void on_service_removed(std::uint32_t interface_index, const std::string& name,
                             const std::string& regtype) override {
         record({false, interface_index, name, regtype, {}, {}, 0, {}});
+    }
+    void on_hostname_resolved(std::uint32_t interface_index, const std::string& hostname,
+                              const std::string& address) override {
+        record({true, interface_index, hostname, {}, {}, address, 0, {}});
+    }
+    void on_hostname_removed(std::uint32_t interface_index, const std::string& hostname) override {
+        record({false, interface_index, hostname, {}, {}, {}, 0, {}});
     }
 
     std::vector<instance> resolved() const { return only(events(), true); }
@@ -95,31 +101,9 @@ private:
             on_event();
         }
     }
-
     bool wait_for(bool resolved, std::size_t count) {
         return wait_until(
             [&](const auto& events) { return only(events, resolved).size() >= count; });
-    }
-};
-
-// A host name's address resolved, or removed (without one).
-struct hostname_event {
-    bool resolved = false;
-    std::uint32_t interface_index = 0;
-    std::string hostname;
-    std::string address;
-};
-
-class recording_hostname_listener : public zeroconf::hostname_listener,
-                                    public recorder<hostname_event> {
-public:
-    void on_hostname_resolved(std::uint32_t interface_index, const std::string& hostname,
-                              const std::string& address) override {
-        add({true, interface_index, hostname, address});
-    }
-
-    void on_hostname_removed(std::uint32_t interface_index, const std::string& hostname) override {
-        add({false, interface_index, hostname, {}});
     }
 };
 

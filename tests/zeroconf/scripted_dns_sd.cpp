@@ -1,13 +1,11 @@
 #include "scripted_dns_sd.h"
 
+#include <arpa/inet.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -15,10 +13,6 @@
 
 namespace scripted {
 namespace {
-
-constexpr auto kDeadline = std::chrono::seconds(20);
-
-using reply = std::function<DNSServiceErrorType(DNSServiceRef)>;
 
 // The provider's side of an operation; the DNSServiceRef handed out points at it. Records live
 // until reset(), so a reference used after its release is seen, not crashed on.
@@ -40,25 +34,16 @@ struct provider {
     std::vector<reconfirm_call> reconfirms;
     std::vector<std::string> misuses;
     std::size_t socket_queries = 0;
-    int next_socket = -1;
     bool hold = false;
     bool held = false;
-};
-
-provider& the() {
-    static provider instance;
-    return instance;
-}
+} the;
 
 record* from(DNSServiceRef ref) {
     return reinterpret_cast<record*>(ref);
 }
-DNSServiceRef to(record* r) {
-    return reinterpret_cast<DNSServiceRef>(r);
-}
 
-record* find(provider& p, const operation_ptr& op) {
-    for (auto& r : p.records) {
+record* find(const operation_ptr& op) {
+    for (auto& r : the.records) {
         if (r->op == op) {
             return r.get();
         }
@@ -74,145 +59,113 @@ const char* c_text(const std::optional<std::string>& value) {
     return value ? value->c_str() : nullptr;
 }
 
-// An operation with what every start call gives; the caller adds what only its own gives.
-std::shared_ptr<operation> made(const char* function, DNSServiceFlags flags,
-                                std::uint32_t interface_index, const char* name,
-                                const char* regtype, const char* domain, void* callback,
-                                void* context) {
-    auto op = std::make_shared<operation>();
-    op->function = function;
-    op->flags = flags;
-    op->interface_index = interface_index;
-    op->name = text(name);
-    op->regtype = text(regtype);
-    op->domain = text(domain);
-    op->callback = callback;
-    op->context = context;
-    return op;
+template <typename Predicate>
+bool wait(Predicate predicate) {
+    std::unique_lock<std::mutex> lock(the.mutex);
+    return the.changed.wait_for(lock, std::chrono::seconds(20), predicate);
 }
 
-// Decides whether a start call goes ahead: scripted failures, and, posing as Avahi, refused flags.
-DNSServiceErrorType admit(provider& p, const std::string& function, DNSServiceFlags flags) {
-    auto failure = p.failures.find(function);
-    if (failure != p.failures.end()) {
+template <typename Change>
+void locked(Change change) {
+    std::lock_guard<std::mutex> lock(the.mutex);
+    change();
+}
+
+DNSServiceErrorType start(DNSServiceRef* sdRef, const char* function, DNSServiceFlags flags,
+                          std::uint32_t interface_index, const char* name, const char* regtype,
+                          const char* domain, void* callback, void* context,
+                          const std::function<void(operation&)>& more = {}) {
+    std::lock_guard<std::mutex> lock(the.mutex);
+    auto failure = the.failures.find(function);
+    if (failure != the.failures.end()) {
         const DNSServiceErrorType error = failure->second;
-        p.failures.erase(failure);
+        the.failures.erase(failure);
         return error;
     }
 #ifdef SCRIPTED_AS_AVAHI
     if (flags != 0) {
-        p.misuses.push_back(function + " with refused flags " + std::to_string(flags));
+        the.misuses.push_back(std::string(function) + " with refused flags");
         return kDNSServiceErr_Unsupported;
     }
-#else
-    (void)flags;
 #endif
-    return kDNSServiceErr_NoError;
-}
-
-DNSServiceErrorType start(DNSServiceRef* sdRef, std::shared_ptr<operation> op) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    const DNSServiceErrorType error = admit(p, op->function, op->flags);
-    if (error != kDNSServiceErr_NoError) {
-        return error;
-    }
     auto r = std::make_unique<record>();
-    r->op = std::move(op);
-    r->fd = ::eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE | EFD_NONBLOCK);
-    r->reported_fd = p.next_socket >= 0 ? p.next_socket : r->fd;
-    p.next_socket = -1;
-    *sdRef = to(r.get());
-    p.records.push_back(std::move(r));
-    p.changed.notify_all();
-    return kDNSServiceErr_NoError;
-}
-
-void post(const operation_ptr& op, reply run) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    record* r = find(p, op);
-    if (r == nullptr || r->released) {
-        p.misuses.push_back("reply queued for a released " + op->function);
-        return;
+    r->op = std::make_shared<operation>();
+    *r->op = {function, flags, interface_index, text(name), text(regtype), text(domain), "", 0, 0,
+              0,        0,     callback,        context};
+    if (more) {
+        more(*r->op);
     }
-    r->pending.push_back(std::move(run));
-    const std::uint64_t one = 1;
-    (void)!::write(r->fd, &one, sizeof(one));
-}
-
-template <typename Predicate>
-bool wait(Predicate predicate) {
-    provider& p = the();
-    std::unique_lock<std::mutex> lock(p.mutex);
-    return p.changed.wait_for(lock, kDeadline, [&] { return predicate(p); });
+    r->fd = ::eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE | EFD_NONBLOCK);
+    r->reported_fd = r->fd;
+    *sdRef = reinterpret_cast<DNSServiceRef>(r.get());
+    the.records.push_back(std::move(r));
+    the.changed.notify_all();
+    return kDNSServiceErr_NoError;
 }
 
 } // namespace
 
 void reset() {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    for (auto& r : p.records) {
-        ::close(r->fd);
-    }
-    p.records.clear();
-    p.failures.clear();
-    p.reconfirms.clear();
-    p.misuses.clear();
-    p.next_socket = -1;
+    locked([] {
+        for (auto& r : the.records) {
+            ::close(r->fd);
+        }
+        the.records.clear();
+        the.failures.clear();
+        the.reconfirms.clear();
+        the.misuses.clear();
+    });
 }
 
 operation_ptr wait_for(const std::string& function, std::size_t nth) {
     operation_ptr found;
-    wait([&](provider& p) {
+    wait([&] {
         std::size_t seen = 0;
-        for (auto& r : p.records) {
+        for (auto& r : the.records) {
             if (r->op->function == function && ++seen == nth) {
                 found = r->op;
-                return true;
             }
         }
-        return false;
+        return found != nullptr;
     });
     return found;
 }
 
 std::size_t started(const std::string& function) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
     std::size_t count = 0;
-    for (auto& r : p.records) {
-        count += r->op->function == function ? 1 : 0;
-    }
+    locked([&] {
+        for (auto& r : the.records) {
+            count += r->op->function == function ? 1 : 0;
+        }
+    });
     return count;
 }
 
 void fail_next(const std::string& function, DNSServiceErrorType error) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    p.failures[function] = error;
+    locked([&] { the.failures[function] = error; });
 }
 
 int provider_socket(const operation_ptr& op) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    record* r = find(p, op);
-    return r != nullptr ? r->fd : -1;
+    int fd = -1;
+    locked([&] { fd = find(op)->fd; });
+    return fd;
 }
 
 void set_socket(const operation_ptr& op, int fd) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    if (record* r = find(p, op)) {
-        r->reported_fd = fd;
-    }
+    locked([&] { find(op)->reported_fd = fd; });
 }
 
-void set_next_socket(int fd) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    p.next_socket = fd;
+void post(const operation_ptr& op, reply run) {
+    locked([&] {
+        record* r = find(op);
+        if (r->released) {
+            the.misuses.push_back("reply queued for a released " + op->function);
+            return;
+        }
+        r->pending.push_back(std::move(run));
+        const std::uint64_t one = 1;
+        (void)!::write(r->fd, &one, sizeof(one));
+    });
 }
 
 void browse_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
@@ -231,11 +184,9 @@ void resolve_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t
                    DNSServiceErrorType error, const char* fullname, const char* hosttarget,
                    std::uint16_t host_port, const std::string& txt) {
     post(op, [=, fullname = text(fullname), hosttarget = text(hosttarget)](DNSServiceRef ref) {
-        const std::uint16_t network_port =
-            static_cast<std::uint16_t>((host_port >> 8) | (host_port << 8));
         reinterpret_cast<DNSServiceResolveReply>(op->callback)(
-            ref, flags, interface_index, error, c_text(fullname), c_text(hosttarget), network_port,
-            static_cast<std::uint16_t>(txt.size()),
+            ref, flags, interface_index, error, c_text(fullname), c_text(hosttarget),
+            htons(host_port), static_cast<std::uint16_t>(txt.size()),
             reinterpret_cast<const unsigned char*>(txt.data()), op->context);
         return kDNSServiceErr_NoError;
     });
@@ -252,114 +203,58 @@ void query_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t i
     });
 }
 
-void addr_reply(const operation_ptr& op, DNSServiceFlags flags, std::uint32_t interface_index,
-                DNSServiceErrorType error, const char* hostname, const sockaddr* address,
-                std::size_t address_length) {
-    std::string copy;
-    const bool has_address = address != nullptr;
-    if (has_address) {
-        copy.assign(reinterpret_cast<const char*>(address), address_length);
-    }
-    using addr_function =
-        void (*)(DNSServiceRef, DNSServiceFlags, std::uint32_t, DNSServiceErrorType, const char*,
-                 const sockaddr*, std::uint32_t, void*);
-    post(op, [=, hostname = text(hostname)](DNSServiceRef ref) {
-        sockaddr_storage storage{};
-        std::memcpy(&storage, copy.data(), std::min(copy.size(), sizeof(storage)));
-        reinterpret_cast<addr_function>(op->callback)(
-            ref, flags, interface_index, error, c_text(hostname),
-            has_address ? reinterpret_cast<const sockaddr*>(&storage) : nullptr, 120, op->context);
-        return kDNSServiceErr_NoError;
-    });
-}
-
-void register_reply(const operation_ptr& op, DNSServiceFlags flags, DNSServiceErrorType error,
-                    const char* name, const char* regtype, const char* domain) {
-    post(op,
-         [=, name = text(name), regtype = text(regtype), domain = text(domain)](DNSServiceRef ref) {
-             reinterpret_cast<DNSServiceRegisterReply>(op->callback)(
-                 ref, flags, error, c_text(name), c_text(regtype), c_text(domain), op->context);
-             return kDNSServiceErr_NoError;
-         });
-}
-
-void process_error(const operation_ptr& op, DNSServiceErrorType error) {
-    post(op, [error](DNSServiceRef) { return error; });
-}
-
 void batch_next(const operation_ptr& op, int replies) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    if (record* r = find(p, op)) {
-        r->batch = replies;
-    }
+    locked([&] { find(op)->batch = replies; });
 }
 
 bool wait_processed(const operation_ptr& op, int count) {
-    return wait([&](provider& p) {
-        record* r = find(p, op);
-        return r != nullptr && r->processed >= count;
-    });
+    return wait([&] { return find(op)->processed >= count; });
 }
 
 bool wait_released(const operation_ptr& op) {
-    return wait([&](provider& p) {
-        record* r = find(p, op);
-        return r != nullptr && r->released;
-    });
+    return wait([&] { return find(op)->released; });
 }
 
 bool released(const operation_ptr& op) {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    record* r = find(p, op);
-    return r != nullptr && r->released;
+    bool result = false;
+    locked([&] { result = find(op)->released; });
+    return result;
 }
 
 bool wait_socket_queries(std::size_t more) {
     std::size_t target = 0;
-    {
-        provider& p = the();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        target = p.socket_queries + more;
-    }
-    return wait([&](provider& p) { return p.socket_queries >= target; });
+    locked([&] { target = the.socket_queries + more; });
+    return wait([&] { return the.socket_queries >= target; });
 }
 
 void hold_poll() {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    p.hold = true;
+    locked([] { the.hold = true; });
 }
 
 bool wait_poll_held() {
-    return wait([](provider& p) { return p.held; });
+    return wait([] { return the.held; });
 }
 
 void release_poll() {
-    provider& p = the();
-    {
-        std::lock_guard<std::mutex> lock(p.mutex);
-        p.hold = false;
-    }
-    p.changed.notify_all();
+    locked([] { the.hold = false; });
+    the.changed.notify_all();
 }
 
 std::vector<reconfirm_call> reconfirm_calls() {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    return p.reconfirms;
+    std::vector<reconfirm_call> calls;
+    locked([&] { calls = the.reconfirms; });
+    return calls;
 }
 
 std::vector<std::string> misuses() {
-    provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    return p.misuses;
+    std::vector<std::string> calls;
+    locked([&] { calls = the.misuses; });
+    return calls;
 }
 
 bool wait_all_released() {
-    return wait([](provider& p) {
-        for (auto& r : p.records) {
+    return wait([] {
+        for (auto& r : the.records) {
             if (!r->released) {
                 return false;
             }
@@ -380,35 +275,33 @@ __attribute__((visibility("default"))) void avahi_warn_unsupported(const char*) 
 #endif
 
 int DNSServiceRefSockFD(DNSServiceRef sdRef) {
-    scripted::provider& p = the();
-    std::unique_lock<std::mutex> lock(p.mutex);
-    if (p.hold) {
-        p.held = true;
-        p.changed.notify_all();
-        p.changed.wait(lock, [&] { return !p.hold; });
-        p.held = false;
+    std::unique_lock<std::mutex> lock(the.mutex);
+    if (the.hold) {
+        the.held = true;
+        the.changed.notify_all();
+        the.changed.wait(lock, [] { return !the.hold; });
+        the.held = false;
     }
-    ++p.socket_queries;
-    p.changed.notify_all();
-    scripted::record* r = from(sdRef);
-    if (r->released) {
-        p.misuses.push_back("DNSServiceRefSockFD on a released " + r->op->function);
+    ++the.socket_queries;
+    the.changed.notify_all();
+    if (from(sdRef)->released) {
+        the.misuses.push_back("DNSServiceRefSockFD on a released " + from(sdRef)->op->function);
         return -1;
     }
-    return r->reported_fd;
+    return from(sdRef)->reported_fd;
 }
 
 DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef) {
-    scripted::provider& p = the();
     scripted::record* r = from(sdRef);
-    std::unique_lock<std::mutex> lock(p.mutex);
+    std::unique_lock<std::mutex> lock(the.mutex);
     if (r->released || r->pending.empty()) {
-        p.misuses.push_back("DNSServiceProcessResult without a reply on " + r->op->function);
+        the.misuses.push_back("DNSServiceProcessResult without a reply on " + r->op->function);
         return kDNSServiceErr_BadState;
     }
-    int left = std::exchange(r->batch, 1);
     DNSServiceErrorType result = kDNSServiceErr_NoError;
-    while (left-- > 0 && !r->released && !r->pending.empty() && result == kDNSServiceErr_NoError) {
+    for (int left = std::exchange(r->batch, 1);
+         left > 0 && !r->released && !r->pending.empty() && result == kDNSServiceErr_NoError;
+         --left) {
         scripted::reply run = std::move(r->pending.front());
         r->pending.pop_front();
         std::uint64_t one = 0;
@@ -419,20 +312,16 @@ DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef) {
         lock.lock();
     }
     ++r->processed;
-    p.changed.notify_all();
+    the.changed.notify_all();
     return result;
 }
 
 void DNSServiceRefDeallocate(DNSServiceRef sdRef) {
-    scripted::provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    scripted::record* r = from(sdRef);
-    if (r->released) {
-        p.misuses.push_back("DNSServiceRefDeallocate twice on " + r->op->function);
-        return;
+    std::lock_guard<std::mutex> lock(the.mutex);
+    if (std::exchange(from(sdRef)->released, true)) {
+        the.misuses.push_back("DNSServiceRefDeallocate twice on " + from(sdRef)->op->function);
     }
-    r->released = true;
-    p.changed.notify_all();
+    the.changed.notify_all();
 }
 
 DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags,
@@ -440,69 +329,63 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
                                        const char* regtype, const char* domain, const char*,
                                        uint16_t port, uint16_t txtLen, const void* txtRecord,
                                        DNSServiceRegisterReply callBack, void* context) {
-    auto op = scripted::made("DNSServiceRegister", flags, interfaceIndex, name, regtype, domain,
-                             reinterpret_cast<void*>(callBack), context);
-    op->network_port = port;
-    if (txtRecord != nullptr) {
-        op->txt.assign(static_cast<const char*>(txtRecord), txtLen);
-    }
-    return scripted::start(sdRef, std::move(op));
+    return scripted::start(sdRef, "DNSServiceRegister", flags, interfaceIndex, name, regtype,
+                           domain, reinterpret_cast<void*>(callBack), context,
+                           [&](scripted::operation& op) {
+                               op.network_port = port;
+                               if (txtRecord != nullptr) {
+                                   op.txt.assign(static_cast<const char*>(txtRecord), txtLen);
+                               }
+                           });
 }
 
 DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                      uint32_t interfaceIndex, const char* regtype,
                                      const char* domain, DNSServiceBrowseReply callBack,
                                      void* context) {
-    return scripted::start(sdRef, scripted::made("DNSServiceBrowse", flags, interfaceIndex, nullptr,
-                                                 regtype, domain, reinterpret_cast<void*>(callBack),
-                                                 context));
+    return scripted::start(sdRef, "DNSServiceBrowse", flags, interfaceIndex, nullptr, regtype,
+                           domain, reinterpret_cast<void*>(callBack), context);
 }
 
 DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                       uint32_t interfaceIndex, const char* name,
                                       const char* regtype, const char* domain,
                                       DNSServiceResolveReply callBack, void* context) {
-    return scripted::start(sdRef,
-                           scripted::made("DNSServiceResolve", flags, interfaceIndex, name, regtype,
-                                          domain, reinterpret_cast<void*>(callBack), context));
+    return scripted::start(sdRef, "DNSServiceResolve", flags, interfaceIndex, name, regtype, domain,
+                           reinterpret_cast<void*>(callBack), context);
 }
 
 DNSServiceErrorType DNSServiceQueryRecord(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                           uint32_t interfaceIndex, const char* fullname,
                                           uint16_t rrtype, uint16_t rrclass,
                                           DNSServiceQueryRecordReply callBack, void* context) {
-    auto op = scripted::made("DNSServiceQueryRecord", flags, interfaceIndex, fullname, nullptr,
-                             nullptr, reinterpret_cast<void*>(callBack), context);
-    op->rrtype = rrtype;
-    op->rrclass = rrclass;
-    return scripted::start(sdRef, std::move(op));
+    return scripted::start(sdRef, "DNSServiceQueryRecord", flags, interfaceIndex, fullname, nullptr,
+                           nullptr, reinterpret_cast<void*>(callBack), context,
+                           [&](scripted::operation& op) {
+                               op.rrtype = rrtype;
+                               op.rrclass = rrclass;
+                           });
 }
 
 DNSServiceErrorType DNSServiceReconfirmRecord(DNSServiceFlags flags, uint32_t interfaceIndex,
                                               const char* fullname, uint16_t rrtype,
                                               uint16_t rrclass, uint16_t rdlen, const void* rdata) {
-    scripted::provider& p = the();
-    std::lock_guard<std::mutex> lock(p.mutex);
+    std::lock_guard<std::mutex> lock(the.mutex);
 #ifdef SCRIPTED_AS_AVAHI
-    p.misuses.push_back("DNSServiceReconfirmRecord, which Avahi refuses");
-    (void)flags, (void)interfaceIndex, (void)fullname, (void)rrtype, (void)rrclass, (void)rdlen,
-        (void)rdata;
-    return kDNSServiceErr_Unsupported;
-#else
-    p.reconfirms.push_back({flags, interfaceIndex, fullname != nullptr ? fullname : "", rrtype,
-                            rrclass, std::string(static_cast<const char*>(rdata), rdlen)});
-    return kDNSServiceErr_NoError;
+    the.misuses.push_back("DNSServiceReconfirmRecord, which Avahi refuses");
 #endif
+    the.reconfirms.push_back({flags, interfaceIndex, fullname, rrtype, rrclass,
+                              std::string(static_cast<const char*>(rdata), rdlen)});
+    return kDNSServiceErr_NoError;
 }
 
 #ifndef SCRIPTED_AS_AVAHI
 DNSServiceErrorType DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags flags,
                                           uint32_t interfaceIndex, uint32_t protocol,
                                           const char* hostname, void* callBack, void* context) {
-    auto op = scripted::made("DNSServiceGetAddrInfo", flags, interfaceIndex, hostname, nullptr,
-                             nullptr, callBack, context);
-    op->protocol = protocol;
-    return scripted::start(sdRef, std::move(op));
+    return scripted::start(sdRef, "DNSServiceGetAddrInfo", flags, interfaceIndex, hostname, nullptr,
+                           nullptr, callBack, context,
+                           [&](scripted::operation& op) { op.protocol = protocol; });
 }
 #endif
 

@@ -1,225 +1,53 @@
 #include "WindowFixture.h"
 
-#include "RecordingListener.h"
-#include "ui/UiScale.h"
 #include "ui/theme/QKVTheme.h"
-#include "ui/window/Central.h"
 #include "ui/window/DialogRunner.h"
-#include "ui/window/Group.h"
-#include "ui/window/ProductRow.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDialog>
-#include <QLabel>
-#include <QLayout>
-#include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QTest>
 #include <QTextEdit>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <stdexcept>
-
-using kv::portal::Window;
+#include <cstdlib>
 
 namespace kv::test {
 
-int RecordingProxy::runProgram(const char* program, const char*, int argumentCount,
-                               const char* const* arguments, bool wait) {
-    Start start;
-    start.program = program;
-    for (int i = 0; i < argumentCount; ++i) {
-        start.arguments.emplace_back(arguments[i] != nullptr ? arguments[i] : "");
-    }
-    start.wait = wait;
-    std::lock_guard<std::mutex> lock(startsMutex_);
-    starts_.push_back(start);
-    return 0;
-}
-
-std::vector<RecordingProxy::Start> RecordingProxy::starts() const {
-    std::lock_guard<std::mutex> lock(startsMutex_);
-    return starts_;
-}
-
-QPixmap* TestCallbacks::productPixmap(const char* productCode) {
-    const std::string code = productCode;
-    auto found = pixmaps_.find(code);
-    if (found == pixmaps_.end()) {
-        const int side = kv::portal::scaled(96);
-        // Mode logos are wide; the icon keeps their proportions inside the square.
-        const bool modeLogo = code.rfind("LOGO-", 0) == 0;
-        QPixmap pixmap(side, modeLogo ? side * 2160 / 5880 : side);
-        pixmap.fill(modeLogo ? QColor(42, 130, 218) : QColor(200, 60, 60));
-        found = pixmaps_.emplace(code, pixmap).first;
-    }
-    return &found->second;
-}
-
-QPixmap* TestCallbacks::themePixmap(const char* imageName, int width, int height) {
-    auto found = pixmaps_.find(imageName);
-    if (found == pixmaps_.end()) {
-        QPixmap pixmap(kv::portal::scaled(width), kv::portal::scaled(height));
-        pixmap.fill(Qt::darkGray);
-        found = pixmaps_.emplace(imageName, pixmap).first;
-    }
-    return &found->second;
-}
-
-RefusedPort::RefusedPort() {
-    // Bound but never listening: the kernel refuses connections at once.
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot bind a loopback port");
-    }
-    port_ = ntohs(address.sin_port);
-}
-
-RefusedPort::~RefusedPort() {
-    ::close(fd_);
-}
-
-std::string RefusedPort::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-WindowTest::WindowTest() : core(std::make_unique<kv::portal::Core>()) {
+WindowTest::WindowTest() : core(std::make_unique<Core>()) {
     auto settings = std::make_unique<RecordingProxy>();
     proxy = settings.get();
-    proxy->set("publish_file", refused.url("/dozoPublishConf.json"));
+    proxy->set("publish_file", std::string(kRefused) + "/dozoPublishConf.json");
     core->setProxy(std::move(settings));
-
-    kv::portal::QKVTheme::instance()->setMessageBoxAnswerer([this](QMessageBox& box) {
-        questions.push_back(
-            {box.windowTitle(), box.text(), box.icon(), box.standardButtons(), box.textFormat()});
-        if (answers_.empty()) {
-            return QMessageBox::NoButton;
+    QKVTheme::instance()->setMessageBoxAnswerer([this](QMessageBox& box) {
+        questions << box.windowTitle() + ": " + box.text();
+        const auto answer = answers.empty() ? QMessageBox::NoButton : answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
         }
-        const QMessageBox::StandardButton answer = answers_.front();
-        answers_.pop_front();
         return answer;
     });
-    kv::portal::setDialogAnswerer([this](QDialog& dialog) {
-        auto* text = dialog.findChild<QTextEdit*>(QStringLiteral("agreementText"));
-        auto* agree = dialog.findChild<QPushButton*>(QStringLiteral("agreeButton"));
-        auto* disagree = dialog.findChild<QPushButton*>(QStringLiteral("disagreeButton"));
-        if (text == nullptr || agree == nullptr || disagree == nullptr) {
-            ADD_FAILURE() << "not an agreement dialog";
-            return static_cast<int>(QDialog::Rejected);
+    setDialogAnswerer([this](QDialog& dialog) {
+        agreements << QStringLiteral("%1 (%2x%3)")
+                          .arg(dialog.findChild<QTextEdit*>("agreementText")->toPlainText())
+                          .arg(dialog.width())
+                          .arg(dialog.height());
+        const bool yes = !agree.empty() && agree.front();
+        if (!agree.empty()) {
+            agree.pop_front();
         }
-        agreements.push_back({text->toPlainText(), dialog.size(), agree->text(), disagree->text()});
-        const bool accept = !agreementAnswers_.empty() && agreementAnswers_.front();
-        if (!agreementAnswers_.empty()) {
-            agreementAnswers_.pop_front();
-        }
-        (accept ? agree : disagree)->click();
+        dialog.findChild<QPushButton*>(yes ? "agreeButton" : "disagreeButton")->click();
         return dialog.result();
     });
 }
 
-void WindowTest::answerQuestions(std::initializer_list<QMessageBox::StandardButton> answers) {
-    answers_.insert(answers_.end(), answers);
-}
-
-void WindowTest::answerAgreements(std::initializer_list<bool> agree) {
-    agreementAnswers_.insert(agreementAnswers_.end(), agree);
-}
-
 WindowTest::~WindowTest() {
-    kv::portal::setDialogAnswerer({});
-    kv::portal::QKVTheme::instance()->setMessageBoxAnswerer({});
+    setDialogAnswerer({});
+    QKVTheme::instance()->setMessageBoxAnswerer({});
     delete Window::instance();
     core.reset();
-    kv::portal::setUiScale(1.0f);
-}
-
-Window* WindowTest::showWindow() {
-    window = Window::showMainWindow(nullptr, core.get(), &callbacks);
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
-    return window;
-}
-
-void WindowTest::removeProduct(const std::string& name) {
-    core->removeProduct(name);
-    QCoreApplication::processEvents();
-}
-
-kv::portal::ProductPtr WindowTest::addProduct(kv::portal::ProductCode code, const std::string& name,
-                                              const std::string& address, const char* version) {
-    kv::portal::Version installed;
-    installed.parseVersion(version);
-    RecordingListener probes;
-    core->addListener(&probes);
-    EXPECT_TRUE(core->addProduct(code, name, address, installed));
-    // A device's serial and twin come with its probe's answer.
-    if (!address.empty()) {
-        EXPECT_TRUE(probes.waitFor("probed " + name));
-    }
-    core->removeListener(&probes);
-    // Rows are made from queued signals.
-    QCoreApplication::processEvents();
-    return core->findProduct(name);
-}
-
-void WindowTest::giveRelease(const kv::portal::ProductPtr& product, const char* version,
-                             const std::string& releaseNotes, const std::string& agreement) {
-    auto release = std::make_shared<kv::portal::Product::Cloud>();
-    release->version.parseVersion(version);
-    release->fileName = std::string(product->code) + "-" + version + ".bin";
-    release->link = refused.url("/" + release->fileName);
-    release->releaseNotesLink = releaseNotes;
-    release->agreementLink = agreement;
-    product->cloud.set(release);
-}
-
-Window::Product* WindowTest::row(const std::string& name) const {
-    if (window == nullptr) {
-        return nullptr;
-    }
-    for (Window::Product* candidate : window->findChildren<Window::Product*>()) {
-        const kv::portal::ProductPtr product = candidate->product(0);
-        if (product && product->name == name) {
-            return candidate;
-        }
-    }
-    return nullptr;
-}
-
-Window::Group* WindowTest::group(int index) const {
-    for (Window::Group* candidate : window->central()->groups()) {
-        if (candidate->index() == index) {
-            return candidate;
-        }
-    }
-    return nullptr;
-}
-
-QWidget* WindowTest::child(const char* objectName) const {
-    return window->findChild<QWidget*>(QLatin1String(objectName));
-}
-
-QLabel* WindowTest::link(Window::Product* productRow, const char* objectName) {
-    return productRow->findChild<QLabel*>(QLatin1String(objectName), Qt::FindDirectChildrenOnly);
-}
-
-bool WindowTest::laidOut(QWidget* row) {
-    return QTest::qWaitFor([row] {
-        QWidget* parent = row->parentWidget();
-        return parent->width() > kv::portal::scaled(500) && parent->layout() != nullptr &&
-               row->geometry() == QRect(parent->layout()->contentsRect().topLeft().x(), row->y(),
-                                        parent->layout()->contentsRect().width(), row->height());
-    });
+    setUiScale(1.0f);
 }
 
 namespace {
@@ -236,25 +64,16 @@ public:
     void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
     void drawTextItem(const QPointF&, const QTextItem& item) override { texts << item.text(); }
     Type type() const override { return User; }
-
     QStringList texts;
 
 protected:
     int metric(PaintDeviceMetric metric) const override {
-        switch (metric) {
-        case PdmWidth:
-            return size_.width();
-        case PdmHeight:
-            return size_.height();
-        case PdmDepth:
-            return 32;
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return static_cast<int>(devicePixelRatioFScale());
-        default:
-            return 96;
-        }
+        return metric == PdmWidth                    ? size_.width()
+               : metric == PdmHeight                 ? size_.height()
+               : metric == PdmDepth                  ? 32
+               : metric == PdmDevicePixelRatio       ? 1
+               : metric == PdmDevicePixelRatioScaled ? static_cast<int>(devicePixelRatioFScale())
+                                                     : 96;
     }
 
 private:
@@ -269,15 +88,24 @@ QStringList WindowTest::paintedTexts(QWidget* widget) {
     return recorder.texts;
 }
 
-QString WindowTest::href(const QLabel* label) {
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("<a href=\"([^\"]*)\"")).match(label->text());
-    return match.hasMatch() ? match.captured(1) : QString();
-}
-
-void WindowTest::clickLink(QLabel* label) {
-    QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier,
-                      QPoint(label->width() - 3, label->height() / 2));
-}
-
 } // namespace kv::test
+
+// One application object for all the window's tests, in a temporary folder of the program's own
+// (which also keeps its single-instance block apart) and on a session bus of its own.
+int main(int argc, char** argv) {
+    if (std::getenv("KV_OWN_SESSION_BUS") == nullptr) {
+        ::setenv("KV_OWN_SESSION_BUS", "1", 1);
+        std::vector<char*> command{const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
+        command.insert(command.end(), argv, argv + argc + 1);
+        ::execvp(command[0], command.data());
+        return 127;
+    }
+    // Static: it outlives the single-instance block, which is removed at exit.
+    static kv::test::TempDir temporary;
+    ::setenv("TMPDIR", temporary.path().c_str(), 1);
+    ::setenv("KVPORTAL_COLOR_SCHEME", "light", 0);
+    QApplication app(argc, argv);
+    kv::portal::QKVTheme::instance()->initialize(&app);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

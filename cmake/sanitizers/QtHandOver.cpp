@@ -1,9 +1,6 @@
-// Linked into every program of a ThreadSanitizer build. Qt is not instrumented, so the sanitizer
-// cannot see how Qt orders a queued signal, a posted event or the end of a QThread after the code
-// that sent it: Qt's own locks are futexes. This shows it that order: a signal emission hands
-// over, before and after its connections run, all that the emitting thread did up to then, and
-// every event delivery takes it over. The project's own code stays fully checked; only the
-// hand-over Qt guarantees becomes visible.
+// Linked into every program of a ThreadSanitizer build. Qt is not instrumented (its locks are
+// futexes), so the sanitizer cannot see that a signal emission hands over all its thread did up to
+// then, and that every event delivery takes it over: this tells it.
 
 #include <QObject>
 #include <QtGlobal>
