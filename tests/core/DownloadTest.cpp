@@ -2,13 +2,18 @@
 #include "ReleaseServer.h"
 #include "StdoutCapture.h"
 #include "TempDir.h"
+#include "Unavailable.h"
 #include "core/download/DownloadQueue.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -21,6 +26,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kPackage = "vesk-2.0.0.bin";
+
+// Small file systems go into a mount namespace of the test's own, made before any thread
+// starts so that every thread shares it; they vanish with it. Empty, or why it cannot be had.
+const std::string kMountProblem =
+    ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        ? ""
+        : std::strerror(errno);
 
 class Download : public kv::test::CoreLab {
 protected:
@@ -282,6 +294,37 @@ TEST_F(Download, QueuedDownloadsRunInOrderOnceEachAndCancelledOnesNever) {
     core_->cancel("Fourth");
     ASSERT_TRUE(events_.waitFor(status("Third", "Ready To Update")));
     EXPECT_EQ(fourth->status, ReadyToDownload);
+}
+
+// A package that fills the disk fails with the write error and leaves nothing that would count
+// as downloaded; the packages already there stay, and with room the download succeeds.
+TEST_F(Download, PackageThatFillsTheDiskFailsAndLeavesNothing) {
+    if (!kMountProblem.empty()) {
+        return kv::test::unavailable("cannot mount a small file system: " + kMountProblem);
+    }
+    const std::string folder = environment_.downloadsDir() + "/Firmware";
+    ASSERT_EQ(::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m,mode=700"), 0)
+        << std::strerror(errno);
+    const struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{folder};
+    kv::test::writeFile(folder + "/pelra-1.0.0.bin", "earlier package");
+    kv::test::writeFile(served_.file("large.bin"), std::string(4 << 20, 'l'));
+    const ProductPtr vesk =
+        addRelease(code::VESK_FIRMWARE, "Vesk", "large.bin", "", "", "large.bin");
+
+    core_->requestDownload("Vesk");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(vesk->statusText(), "Download Error (23)");
+    EXPECT_EQ(kv::test::readFile(folder + "/pelra-1.0.0.bin"), "earlier package");
+    EXPECT_FALSE(fs::exists(folder + "/large.bin.partial"));
+    EXPECT_FALSE(core_->isDownloaded(vesk));
+    ASSERT_EQ(::mount("tmpfs", folder.c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0);
+    core_->requestDownload("Vesk");
+    ASSERT_TRUE(events_.waitFor(status("Vesk", "Ready To Update")));
+    EXPECT_TRUE(kv::test::readFile(folder + "/large.bin") ==
+                kv::test::readFile(served_.file("large.bin")));
 }
 
 TEST_F(Download, ProductThatLeavesDuringItsDownloadGoesWhenTheDownloadEnds) {
