@@ -203,17 +203,6 @@ TEST_F(CoreProducts, ListOperationsReachTheProductList) {
     EXPECT_EQ(std::make_tuple(firmware, software, total), std::make_tuple(1, 1, 2));
     core.removeFirmwareProducts();
     EXPECT_EQ(Names{"Korvex Remote Controllers"}, names());
-}
-
-TEST_F(CoreProducts, CanUpdateAllButDownloadOnlyFirmwareAndThisProgram) {
-    const std::pair<ProductCode, bool> cases[] = {{code::VESK_FIRMWARE, false},
-                                                  {code::PELRA_FIRMWARE, false},
-                                                  {code::KVPORTAL, false},
-                                                  {code::VESK_III_FIRMWARE, true},
-                                                  {code::VORNET, true}};
-    for (const auto& [code, updatable] : cases) {
-        EXPECT_EQ(core.canUpdate(add(code, code, Version(1, 0, 0, 0))), updatable) << code;
-    }
     EXPECT_FALSE(core.canUpdate(nullptr));
 }
 

@@ -44,12 +44,10 @@ public:
     int count(const std::string& event) const { return countIn(events(), event); }
     // The recorded events that start with `prefix`, in order.
     Events startingWith(const std::string& prefix) const {
-        Events found;
-        for (const std::string& seen : events()) {
-            if (seen.rfind(prefix, 0) == 0) {
-                found.push_back(seen);
-            }
-        }
+        Events found = events();
+        found.erase(std::remove_if(found.begin(), found.end(),
+                                   [&](const std::string& e) { return e.rfind(prefix, 0) != 0; }),
+                    found.end());
         return found;
     }
 

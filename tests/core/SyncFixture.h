@@ -119,9 +119,7 @@ protected:
 
     // How often the server was asked for `path`.
     std::string requestCount(const std::string& path = "/dozoPublishConf.json") const {
-        std::string count;
-        kvcurl::fetch(server.url("/control/count?path=" + path), count, {});
-        return count;
+        return kvcurl::get(server.url("/control/count?path=" + path))->body;
     }
 
     std::string localCopyPath() const {

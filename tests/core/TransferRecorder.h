@@ -2,7 +2,6 @@
 
 #include "RecordingListener.h"
 
-#include <set>
 #include <string>
 
 namespace kv::test {
@@ -26,16 +25,12 @@ public:
     }
 
 private:
+    // Only the download worker reports downloads: no other thread records these in between.
     void once(const std::string& event) {
-        std::unique_lock<std::mutex> lock(seenMutex_);
-        if (seen_.insert(event).second) {
-            lock.unlock();
+        if (count(event) == 0) {
             record(event);
         }
     }
-
-    std::mutex seenMutex_;
-    std::set<std::string> seen_;
 };
 
 } // namespace kv::test
