@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ protected:
     static std::string status(const std::string& name, const std::string& text) {
         return "status " + name + " " + text;
     }
+
+    // Waits until the core's download and update queues are empty and their workers done.
+    bool idle() { return core_->waitUntilIdle(std::chrono::minutes(1)); }
 
     // Ends the core, joining its threads: events recorded later are none of its own.
     void stopCore() {

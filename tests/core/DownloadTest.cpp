@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,7 +85,6 @@ protected:
     bool heldAt(const std::string& gate) const {
         return kvcurl::get(server_.url("/control/wait/" + gate))->code == 200;
     }
-    bool idle() { return core_->waitUntilIdle(std::chrono::minutes(1)); }
 
     kv::test::TempDir served_;
     kv::test::ReleaseServer server_{served_.path()};

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <regex>
@@ -78,7 +77,7 @@ protected:
                 ASSERT_TRUE(events_.waitFor(status(name, "Device Rebooting")));
                 core_->removeDevice(name);
             }
-            ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
+            ASSERT_TRUE(idle());
 
             EXPECT_EQ(product->statusText(), c.shown);
             EXPECT_FALSE(core_->firmwareUpdateActive());
