@@ -58,16 +58,6 @@ public:
         return waitUntil([&](const Events& seen) { return countIn(seen, event) >= times; },
                          timeout);
     }
-    // Waits until `times` events have started with `prefix`.
-    bool waitForStart(const std::string& prefix, size_t times = 1, Seconds timeout = Seconds(60)) {
-        return waitUntil(
-            [&](const Events& seen) {
-                return std::count_if(seen.begin(), seen.end(), [&](const std::string& e) {
-                           return e.rfind(prefix, 0) == 0;
-                       }) >= static_cast<long>(times);
-            },
-            timeout);
-    }
     // Waits until the events recorded so far satisfy `done`.
     bool waitUntil(const std::function<bool(const Events&)>& done, Seconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
