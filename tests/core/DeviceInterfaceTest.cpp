@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
 using namespace kv::portal;
 using kv::test::DeviceSimulator;
