@@ -1,6 +1,5 @@
 #include "DeviceSimulator.h"
 
-#include "LabProcess.h"
 #include "kvcurl/kvcurl.h"
 
 #include <unistd.h>
@@ -27,58 +26,48 @@ std::string controlUrl(const std::string& address, const char* path) {
     return "http://" + address + ":8099" + path;
 }
 
-std::vector<std::string> simulatorCommand(std::vector<std::string> arguments) {
+std::vector<std::string> simulator(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"python3", KV_DEVICE_SIMULATOR_SCRIPT});
     return arguments;
 }
 
-std::vector<std::string> deviceArguments(const std::string& address,
-                                         const DeviceSimulator::Options& options) {
-    std::vector<std::string> arguments = {"--address",    address,     "--serial",
-                                          options.serial, "--version", options.version,
-                                          "--watch-stdin"};
-    if (options.danteCapable) {
-        arguments.push_back("--dante-capable");
+std::vector<std::string> arguments(const std::string& address, const DeviceSimulator::Options& o) {
+    std::vector<std::string> list = {"--address", address,   "--serial",     o.serial,
+                                     "--version", o.version, "--watch-stdin"};
+    for (const auto& [on, flag] : {std::pair{o.danteCapable, "--dante-capable"},
+                                   std::pair{o.danteRunning, "--dante-running"}}) {
+        if (on) {
+            list.push_back(flag);
+        }
     }
-    if (options.danteRunning) {
-        arguments.push_back("--dante-running");
+    for (const auto& [value, option] :
+         {std::pair{&o.behaviour, "--config"}, std::pair{&o.imageFile, "--image-file"}}) {
+        if (!value->empty()) {
+            list.insert(list.end(), {option, *value});
+        }
     }
-    if (!options.behaviour.empty()) {
-        arguments.insert(arguments.end(), {"--config", options.behaviour});
-    }
-    if (!options.imageFile.empty()) {
-        arguments.insert(arguments.end(), {"--image-file", options.imageFile});
-    }
-    return simulatorCommand(arguments);
+    return simulator(list);
 }
 
 } // namespace
 
 // The device prints "READY <address>" once all its ports listen.
 DeviceSimulator::DeviceSimulator(const Options& options)
-    : address_(nextAddress()), process_(deviceArguments(address_, options)) {
+    : address_(nextAddress()), process_(arguments(address_, options)) {
     if (process_.firstLine() != "READY " + address_) {
         throw std::runtime_error("device simulator did not start: '" + process_.firstLine() + "'");
     }
 }
 
 rapidjson::Document DeviceSimulator::state() const {
-    const auto reply = kvcurl::get(controlUrl(address_, "/lab/state"));
+    // Bounded, so that a device that stopped answering fails the test instead of holding it.
+    const auto reply = kvcurl::get(controlUrl(address_, "/lab/state"), 10000);
     rapidjson::Document document;
     document.Parse(reply->body.c_str());
     if (reply->code != 200 || !document.IsObject()) {
         throw std::runtime_error("device state unavailable: " + reply->error);
     }
     return document;
-}
-
-int DeviceSimulator::counter(const char* name) const {
-    const rapidjson::Document document = state();
-    return document["counters"][name].GetInt();
-}
-
-std::string DeviceSimulator::version() const {
-    return state()["version"].GetString();
 }
 
 void DeviceSimulator::configure(const std::string& behaviour) {
@@ -91,8 +80,8 @@ void DeviceSimulator::configure(const std::string& behaviour) {
 }
 
 void DeviceSimulator::makeImage(const std::string& path, const std::string& version, long size) {
-    if (!runToEnd(simulatorCommand({"--make-image", path, "--image-version", version,
-                                    "--image-size", std::to_string(size)}))) {
+    if (!runToEnd(simulator({"--make-image", path, "--image-version", version, "--image-size",
+                             std::to_string(size)}))) {
         throw std::runtime_error("cannot make image " + path);
     }
 }

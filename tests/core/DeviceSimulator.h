@@ -8,9 +8,8 @@
 
 namespace kv::test {
 
-// One simulated device (studio/device_simulator.py) on a loopback address of its own,
-// with its status service on port 80 and its command service on port 8080, for as long as
-// this object lives.
+// One simulated device (studio/device_simulator.py) on a loopback address of its own, with
+// its status service on port 80 and its command service on port 8080, while this object lives.
 class DeviceSimulator {
 public:
     struct Options {
@@ -25,16 +24,14 @@ public:
     };
 
     explicit DeviceSimulator(const Options& options);
-    DeviceSimulator(const DeviceSimulator&) = delete;
-    DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
     // The address discovery would report: an IPv4 text without scheme or port.
     const std::string& address() const { return address_; }
 
     // The device's state and counters, as its control endpoint reports them.
     rapidjson::Document state() const;
-    int counter(const char* name) const;
-    std::string version() const;
+    int counter(const char* name) const { return state()["counters"][name].GetInt(); }
+    std::string version() const { return state()["version"].GetString(); }
     void configure(const std::string& behaviour);
 
     // Writes a firmware image that makes the device report `version` after its reboot.

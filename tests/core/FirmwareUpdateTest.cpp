@@ -1,370 +1,239 @@
+// A firmware update against the simulated device behaving well and badly, rebooting on its own
+// included: what the user is shown, what the device receives and what the update history says.
+
 #include "CoreLab.h"
 #include "DeviceSimulator.h"
 #include "TempDir.h"
-#include "core/Core.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
+#include <cctype>
+#include <cstdlib>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
 using namespace kv::portal;
 using kv::test::DeviceSimulator;
 
 namespace {
 
-constexpr const char* kPackage = "korvex-2.0.0.bin";
-constexpr const char* kImageVersion = "2.0.0b7";
+constexpr const char* kNewVersion = "2.0.0b7";
+constexpr const char* kRequest = "Firmware Update Request";
+constexpr const char* kUnavailable = "Firmware Update progress unavailable";
+const std::string kSucceeded = R"("result":"succeeded","error_code":0)";
+
+std::string failed(int errorCode) {
+    return R"("result":"failed","error_code":)" + std::to_string(errorCode);
+}
+
+struct Case {
+    std::string behaviour;
+    // The status the update ends with.
+    const char* shown;
+    // "what=n; what>n; what<n": how often a status, a progress report (state first) or a device
+    // counter (a name without blanks) was seen.
+    const char* counts;
+    // The outcome in the update history; none when the update leaves no record.
+    std::string history = "";
+    // "status; ...": the statuses in order, but requests and unavailable progress, whose
+    // notices race with others.
+    const char* sequence = "";
+    ProductCode code = code::KORVEX_FIRMWARE;
+    // The program's waits cut to 2 s, for a device that does not come back or never answers.
+    bool shortWaits = false;
+    // The device leaves discovery while it reboots.
+    bool leaves = false;
+    const char* installed = "1.0.0b1";
+};
 
 class FirmwareUpdate : public kv::test::CoreLab {
 protected:
-    DeviceSimulator::Options device(const std::string& behaviour) const {
-        DeviceSimulator::Options options;
-        options.version = "1.0.0b1";
-        options.behaviour = behaviour;
-        options.imageFile = lab_.file("received.bin");
-        return options;
-    }
+    void run(const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.behaviour);
+            const std::string name = "Device " + std::to_string(devices_++);
+            DeviceSimulator::Options options;
+            options.behaviour = c.behaviour;
+            options.imageFile = lab_.file(name);
+            DeviceSimulator device(options);
+            Version installed;
+            installed.parseVersion(c.installed);
+            ASSERT_TRUE(core_->addProduct(c.code, name, device.address(), installed));
+            const ProductPtr product = core_->findProduct(name);
+            auto release = std::make_shared<Product::Cloud>();
+            release->version.parseVersion(kNewVersion);
+            release->fileName = name + ".bin";
+            product->cloud.set(release);
+            const std::string package = core_->downloadPath(product, true);
+            DeviceSimulator::makeImage(package, kNewVersion, 96 * 1024);
+            const std::string image = kv::test::readFile(package);
 
-    // A known device whose released firmware is already downloaded and verified.
-    ProductPtr addDeviceWithPackage(const DeviceSimulator& simulator, ProductCode code,
-                                    const std::string& name) {
-        EXPECT_TRUE(core_->addProduct(code, name, simulator.address(), Version(1, 0, 0, 1)));
-        const ProductPtr product = core_->findProduct(name);
-        auto release = std::make_shared<Product::Cloud>();
-        EXPECT_TRUE(release->version.parseVersion(kImageVersion));
-        release->fileName = kPackage;
-        product->cloud.set(release);
-        DeviceSimulator::makeImage(core_->downloadPath(product, true), kImageVersion, 96 * 1024);
-        return product;
-    }
+            ::setenv("KVPORTAL_HTTP_TIMEOUT", c.shortWaits ? "2" : "", 1);
+            core_->requestUpdate(product);
+            if (c.leaves) {
+                ASSERT_TRUE(events_.waitFor(status(name, "Device Rebooting")));
+                core_->removeDevice(name);
+            }
+            ASSERT_TRUE(idle());
 
-    // Updates the device with the program's waits cut to 2 s, until it shows the status.
-    bool updateWithShortWaits(const ProductPtr& product, const std::string& shown) {
-        ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
-        core_->requestUpdate(product);
-        const bool seen = events_.waitFor(status(product->name, shown));
-        ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
-        return seen;
-    }
+            EXPECT_EQ(product->statusText(), c.shown);
+            EXPECT_FALSE(core_->firmwareUpdateActive());
+            std::istringstream counts(c.counts);
+            for (std::string count; std::getline(counts, count, ';');) {
+                const size_t op = count.find_last_of("=<>");
+                const size_t start = count.find_first_not_of(' ');
+                const std::string what = count.substr(start, op - start);
+                const int n = std::stoi(count.substr(op + 1));
+                const int seen =
+                    what.find(' ') == std::string::npos
+                        ? device.counter(what.c_str())
+                        : events_.count((std::isdigit(what[0]) ? "progress " : "status ") + name +
+                                        " " + what);
+                EXPECT_TRUE(count[op] == '='   ? seen == n
+                            : count[op] == '<' ? seen < n
+                                               : seen > n)
+                    << count << ", seen " << seen;
+            }
+            // The finished state ends the poll without a last report to listeners.
+            EXPECT_TRUE(events_.startingWith("progress " + name + " 4 ").empty());
+            const bool updated = c.history == kSucceeded;
+            EXPECT_EQ(versionText(product->version.get()),
+                      versionText(updated ? release->version : installed));
+            EXPECT_TRUE(!updated || (device.version() == kNewVersion &&
+                                     kv::test::readFile(lab_.file(name)) == image));
+            EXPECT_TRUE(kv::test::readFile(package) == image) << "the package changed";
+            const rapidjson::Document state = device.state();
+            if (state["counters"]["uploads_started"].GetInt() > 0) {
+                EXPECT_STREQ(state["last_upload"]["part_name"].GetString(), "firmware.bin");
+            }
 
-    // The update history's one line for Korvex, without its time and duration.
-    std::string historyOfKorvex(const DeviceSimulator& simulator,
-                                const std::string& outcome) const {
-        return R"("product":"Korvex","code":"KORVEX-FIRMWARE","address":")" + simulator.address() +
-               R"(","from_version":"1.0.0 b1","to_version":"2.0.0 b7",)" + outcome +
-               R"(,"duration_ms":)";
-    }
-    // The update history's whole text.
-    std::string historyText() const {
-        return kv::test::readFile(core_->downloadsDir() + "/history.jsonl");
+            const std::string history =
+                kv::test::readFile(core_->downloadsDir() + "/history.jsonl");
+            const std::regex record(
+                c.history.empty()
+                    ? "\"product\":\"" + name + "\""
+                    : R"(\{"time":"[^"]*","product":")" + name + R"(","code":")" + c.code +
+                          R"(","address":")" + device.address() + R"(","from_version":")" +
+                          versionText(installed) + R"(","to_version":"2.0.0 b7",)" + c.history +
+                          R"(,"duration_ms":\d+\}\n)");
+            EXPECT_EQ(std::distance(std::sregex_iterator(history.begin(), history.end(), record),
+                                    std::sregex_iterator()),
+                      c.history.empty() ? 0 : 1)
+                << history;
+            if (*c.sequence) {
+                std::string sequence;
+                for (const std::string& event : events_.startingWith("status " + name + " ")) {
+                    const std::string text = event.substr(name.size() + 8);
+                    if (text != kRequest && text != kUnavailable) {
+                        sequence += (sequence.empty() ? "" : "; ") + text;
+                    }
+                }
+                EXPECT_EQ(sequence, c.sequence);
+            }
+        }
     }
 
     kv::test::TempDir lab_;
+    int devices_ = 0;
 };
 
-// Discovery need not see the device leave and come back: once it answers again, it shows what
-// it now runs.
-TEST_F(FirmwareUpdate, AcceptedImageIsFollowedByOneRebootAndTheDeviceRunsItsVersion) {
-    DeviceSimulator simulator(device("{}"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Update To Date")));
-    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
-
-    EXPECT_FALSE(core_->firmwareUpdateActive());
-    const std::string history = historyText();
-    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);
-    EXPECT_NE(history.find(historyOfKorvex(simulator, R"("result":"succeeded","error_code":0)")),
-              std::string::npos)
-        << history;
-    EXPECT_EQ(versionText(korvex->version.get()), "2.0.0 b7");
-    EXPECT_EQ(korvex->errorCode, 0);
-    EXPECT_EQ(simulator.counter("uploads_started"), 1);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-    EXPECT_EQ(simulator.version(), kImageVersion);
-    EXPECT_EQ(kv::test::readFile(lab_.file("received.bin")),
-              kv::test::readFile(core_->downloadPath(korvex, true)));
-    const auto state = simulator.state();
-    const auto& upload = state["last_upload"];
-    EXPECT_STREQ(upload["part_name"].GetString(), "firmware.bin");
-    EXPECT_STREQ(upload["file_name"].GetString(), kPackage);
-    EXPECT_FALSE(upload["authorization"].GetBool());
-    EXPECT_TRUE(upload["expect"].IsNull());
-
-    const auto statuses = events_.startingWith("status Korvex ");
-    ASSERT_GE(statuses.size(), 3u);
-    EXPECT_EQ(statuses.front(), status("Korvex", "Pending Update"));
-    EXPECT_EQ(statuses[1], status("Korvex", "Firmware Update Request"));
-    EXPECT_EQ(statuses[statuses.size() - 2], status("Korvex", "Device Rebooting"));
-    EXPECT_EQ(statuses.back(), status("Korvex", "Update To Date"));
-    // The finished state ends the poll without a last report to listeners.
-    for (const std::string& progress : events_.startingWith("progress Korvex ")) {
-        EXPECT_NE(progress.rfind("progress Korvex 4 ", 0), 0u) << progress;
-    }
-}
-
-TEST_F(FirmwareUpdate, PhasesReportedByTheStatusServiceReachTheProductAndListeners) {
-    DeviceSimulator simulator(device(R"({"lockstep": true, "resize_partitions": true})"));
-    const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_III_FIRMWARE, "Vesk III");
-
-    core_->requestUpdate(vesk);
-    ASSERT_TRUE(events_.waitFor(status("Vesk III", "Device Rebooting")));
-
-    EXPECT_EQ(events_.count(status("Vesk III", "Firmware Uploading")), 1);
-    EXPECT_EQ(events_.count(status("Vesk III", "Firmware Updating")), 1);
-    EXPECT_EQ(events_.count(status("Vesk III", "Resizing partitions")), 1);
-    EXPECT_EQ(events_.count("progress Vesk III 2 40 Writing firmware"), 1);
-    EXPECT_EQ(events_.count("progress Vesk III 5 50 Resizing partitions"), 1);
-    EXPECT_EQ(events_.count(status("Vesk III", "Firmware Update progress unavailable")), 0);
-    EXPECT_EQ(simulator.counter("state_requests"), 0);
-}
-
-TEST_F(FirmwareUpdate, DeviceAnsweringOnlyOnItsCommandPortIsFollowedThere) {
-    DeviceSimulator simulator(
-        device(R"({"lockstep": true, "status_service": "refuse", "report_text": false})"));
-    const ProductPtr rx48 = addDeviceWithPackage(simulator, code::RX48_FIRMWARE, "RX 48");
-
-    core_->requestUpdate(rx48);
-    ASSERT_TRUE(events_.waitFor(status("RX 48", "Device Rebooting")));
-
-    EXPECT_EQ(events_.count(status("RX 48", "Firmware Updating")), 1);
-    EXPECT_GE(events_.count("progress RX 48 2 40 (no text)"), 1);
-    EXPECT_EQ(events_.count(status("RX 48", "Firmware Update progress unavailable")), 0);
-    EXPECT_GT(simulator.counter("state_requests"), 0);
-}
-
-TEST_F(FirmwareUpdate, FailedAttemptsAreRetriedUntilTheDeviceTakesTheImage) {
-    DeviceSimulator simulator(device(R"({"fail_uploads": 2})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    core_.reset();
-
-    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1)")), 2);
-    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1). Retrying...")), 2);
-    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Request")), 3);
-    EXPECT_EQ(simulator.counter("uploads_received"), 3);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-    EXPECT_EQ(simulator.version(), kImageVersion);
-    EXPECT_EQ(korvex->errorCode, 0);
+TEST_F(FirmwareUpdate, DeviceThatTakesTheImageRebootsIntoIt) {
+    run({
+        {"{}", "Update To Date",
+         "Pending Update=1; Firmware Update Request=1; Device Rebooting=1; uploads_started=1; "
+         "reboot_commands=1",
+         kSucceeded},
+        {R"({"lockstep": true, "resize_partitions": true})", "Update To Date",
+         "Firmware Uploading=1; Firmware Updating=1; Resizing partitions=1; "
+         "2 40 Writing firmware=1; 5 50 Resizing partitions=1; "
+         "Firmware Update progress unavailable=0; state_requests=0",
+         kSucceeded, "", code::VESK_III_FIRMWARE},
+        // Followed on its command port, back to back; it is never seen back from its reboot.
+        {R"({"lockstep": true, "status_service": "refuse", "report_text": false})",
+         "Ready To Update",
+         "Firmware Updating=1; 2 40 (no text)>0; Firmware Update progress unavailable=0; "
+         "state_requests>0; reboot_commands=1",
+         failed(-4), "", code::RX48_FIRMWARE, true},
+        {R"({"drop_uploads": 1})", "Update To Date",
+         "Firmware Update Request=2; uploads_dropped=1; reboot_commands=1", kSucceeded},
+        // The failure, shown for less than the poller's pause, is still seen.
+        {R"({"lockstep": true, "fail_uploads": 1, "failure_shown_ms": 300})", "Update To Date",
+         "Firmware Update Error (-1)=1; uploads_received=2; reboot_commands=1", kSucceeded},
+        // Writing its flash, the device misses polls and then answers blank: no restart.
+        {R"({"lockstep": true, "busy_ms": 2500, "blank_ms": 1500})", "Update To Date",
+         "Firmware Update Request=1; uploads_started=1; reboot_commands=1", kSucceeded},
+        // Reported the end, then never answered the upload: the wait for it is bounded.
+        {R"({"stall_finished_uploads": 1, "reboot_down_ms": 300})", "Update To Date",
+         "Firmware Update Error (42)=1; uploads_received=2; reboot_commands=1", kSucceeded, "",
+         code::KORVEX_FIRMWARE, true},
+        // Nothing to upload: a download-only family, or a device up to date.
+        {"{}", "Ready To Update", "uploads_started=0", "", "", code::VESK_FIRMWARE},
+        {"{}", "Update To Date", "uploads_started=0", "", "", code::KORVEX_FIRMWARE, false, false,
+         kNewVersion},
+    });
 }
 
 // Refused uploads give the device's -1; a device that never reports a state, or answers on
-// neither service (shown once per attempt), gives -2. Three attempts each, then the error.
+// neither service (shown once per attempt, asked about once a second), gives -2.
 TEST_F(FirmwareUpdate, ThreeFailedAttemptsLeaveTheirErrorAndNoReboot) {
-    struct Case {
-        const char* name;
-        const char* behaviour;
-        int32_t errorCode;
-        int unavailable;
-    };
-    const Case cases[] = {
-        {"Korvex", R"({"fail_uploads": 3})", -1, 0},
-        {"Korvex silent", R"({"report_state": false})", -2, 0},
-        {"Korvex away", R"({"status_service": "refuse", "state_request": "refuse"})", -2, 3},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.behaviour);
-        DeviceSimulator simulator(device(c.behaviour));
-        const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, c.name);
-        const std::string error = "Firmware Update Error (" + std::to_string(c.errorCode) + ")";
-
-        core_->requestUpdate(korvex);
-        ASSERT_TRUE(events_.waitForCount(status(c.name, error), 3));
-        ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
-
-        EXPECT_FALSE(core_->firmwareUpdateActive());
-        EXPECT_EQ(korvex->status, FirmwareUpdateError);
-        EXPECT_EQ(korvex->errorCode, c.errorCode);
-        EXPECT_EQ(events_.count(status(c.name, error + ". Retrying...")), 2);
-        EXPECT_EQ(events_.count(status(c.name, "Firmware Update progress unavailable")),
-                  c.unavailable);
-        EXPECT_EQ(simulator.counter("uploads_received"), 3);
-        EXPECT_EQ(simulator.counter("reboot_commands"), 0);
-        EXPECT_EQ(simulator.version(), "1.0.0b1");
-        if (korvex->name == "Korvex") {
-            const std::string history = historyText();
-            EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);
-            EXPECT_NE(
-                history.find(historyOfKorvex(simulator, R"("result":"failed","error_code":-1)")),
-                std::string::npos)
-                << history;
-        }
-    }
+    run({
+        {R"({"fail_uploads": 3})", "Firmware Update Error (-1)",
+         "Firmware Update Error (-1)=3; Firmware Update Error (-1). Retrying...=2; "
+         "uploads_received=3; reboot_commands=0",
+         failed(-1)},
+        {R"({"report_state": false})", "Firmware Update Error (-2)",
+         "Firmware Update Error (-2)=3; Firmware Update Error (-2). Retrying...=2; "
+         "uploads_received=3; reboot_commands=0",
+         failed(-2)},
+        {R"({"status_service": "refuse", "state_request": "refuse", "upload_delay_ms": 1000})",
+         "Firmware Update Error (-2)",
+         "Firmware Update Error (-2)=3; Firmware Update progress unavailable=3; "
+         "uploads_received=3; refused_state_requests<20; reboot_commands=0",
+         failed(-2)},
+    });
 }
 
-TEST_F(FirmwareUpdate, SilentDeviceIsAskedAboutOncePerSecondNotBackToBack) {
-    DeviceSimulator simulator(device(R"({"status_service": "refuse", "state_request": "refuse",
-                                         "upload_delay_ms": 2500, "report_state": false})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Firmware Update Error (-2)")));
-
-    // About three in the two and a half seconds the device took; back to back, thousands.
-    EXPECT_GE(simulator.counter("refused_state_requests"), 1);
-    EXPECT_LT(simulator.counter("refused_state_requests"), 20);
+// A device may ignore the reboot command, stay away, come back with its old firmware, or leave
+// discovery while it reboots (it is added anew when it is back; its record is still written).
+TEST_F(FirmwareUpdate, DeviceThatDoesNotComeBackAsExpectedIsShownAsItIs) {
+    run({
+        {R"({"commands": "stall"})", "Ready To Update", "", failed(-4), "", code::KORVEX_FIRMWARE,
+         true},
+        {R"({"reboot_down_ms": 600000})", "Ready To Update", "Device Rebooting=1", failed(-4), "",
+         code::KORVEX_FIRMWARE, true},
+        {R"({"reject_images": 1})", "Ready To Update", "reboot_commands=1", failed(-3)},
+        {R"({"reboot_down_ms": 600000})", "Device Rebooting", "Device Rebooting=1", failed(-4), "",
+         code::KORVEX_FIRMWARE, true, true},
+    });
 }
 
-TEST_F(FirmwareUpdate, UploadCutOffMidwayIsRetriedAndShowsTheTransferError) {
-    DeviceSimulator simulator(device(R"({"drop_uploads": 1})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    core_.reset();
-
-    const auto retrying = events_.startingWith("status Korvex Firmware Update Error (");
-    ASSERT_EQ(retrying.size(), 2u);
-    // libcurl's code for the broken transfer, whichever of send or receive noticed it.
-    EXPECT_TRUE(retrying[0] == status("Korvex", "Firmware Update Error (55)") ||
-                retrying[0] == status("Korvex", "Firmware Update Error (56)"))
-        << retrying[0];
-    EXPECT_EQ(retrying[1], retrying[0] + ". Retrying...");
-    EXPECT_EQ(simulator.counter("uploads_dropped"), 1);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-    EXPECT_EQ(kv::test::readFile(lab_.file("received.bin")),
-              kv::test::readFile(environment_.downloadsDir() + "/Firmware/" + kPackage));
-}
-
-TEST_F(FirmwareUpdate, DeviceThatNeverAnswersTheRebootCommandDoesNotHoldTheUpdateWorker) {
-    DeviceSimulator simulator(device(R"({"commands": "stall"})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    // The device never leaves: its watch gives up soon and shows it as it is.
-    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    EXPECT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
-    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
-    EXPECT_FALSE(core_->firmwareUpdateActive());
-    EXPECT_EQ(korvex->status, ReadyToUpdate);
-}
-
-// The device shows its failure for less than the poller's pause and then answers the upload:
-// asked once more, it still says so, and the image is sent again instead of a reboot.
-TEST_F(FirmwareUpdate, FailureShownBetweenTwoPollsIsNotTakenForSuccess) {
-    DeviceSimulator simulator(
-        device(R"({"lockstep": true, "fail_uploads": 1, "failure_shown_ms": 300})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    core_.reset();
-
-    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (-1)")), 1);
-    EXPECT_EQ(simulator.counter("uploads_received"), 2);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-    EXPECT_EQ(simulator.version(), kImageVersion);
-}
-
-// Writing its flash, the device misses polls on both services and then answers without a
-// state for a moment: that is no restart, and the one upload goes on to its answer.
-TEST_F(FirmwareUpdate, DeviceMissingPollsWhileWritingKeepsItsOneUpload) {
-    DeviceSimulator simulator(device(R"({"lockstep": true, "busy_ms": 2500, "blank_ms": 1500})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    core_.reset();
-
-    EXPECT_TRUE(events_.startingWith("status Korvex Firmware Update Error").empty());
-    EXPECT_EQ(simulator.counter("uploads_started"), 1);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-    EXPECT_EQ(simulator.version(), kImageVersion);
-}
-
-// The device reported the end of its update and never answered the upload (it lost power):
-// the wait for the answer is bounded, and the retry takes the image.
-TEST_F(FirmwareUpdate, DeviceSilentAfterReportingTheEndIsGivenUpAfterABoundedWait) {
-    DeviceSimulator simulator(device(R"({"stall_finished_uploads": 1})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-    ASSERT_TRUE(updateWithShortWaits(korvex, "Device Rebooting"));
-    core_.reset();
-
-    EXPECT_EQ(events_.count(status("Korvex", "Firmware Update Error (42)")), 1);
-    EXPECT_EQ(simulator.counter("uploads_received"), 2);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-}
-
-// A device that does not come back from its reboot is not shown rebooting for ever.
-TEST_F(FirmwareUpdate, DeviceThatStaysAwayAfterItsRebootIsShownAsItWas) {
-    DeviceSimulator simulator(device(R"({"reboot_down_ms": 600000})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-    ASSERT_TRUE(updateWithShortWaits(korvex, "Ready To Update"));
-
-    const auto statuses = events_.startingWith("status Korvex ");
-    ASSERT_GE(statuses.size(), 2u);
-    EXPECT_EQ(statuses[statuses.size() - 2], status("Korvex", "Device Rebooting"));
-    EXPECT_EQ(versionText(korvex->version.get()), "1.0.0 b1");
-    EXPECT_NE(
-        historyText().find(historyOfKorvex(simulator, R"("result":"failed","error_code":-4)")),
-        std::string::npos)
-        << historyText();
-}
-
-// The image was taken and the reboot asked, yet the device came back with its old firmware.
-TEST_F(FirmwareUpdate, DeviceBackWithItsOldVersionIsRecordedAsFailed) {
-    DeviceSimulator simulator(device(R"({"reject_images": 1})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Ready To Update")));
-
-    const std::string history = historyText();
-    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);
-    EXPECT_NE(history.find(historyOfKorvex(simulator, R"("result":"failed","error_code":-3)")),
-              std::string::npos)
-        << history;
-    EXPECT_EQ(simulator.counter("reboot_commands"), 1);
-}
-
-// A device that leaves while rebooting is still awaited for its update's record, but the
-// product that left is settled no more: discovery adds the device anew when it is back.
-TEST_F(FirmwareUpdate, DeviceThatLeavesWhileRebootingKeepsItsStatus) {
-    DeviceSimulator simulator(device(R"({"reboot_down_ms": 600000})"));
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-
-    // The waits stay short until the update's record is written, which ends the watch.
-    ::setenv("KVPORTAL_HTTP_TIMEOUT", "2", 1);
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(events_.waitFor(status("Korvex", "Device Rebooting")));
-    core_->removeDevice("Korvex");
-    const bool idle = core_->waitUntilIdle(std::chrono::minutes(1));
-    ::unsetenv("KVPORTAL_HTTP_TIMEOUT");
-    ASSERT_TRUE(idle);
-
-    EXPECT_EQ(events_.events().back(), "removed Korvex");
-    EXPECT_EQ(korvex->status, DeviceRebooting);
-    EXPECT_NE(
-        historyText().find(historyOfKorvex(simulator, R"("result":"failed","error_code":-4)")),
-        std::string::npos)
-        << historyText();
-}
-
-// An update request that leads to no upload settles its status: nothing is queued that would.
-TEST_F(FirmwareUpdate, RequestThatUploadsNothingLeavesNoPendingStatus) {
-    DeviceSimulator simulator(device("{}"));
-    const ProductPtr vesk = addDeviceWithPackage(simulator, code::VESK_FIRMWARE, "Vesk");
-    const ProductPtr korvex = addDeviceWithPackage(simulator, code::KORVEX_FIRMWARE, "Korvex");
-    korvex->version.set(korvex->cloud.get()->version);
-
-    core_->requestUpdate(vesk);
-    core_->requestUpdate(korvex);
-    ASSERT_TRUE(core_->waitUntilIdle(std::chrono::minutes(1)));
-    core_.reset();
-
-    EXPECT_EQ(vesk->status, ReadyToUpdate);
-    EXPECT_EQ(korvex->status, UpToDate);
-    EXPECT_EQ(simulator.counter("uploads_started"), 0);
-    EXPECT_EQ(simulator.counter("reboot_commands"), 0);
+// The device reboots on its own just after it began writing the image: as it goes down it
+// resets the upload's connection and refuses the retries, or it says nothing, and the poller
+// sees it come back knowing of no update. Rebooting once it took the image is a success.
+TEST_F(FirmwareUpdate, DeviceRebootingOnItsOwn) {
+    const std::string writing = R"({"lockstep": true, "reboot_updates": 1, "reboot_after_ms": 200,
+                                    "reboot_point": )";
+    run({
+        {writing + R"("updating", "reboot_cut": "reset"})", "Firmware Update Error (7)",
+         "uploads_received=1; reboots=1; reboot_commands=0", failed(7),
+         "Pending Update; Firmware Uploading; Firmware Updating; Firmware Update Error (56); "
+         "Firmware Update Error (56). Retrying...; Firmware Update Error (7); "
+         "Firmware Update Error (7). Retrying...; Firmware Update Error (7)"},
+        {writing + R"("updating", "reboot_cut": "silent"})", "Update To Date",
+         "Firmware Update progress unavailable=1; Firmware Update Request=2; uploads_received=2; "
+         "reboots=2; reboot_commands=1",
+         kSucceeded,
+         "Pending Update; Firmware Uploading; Firmware Updating; Firmware Update Error (42); "
+         "Firmware Update Error (42). Retrying...; Firmware Uploading; Firmware Updating; "
+         "Device Rebooting; Update To Date"},
+        {writing + R"("applied"})", "Update To Date",
+         "Firmware Update Request=1; uploads_received=1; reboots=1; reboot_commands=0", kSucceeded,
+         "Pending Update; Firmware Uploading; Firmware Updating; Device Rebooting; "
+         "Update To Date"},
+    });
 }
 
 } // namespace

@@ -44,12 +44,10 @@ public:
     int count(const std::string& event) const { return countIn(events(), event); }
     // The recorded events that start with `prefix`, in order.
     Events startingWith(const std::string& prefix) const {
-        Events found;
-        for (const std::string& seen : events()) {
-            if (seen.rfind(prefix, 0) == 0) {
-                found.push_back(seen);
-            }
-        }
+        Events found = events();
+        found.erase(std::remove_if(found.begin(), found.end(),
+                                   [&](const std::string& e) { return e.rfind(prefix, 0) != 0; }),
+                    found.end());
         return found;
     }
 
@@ -59,16 +57,6 @@ public:
     bool waitForCount(const std::string& event, int times, Seconds timeout = Seconds(60)) {
         return waitUntil([&](const Events& seen) { return countIn(seen, event) >= times; },
                          timeout);
-    }
-    // Waits until `times` events have started with `prefix`.
-    bool waitForStart(const std::string& prefix, size_t times = 1, Seconds timeout = Seconds(60)) {
-        return waitUntil(
-            [&](const Events& seen) {
-                return std::count_if(seen.begin(), seen.end(), [&](const std::string& e) {
-                           return e.rfind(prefix, 0) == 0;
-                       }) >= static_cast<long>(times);
-            },
-            timeout);
     }
     // Waits until the events recorded so far satisfy `done`.
     bool waitUntil(const std::function<bool(const Events&)>& done, Seconds timeout) {

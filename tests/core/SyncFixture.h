@@ -38,7 +38,13 @@ public:
 
     // The message of the count-th sync to finish, once it has.
     std::string waitForFinished(size_t count) {
-        EXPECT_TRUE(waitForStart("syncFinished ", count));
+        EXPECT_TRUE(waitUntil(
+            [&](const Events& seen) {
+                return std::count_if(seen.begin(), seen.end(), [](const std::string& e) {
+                           return e.rfind("syncFinished ", 0) == 0;
+                       }) >= static_cast<long>(count);
+            },
+            Seconds(60)));
         const std::vector<std::string> all = messages();
         return all.size() >= count ? all[count - 1] : "(no sync)";
     }
@@ -119,9 +125,7 @@ protected:
 
     // How often the server was asked for `path`.
     std::string requestCount(const std::string& path = "/dozoPublishConf.json") const {
-        std::string count;
-        kvcurl::fetch(server.url("/control/count?path=" + path), count, {});
-        return count;
+        return kvcurl::get(server.url("/control/count?path=" + path))->body;
     }
 
     std::string localCopyPath() const {

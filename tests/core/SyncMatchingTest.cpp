@@ -250,7 +250,6 @@ TEST_F(SyncMatching, OlderGenerationsFetchTheNextRequiredReleaseFirst) {
 TEST_F(SyncMatching, TwinTakesTheDanteEntryAndItsDeviceTheBaseEntry) {
     kv::test::DeviceSimulator::Options options;
     options.danteCapable = true;
-    options.danteRunning = false;
     options.version = "2.1.0b40";
     kv::test::DeviceSimulator device(options);
     ASSERT_TRUE(core->addProduct(code::KORVEX_FIRMWARE, "Korvex Studio A", device.address(),
