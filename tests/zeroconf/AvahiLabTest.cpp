@@ -138,7 +138,8 @@ TEST_F(AvahiLab, RegisteredServiceIsVisibleUntilDestroyed) {
     ASSERT_TRUE(listener->wait_resolved(1));
     EXPECT_NE(std::string::npos,
               listener->resolved().front().find(" KVPortal Test.1 _http._tcp. "));
-    EXPECT_NE(std::string::npos, listener->resolved().front().find(" 8123 vendor=Kelmora Technologies version=2"));
+    EXPECT_NE(std::string::npos,
+              listener->resolved().front().find(" 8123 vendor=Kelmora Technologies version=2"));
 
     std::string seen;
     ASSERT_EQ(0, lab->run({"avahi-browse", "-rpt", "_kelmora_maintenance._sub._http._tcp"}, &seen));
