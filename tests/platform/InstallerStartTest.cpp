@@ -60,7 +60,8 @@ TEST_F(InstallerStartTest, FindsTheFirstExecutableOfTheNameInAnAbsoluteFolderOfP
     EXPECT_EQ(wanted, findExecutable("kvtool"));
     installProgram(first, "kvtool", true);
     EXPECT_EQ(first.file("kvtool"), findExecutable("kvtool"));
-    for (const std::string name : {"kv-no-such-program", "", first.file("kvtool").c_str()}) {
+    for (const std::string& name :
+         {std::string("kv-no-such-program"), std::string(), first.file("kvtool")}) {
         EXPECT_FALSE(findExecutable(name).has_value()) << name;
     }
 
