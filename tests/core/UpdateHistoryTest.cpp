@@ -1,6 +1,8 @@
 #include "core/update/UpdateHistory.h"
 
 #include "TempDir.h"
+#include "core/ResultCodes.h"
+#include "core/update/UpdateFailureText.h"
 
 #include <gtest/gtest.h>
 
@@ -40,4 +42,13 @@ TEST(UpdateHistory, AppendsBehindEarlierLinesAndNeverThroughALink) {
     std::filesystem::create_symlink(folder.file("elsewhere"), folder.file("linked.jsonl"));
     EXPECT_FALSE(appendHistory(folder.file("linked.jsonl"), entry));
     EXPECT_EQ(kv::test::readFile(folder.file("elsewhere")), "kept\n");
+}
+
+// The line "--update-all" prints for a failed update.
+TEST(UpdateFailureText, NamesWhatFailedAndItsCode) {
+    namespace result = kv::portal::result;
+    EXPECT_EQ(kv::portal::updateFailureText(3, false), "the installer ended with 3 (3)");
+    EXPECT_EQ(kv::portal::updateFailureText(result::kDeviceNotBack, true),
+              "the device did not come back from its reboot (" +
+                  std::to_string(result::kDeviceNotBack) + ")");
 }
